@@ -1,0 +1,72 @@
+// The music functions of the script interface. Times cross into Lua in
+// seconds through single-precision arithmetic (milliseconds times 0.001f,
+// seconds narrowed to float times 1000), so scripts see the same values a
+// float-based engine gives: 1500 ms reads as 1.5000001192092896.
+// None of them raises a Lua error or checks its arguments.
+#include "MusicApi.h"
+
+#include "FSound.h"
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
+
+FSOUND_STREAM *gMusicStream = nullptr;
+int gMusicChannel = -1;
+
+namespace {
+
+// Milliseconds from the sound layer as seconds, rounded to single precision.
+void PushSeconds(lua_State *L, int ms)
+{
+    const float seconds = static_cast<float>(ms) * 0.001f;
+    lua_pushnumber(L, static_cast<lua_Number>(seconds));
+}
+
+} // namespace
+
+int ScriptGetMp3Time(lua_State *L)
+{
+    PushSeconds(L, gMusicStream ? FSOUND_Stream_GetTime(gMusicStream) : 0);
+    return 1;
+}
+
+int ScriptSetMp3Time(lua_State *L)
+{
+    if (!gMusicStream)
+        return 0;
+    // Missing or non-numeric: 0. The product truncates toward zero, so
+    // -0.0004 s seeks to 0 ms and 0.0015 s to 1 ms.
+    const float seconds = static_cast<float>(lua_tonumber(L, 1));
+    FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(seconds * 1000.0));
+    return 0;
+}
+
+int ScriptGetMp3Length(lua_State *L)
+{
+    PushSeconds(L, gMusicStream ? FSOUND_Stream_GetLengthMs(gMusicStream) : 0);
+    return 1;
+}
+
+int ScriptPlayMp3(lua_State *)
+{
+    if (gMusicStream)
+        gMusicChannel = FSOUND_Stream_Play(FSOUND_FREE, gMusicStream);
+    return 0;
+}
+
+int ScriptStopMp3(lua_State *)
+{
+    if (gMusicStream)
+        FSOUND_Stream_Stop(gMusicStream); // gMusicChannel keeps its value
+    return 0;
+}
+
+int ScriptIsMp3Playing(lua_State *L)
+{
+    const bool playing = gMusicChannel != -1 && (FSOUND_IsPlaying(gMusicChannel) & 0xff) != 0;
+    lua_pushboolean(L, playing ? 1 : 0);
+    return 1;
+}

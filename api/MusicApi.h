@@ -1,0 +1,19 @@
+// The music functions of the script interface: play, stop, seek and time
+// the one music stream, in seconds on the Lua side.
+#pragma once
+
+struct FSOUND_STREAM;
+struct lua_State;
+
+// The music stream, null when the sound layer did not start or the music
+// file did not open. Set by the main window at start-up.
+extern FSOUND_STREAM *gMusicStream;
+// Channel the stream was last started on; -1 until playMp3 obtains one.
+extern int gMusicChannel;
+
+int ScriptGetMp3Time(lua_State *L);   // getMp3Time() -> seconds
+int ScriptSetMp3Time(lua_State *L);   // setMp3Time(seconds)
+int ScriptGetMp3Length(lua_State *L); // getMp3Length() -> seconds
+int ScriptPlayMp3(lua_State *L);      // playMp3()
+int ScriptStopMp3(lua_State *L);      // stopMp3()
+int ScriptIsMp3Playing(lua_State *L); // isMp3Playing() -> boolean

@@ -1,0 +1,24 @@
+// The console's completeness test, beside the script host whose state it
+// compiles in.
+#include "ChunkComplete.h"
+
+#include "ScriptHost.h"
+
+#include <cstring>
+
+bool IsChunkComplete(const std::string &chunk)
+{
+    static const char kEofMark[] = "'<eof>'";
+    const size_t markLength = sizeof(kEofMark) - 1;
+
+    bool incomplete = false;
+    if (luaL_loadbuffer(gLuaState, chunk.data(), chunk.size(), "=stdin") == LUA_ERRSYNTAX) {
+        size_t length = 0;
+        const char *message = lua_tolstring(gLuaState, -1, &length);
+        // Incomplete exactly when the first "'<eof>'" is the message's end.
+        const char *first = message ? std::strstr(message, kEofMark) : nullptr;
+        incomplete = first && length >= markLength && first == message + length - markLength;
+    }
+    lua_settop(gLuaState, -2);
+    return !incomplete;
+}

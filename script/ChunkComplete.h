@@ -1,0 +1,12 @@
+// The console's completeness test: does a piece of Lua text still need
+// more lines (an unfinished block, string or comment)?
+#pragma once
+
+#include <string>
+
+// Compiles `chunk` (without running it) in the script host's state.
+// Returns false only for a syntax error at the very end of the text, the
+// sign that more input would complete it; a chunk that compiles, a syntax
+// error elsewhere and a memory error all count as complete. The Lua stack
+// is left as it was found.
+bool IsChunkComplete(const std::string &chunk);

@@ -1,0 +1,177 @@
+// The Lua script host: the state, print and foo, runs of Lua text with
+// captured output and error text, and the guard that interrupts runaway runs.
+#include "ScriptHost.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+lua_State *gLuaState = nullptr;
+char gPrintBuffer[1024];
+
+namespace {
+
+// Characters in use in gPrintBuffer, kept so appending needs no strlen.
+size_t gPrintLength = 0;
+
+// The runaway guard. One count hook, installed once, fires every
+// kHookInterval VM instructions in every coroutine (new threads inherit it).
+// A run sets gRunDeadline; outside runs it is 0 and the hook returns at once.
+// Once the deadline has passed the hook fires on every instruction and
+// raises each time, so a pcall inside the script cannot swallow it: the
+// first instruction outside the innermost pcall raises again.
+const int kHookInterval = 1000;
+int gRunTimeLimitMs = 5000;
+long long gRunDeadlineNs = 0;
+
+long long MonotonicNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+// Runs between Lua instructions, so it must not hold C++ objects with
+// destructors when it raises: luaL_error leaves through longjmp.
+void RunawayHook(lua_State *L, lua_Debug *)
+{
+    if (gRunDeadlineNs == 0 || MonotonicNs() < gRunDeadlineNs) {
+        if (lua_gethookcount(L) != kHookInterval)
+            lua_sethook(L, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+        return;
+    }
+    if (lua_gethookcount(L) != 1)
+        lua_sethook(L, RunawayHook, LUA_MASKCOUNT, 1);
+    luaL_error(L, "script interrupted: it ran for more than %f seconds",
+               static_cast<lua_Number>(gRunTimeLimitMs) / 1000);
+}
+
+void Register(const char *name, lua_CFunction function)
+{
+    lua_pushcclosure(gLuaState, function, 0);
+    lua_setfield(gLuaState, LUA_GLOBALSINDEX, name);
+}
+
+// Appends `text` to gPrintBuffer, keeping what fits (1023 characters).
+void AppendToPrintBuffer(const char *text, size_t length)
+{
+    const size_t room = sizeof(gPrintBuffer) - 1 - gPrintLength;
+    const size_t count = std::min(length, room);
+    std::memcpy(gPrintBuffer + gPrintLength, text, count);
+    gPrintLength += count;
+    gPrintBuffer[gPrintLength] = '\0';
+}
+
+void ClearPrintBuffer()
+{
+    gPrintLength = 0;
+    gPrintBuffer[0] = '\0';
+}
+
+} // namespace
+
+void SetRunTimeLimit(int milliseconds)
+{
+    gRunTimeLimitMs = std::max(1, milliseconds);
+}
+
+int RunTimeLimit()
+{
+    return gRunTimeLimitMs;
+}
+
+void OpenScriptHost()
+{
+    gLuaState = luaL_newstate();
+    if (!gLuaState) {
+        // Nothing can run without the interpreter; say so instead of crashing later.
+        std::fprintf(stderr, "velkaro: cannot create the Lua state (out of memory)\n");
+        std::exit(EXIT_FAILURE);
+    }
+    luaL_openlibs(gLuaState);
+    Register("foo", ScriptAverageSum);
+    Register("print", ScriptPrint);
+    lua_sethook(gLuaState, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+    ClearPrintBuffer();
+}
+
+void RunScriptCaptured(std::string chunk, std::string &output, std::string &error)
+{
+    lua_State *L = gLuaState;
+    const int top = lua_gettop(L);
+    ClearPrintBuffer();
+
+    // Reset the main thread's hook interval, which an interrupted run raised.
+    lua_sethook(L, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+    gRunDeadlineNs = MonotonicNs() + static_cast<long long>(gRunTimeLimitMs) * 1000000LL;
+    int status = luaL_loadstring(L, chunk.c_str());
+    if (status == 0)
+        status = lua_pcall(L, 0, 0, 0);
+    gRunDeadlineNs = 0;
+
+    error.clear();
+    if (status != 0) {
+        size_t length = 0;
+        const char *message = lua_tolstring(L, -1, &length);
+        char text[1024];
+        if (message) {
+            std::snprintf(text, sizeof(text), "%.*s\n",
+                          static_cast<int>(std::min<size_t>(length, sizeof(text) - 2)), message);
+        } else {
+            std::snprintf(text, sizeof(text), "(error object is a %s value)\n",
+                          luaL_typename(L, -1));
+        }
+        error = text;
+        qDebug("%s: %s\n", chunk.c_str(), text);
+    }
+    lua_settop(L, top);
+    output.assign(gPrintBuffer, gPrintLength);
+}
+
+void RunScript(std::string chunk)
+{
+    std::string output;
+    std::string error;
+    RunScriptCaptured(std::move(chunk), output, error);
+}
+
+void CloseScriptHost()
+{
+    lua_close(gLuaState);
+}
+
+int ScriptPrint(lua_State *L)
+{
+    static const char kNotAString[] = "Not a string";
+    const int count = lua_gettop(L);
+    for (int i = 1; i <= count; ++i) {
+        size_t length = sizeof(kNotAString) - 1;
+        const char *text = kNotAString;
+        if (lua_isstring(L, i))
+            text = lua_tolstring(L, i, &length);
+        AppendToPrintBuffer(text, length);
+        AppendToPrintBuffer("\r\n", 2);
+    }
+    qDebug("%s\n", gPrintBuffer);
+    return 0;
+}
+
+int ScriptAverageSum(lua_State *L)
+{
+    const int count = lua_gettop(L);
+    double sum = 0;
+    for (int i = 1; i <= count; ++i) {
+        if (!lua_isnumber(L, i)) {
+            lua_pushstring(L, "incorrect argument");
+            return lua_error(L);
+        }
+        sum += lua_tonumber(L, i);
+    }
+    lua_pushnumber(L, sum / count);
+    lua_pushnumber(L, sum);
+    return 2;
+}

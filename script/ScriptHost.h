@@ -1,0 +1,47 @@
+// The Lua script host: the one interpreter state of the program and the
+// operations that run Lua text in it with the printed output captured.
+//
+// Every piece of script code (start-up, console commands, frame calls,
+// mouse callbacks) runs through RunScriptCaptured or RunScript. Runs never
+// nest; all of this is used on the GUI thread only.
+#pragma once
+
+#include <lua.hpp>
+#include <string>
+
+// The one Lua state; set by OpenScriptHost, not reset by CloseScriptHost.
+extern lua_State *gLuaState;
+
+// What print produced during the current run: zero-terminated, so at most
+// 1023 characters; longer output keeps its first 1023 characters.
+extern char gPrintBuffer[1024];
+
+// Creates the state, opens every standard library, registers foo and the
+// capturing print, and installs the runaway guard.
+void OpenScriptHost();
+
+// Runs one chunk of Lua text. `output` receives what print collected (each
+// value followed by "\r\n"), `error` the error message followed by "\n"
+// (at most 1022 characters of message), or "" when the run succeeded.
+// The Lua stack is left as it was found. A run that keeps the interpreter
+// busy longer than the run time limit is interrupted with an error.
+void RunScriptCaptured(std::string chunk, std::string &output, std::string &error);
+
+// RunScriptCaptured with both results dropped.
+void RunScript(std::string chunk);
+
+// Closes the state.
+void CloseScriptHost();
+
+// The global print: appends each argument's text (or "Not a string") and
+// "\r\n" to gPrintBuffer, then echoes the whole buffer to the debug output.
+int ScriptPrint(lua_State *L);
+
+// The global foo: returns the average and the sum of its numeric arguments;
+// raises "incorrect argument" for an argument that is not a number.
+int ScriptAverageSum(lua_State *L);
+
+// Wall-time limit of one run, in milliseconds (5000 by default). A run still
+// busy after it is interrupted with a Lua error that pcall cannot swallow.
+void SetRunTimeLimit(int milliseconds);
+int RunTimeLimit();
