@@ -1,0 +1,141 @@
+// Program: the real velkaro executable started in a scratch folder under
+// the test's X display, with helpers to find its window, drive it with
+// xdotool and read back its debug output and exit status.
+#pragma once
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <signal.h>
+
+// Runs a helper command to its end and returns its standard output.
+inline QString RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(30000);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+inline QString Xdotool(const QStringList &arguments, int *exitCode = nullptr)
+{
+    return RunTool("xdotool", arguments, exitCode);
+}
+
+class Program
+{
+public:
+    explicit Program(const QString &folder)
+    {
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_FORCE_STDERR_LOGGING", "1");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("SDL_AUDIODRIVER", "dummy");
+        process.setProcessEnvironment(environment);
+    }
+
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // Starts the program and waits until its main window is visible.
+    bool start(int timeoutMs = 30000)
+    {
+        process.start(VELKARO_EXE, {});
+        if (!process.waitForStarted(10000))
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            if (process.state() == QProcess::NotRunning)
+                return false;
+            const QString found = Xdotool({"search", "--onlyvisible", "--pid",
+                                           QString::number(process.processId()), "--name", "^Velkaro$"});
+            if (!found.isEmpty()) {
+                window = found.split('\n').first();
+                return true;
+            }
+            QThread::msleep(100);
+        }
+        return false;
+    }
+
+    qint64 pid() const { return process.processId(); }
+    const QString &windowId() const { return window; }
+
+    // Everything the program wrote to its debug output (stderr) so far.
+    QString debugOutput()
+    {
+        process.waitForReadyRead(50);
+        debug += QString::fromUtf8(process.readAllStandardError());
+        return debug;
+    }
+
+    // Waits until the debug output contains `text`.
+    bool waitForDebug(const QString &text, int timeoutMs = 10000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!debugOutput().contains(text)) {
+            if (timer.elapsed() > timeoutMs || process.state() == QProcess::NotRunning)
+                return debugOutput().contains(text);
+        }
+        return true;
+    }
+
+    bool waitForExit(int timeoutMs = 15000)
+    {
+        const bool ended = process.waitForFinished(timeoutMs);
+        debugOutput();
+        return ended;
+    }
+
+    bool running() const { return process.state() != QProcess::NotRunning; }
+    bool exitedNormally() const { return process.exitStatus() == QProcess::NormalExit; }
+    int exitCode() const { return process.exitCode(); }
+
+    void terminate() { ::kill(static_cast<pid_t>(process.processId()), SIGTERM); }
+
+    // Gives the window the keyboard focus (there is no window manager) and
+    // sends it keys, e.g. {"key", "Escape"} or {"type", "print(1)"}.
+    void keys(const QStringList &arguments)
+    {
+        Xdotool({"windowfocus", "--sync", window});
+        Xdotool(arguments);
+    }
+
+    // Asks the window to close as a window manager would.
+    bool requestClose() { return RunTool(WM_CLOSE_EXE, {window}).isEmpty(); }
+
+private:
+    QProcess process;
+    QString window;
+    QString debug;
+};
+
+inline void WriteFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(contents);
+}
+
+inline QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
