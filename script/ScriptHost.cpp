@@ -24,7 +24,7 @@ size_t gPrintLength = 0;
 // Once the deadline has passed the hook fires on every instruction and
 // raises each time, so a pcall inside the script cannot swallow it: the
 // first instruction outside the innermost pcall raises again.
-const int kHookInterval = 1000;
+const int kHookInterval = 10000;
 int gRunTimeLimitMs = 5000;
 long long gRunDeadlineNs = 0;
 
@@ -105,8 +105,10 @@ void RunScriptCaptured(std::string chunk, std::string &output, std::string &erro
     const int top = lua_gettop(L);
     ClearPrintBuffer();
 
-    // Reset the main thread's hook interval, which an interrupted run raised.
-    lua_sethook(L, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+    // Reset the main thread's hook interval, which an interrupted run raised
+    // to every instruction; a hook the script installed itself stays.
+    if (lua_gethook(L) == RunawayHook && lua_gethookcount(L) != kHookInterval)
+        lua_sethook(L, RunawayHook, LUA_MASKCOUNT, kHookInterval);
     gRunDeadlineNs = MonotonicNs() + static_cast<long long>(gRunTimeLimitMs) * 1000000LL;
     int status = luaL_loadstring(L, chunk.c_str());
     if (status == 0)
