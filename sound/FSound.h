@@ -1,0 +1,90 @@
+// The FSOUND_ sound layer: one music stream at a time, played through
+// SDL2_mixer. Its calls, constants and error codes are the ones the start-up
+// sequence and the music functions use; nothing outside sound/ sees SDL.
+//
+// All calls are made from the GUI thread. The mixer plays on its own audio
+// thread; this layer shares nothing with it beyond SDL_mixer's own locking.
+#pragma once
+
+struct FSOUND_STREAM; // opaque: an opened music file with its play state
+
+// Channel argument of FSOUND_Stream_Play: let the library pick a channel.
+constexpr int FSOUND_FREE = -1;
+// Stream mode: measure the length with the decoder's accurate scan.
+constexpr unsigned int FSOUND_MPEGACCURATE = 0x20000;
+
+// Error codes returned by FSOUND_GetError, 0..18 (texts: SoundErrorText).
+enum FSOUND_ERRORS
+{
+    FMOD_ERR_NONE = 0,
+    FMOD_ERR_BUSY,
+    FMOD_ERR_UNINITIALIZED,
+    FMOD_ERR_INIT,
+    FMOD_ERR_ALLOCATED,
+    FMOD_ERR_PLAY,
+    FMOD_ERR_OUTPUT_FORMAT,
+    FMOD_ERR_COOPERATIVELEVEL,
+    FMOD_ERR_CREATEBUFFER,
+    FMOD_ERR_FILE_NOTFOUND,
+    FMOD_ERR_FILE_FORMAT,
+    FMOD_ERR_FILE_BAD,
+    FMOD_ERR_MEMORY,
+    FMOD_ERR_VERSION,
+    FMOD_ERR_INVALID_PARAM,
+    FMOD_ERR_NO_EAX,
+    FMOD_ERR_CHANNEL_ALLOC,
+    FMOD_ERR_RECORD,
+    FMOD_ERR_MEDIAPLAYER
+};
+
+// Opens the output at `mixrate` Hz, 16-bit stereo, 1024-frame buffer; falls
+// back to the silent driver when no device opens. `maxsoftwarechannels` and
+// `flags` are accepted and unused (there is one music channel). True on
+// success; false with FMOD_ERR_INIT when no output opens, FMOD_ERR_BUSY when
+// already initialised, FMOD_ERR_INVALID_PARAM for a rate <= 0.
+signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int flags);
+
+// Stops the music, releases every stream's decoder and closes the output.
+// Streams still open stay valid handles that only FSOUND_Stream_Close
+// accepts. Harmless without a successful FSOUND_Init.
+void FSOUND_Close();
+
+// Code of the last failure (FSOUND_ERRORS). Init, Open, Close, Play, Stop
+// and SetTime set it (FMOD_ERR_NONE when they succeed); the getters leave it.
+int FSOUND_GetError();
+
+// Opens a music file, stopped at 0 ms. `mode`, `offset` and `length` are
+// accepted and unused (the length always comes from the accurate scan).
+// Null on failure: FMOD_ERR_FILE_NOTFOUND for a missing or unreadable file,
+// FMOD_ERR_FILE_FORMAT for one that cannot be decoded, FMOD_ERR_UNINITIALIZED
+// before FSOUND_Init. Several streams may be open; only one plays at a time.
+FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int mode, int offset, int length);
+
+// Halts the stream if it plays and frees it. Null (or a handle that is not
+// open) is harmless and returns false.
+signed char FSOUND_Stream_Close(FSOUND_STREAM *stream);
+
+// Starts the stream from its position (from 0 after it ran to its end) and
+// returns channel 0. While it plays: changes nothing, returns 0. Starting
+// one stream stops any other that plays. -1 on failure.
+int FSOUND_Stream_Play(int channel, FSOUND_STREAM *stream);
+
+// Halts the stream and rewinds it to 0 ms. Also valid while stopped.
+signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream);
+
+// Position in ms, 0..length. While playing it is interpolated with a
+// monotonic clock between the mixer's per-buffer reports: it never runs
+// backwards and stays within one buffer of the mixer. After the end of the
+// track it reads the length until the next seek or play. 0 for null.
+int FSOUND_Stream_GetTime(FSOUND_STREAM *stream);
+
+// Moves the position to `ms`, clamped into 0..length. While stopped it sets
+// where the next play starts; a seek to the length while playing ends the
+// track.
+signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms);
+
+// Length of the track in ms (0 for null).
+int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream);
+
+// True only while a stream plays on `channel` (the music channel is 0).
+signed char FSOUND_IsPlaying(int channel);
