@@ -1,0 +1,16 @@
+// Entry point of the world tests: a QGuiApplication must exist before an
+// offscreen GL context can be made. Listing the tests needs no display.
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::unique_ptr<QGuiApplication> app;
+    if (!GTEST_FLAG_GET(list_tests))
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,90 @@
+// Shapes.cpp: immediate-mode drawing of the wire cube, the solid cube and the
+// wire sphere, with the geometry of GLUT's shapes of the same names.
+#include "Shapes.h"
+
+#include <GL/gl.h>
+#include <cmath>
+
+namespace {
+
+// Corner c (bit 0 = +x, bit 1 = +y, bit 2 = +z) of a cube of half edge h.
+void cubeCorner(int c, float h)
+{
+    glVertex3f((c & 1) ? h : -h, (c & 2) ? h : -h, (c & 4) ? h : -h);
+}
+
+} // namespace
+
+void drawWireCube(float size)
+{
+    const float h = size * 0.5f;
+    glBegin(GL_LINES);
+    // Every pair of corners that differ in exactly one axis bit is an edge.
+    for (int c = 0; c < 8; ++c) {
+        for (int bit = 1; bit < 8; bit <<= 1) {
+            if (!(c & bit)) {
+                cubeCorner(c, h);
+                cubeCorner(c | bit, h);
+            }
+        }
+    }
+    glEnd();
+}
+
+void drawSolidCube(float size)
+{
+    const float h = size * 0.5f;
+    // Per face: outward normal, then four corners counter-clockwise seen
+    // from outside (corner bits as in cubeCorner).
+    struct Face
+    {
+        float nx, ny, nz;
+        int corners[4];
+    };
+    static const Face faces[6] = {
+        {1, 0, 0, {1, 3, 7, 5}},   // +x
+        {-1, 0, 0, {0, 4, 6, 2}},  // -x
+        {0, 1, 0, {2, 6, 7, 3}},   // +y
+        {0, -1, 0, {0, 1, 5, 4}},  // -y
+        {0, 0, 1, {4, 5, 7, 6}},   // +z
+        {0, 0, -1, {0, 2, 3, 1}},  // -z
+    };
+    glBegin(GL_QUADS);
+    for (const Face &f : faces) {
+        glNormal3f(f.nx, f.ny, f.nz);
+        for (int c : f.corners)
+            cubeCorner(c, h);
+    }
+    glEnd();
+}
+
+void drawWireSphere(float radius, int slices, int stacks)
+{
+    if (slices < 1 || stacks < 1)
+        return;
+    const double pi = 3.14159265358979323846;
+
+    // Point at polar angle phi (0 at +Z) and azimuth theta, with its normal.
+    auto vertex = [radius](double phi, double theta) {
+        const float nx = static_cast<float>(std::sin(phi) * std::cos(theta));
+        const float ny = static_cast<float>(std::sin(phi) * std::sin(theta));
+        const float nz = static_cast<float>(std::cos(phi));
+        glNormal3f(nx, ny, nz);
+        glVertex3f(nx * radius, ny * radius, nz * radius);
+    };
+
+    for (int i = 0; i < slices; ++i) {
+        const double theta = 2.0 * pi * i / slices;
+        glBegin(GL_LINE_STRIP);
+        for (int j = 0; j <= stacks; ++j)
+            vertex(pi * j / stacks, theta);
+        glEnd();
+    }
+    for (int j = 1; j < stacks; ++j) {
+        const double phi = pi * j / stacks;
+        glBegin(GL_LINE_LOOP);
+        for (int i = 0; i < slices; ++i)
+            vertex(phi, 2.0 * pi * i / slices);
+        glEnd();
+    }
+}
