@@ -2,14 +2,18 @@
 #include "MainWindow.h"
 
 #include "FSound.h"
+#include "MainWindowForm.h"
 #include "MusicApi.h"
 #include "ScriptApi.h"
+#include "REPLEdit.h"
 #include "ScriptHost.h"
 #include "SoundErrorText.h"
 
 #include <QDebug>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QSplitter>
+#include <QTextCursor>
 
 #include <cstdlib>
 
@@ -43,27 +47,55 @@ void OpenMusic()
     }
 }
 
+// Appends `text` to the console as a new paragraph of plain text, so
+// printed text that looks like HTML is shown as it is.
+void AppendPlainParagraph(QTextEdit *console, const std::string &text)
+{
+    QTextCursor cursor(console->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertBlock();
+    cursor.insertText(QString::fromStdString(text));
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , form(new MainWindowForm)
 {
     gMainWindow = this;
     OpenScriptHost();
     RegisterScriptApi();
     RegisterConsoleFont();
-    setCentralWidget(new QWidget(this));
+    form->SetupForm(this);
+    form->repl->SetPrompt("Lua>");
     setWindowTitle("Velkaro");
     setStyleSheet("QSplitter::handle { background: black }");
+    form->splitter->setSizes({500, 0});
+    form->world->setFocus(Qt::OtherFocusReason);
     OpenMusic();
     RunScript("dofile(\"prod.lua\")");
 }
 
 MainWindow::~MainWindow()
 {
+    delete form;
+    form = nullptr;
     CloseScriptHost();
     FSOUND_Stream_Close(gMusicStream);
     FSOUND_Close();
+}
+
+void MainWindow::RunREPLCommand(QString sCommand)
+{
+    std::string output;
+    std::string error;
+    RunScriptCaptured(sCommand.toStdString(), output, error);
+    if (!output.empty())
+        AppendPlainParagraph(form->repl, output);
+    if (!error.empty())
+        AppendPlainParagraph(form->repl, error);
+    form->repl->NewPrompt();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event)

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class QKeyEvent;
+struct MainWindowForm;
 
 class MainWindow : public QMainWindow
 {
@@ -14,6 +15,17 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // The form's widgets (the view, the console), for tests and the script API.
+    const MainWindowForm &Form() const { return *form; }
+
+public slots:
+    // Runs a console command and appends its output, then its error text,
+    // then a fresh prompt to the console.
+    void RunREPLCommand(QString sCommand);
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    MainWindowForm *form;
 };

@@ -1,0 +1,24 @@
+// The main window's form: the 3D view above the Lua console in a vertical
+// splitter. The structure only points at the widgets; Qt's parent-child
+// tree owns them.
+#pragma once
+
+class MainWindow;
+class QSplitter;
+class QVBoxLayout;
+class QWidget;
+class REPLEdit;
+
+struct MainWindowForm
+{
+    QWidget *centralWidget = nullptr;
+    QVBoxLayout *verticalLayout = nullptr;
+    QSplitter *splitter = nullptr;
+    QWidget *world = nullptr;
+    REPLEdit *repl = nullptr;
+
+    // Builds the widgets on `window` and connects the console to it.
+    void SetupForm(MainWindow *window);
+    // Sets the form's translatable texts (a provisional window title).
+    void RetranslateForm(MainWindow *window);
+};

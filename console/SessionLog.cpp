@@ -1,0 +1,144 @@
+// The console's session log, "replsession.txt": the count of history
+// entries, each entry followed by a "###" line, then the console text.
+// Written in UTF-8 through QSaveFile, so a failed or interrupted save leaves
+// the previous file whole; read back so that no file, however damaged, can
+// crash the console or make it allocate more than the file's own size.
+#include "REPLEdit.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringView>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextStream>
+
+QString gSessionFileName = QStringLiteral("replsession.txt");
+
+namespace {
+
+const QLatin1String kSeparator("###");
+
+// Splits the decoded file into lines the way QTextStream::readLine does:
+// "\n" ends a line, and a line end at the very end of the file does not
+// start another (empty) line.
+class LineReader
+{
+public:
+    explicit LineReader(QStringView text) : text(text) {}
+
+    bool AtEnd() const { return next >= text.size(); }
+
+    QStringView ReadLine()
+    {
+        const qsizetype end = text.indexOf(QLatin1Char('\n'), next);
+        const qsizetype stop = end < 0 ? text.size() : end;
+        const QStringView line = text.mid(next, stop - next);
+        next = end < 0 ? text.size() : end + 1;
+        return line;
+    }
+
+    // Where the next line starts.
+    qsizetype Position() const { return next; }
+
+private:
+    QStringView text;
+    qsizetype next = 0;
+};
+
+} // namespace
+
+void REPLEdit::SaveSession(QString sFileName)
+{
+    QSaveFile file(sFileName);
+    // A writable file in a folder where no temporary file can be made is
+    // still saved, in place.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    {
+        QTextStream out(&file);
+        out.setEncoding(QStringConverter::Utf8);
+        out << int(vHistory.size()) << "\n";
+        for (const QString &entry : vHistory)
+            out << entry << "\n" << "###\n";
+        out << toPlainText();
+        out.flush();
+        if (out.status() != QTextStream::Ok) {
+            file.cancelWriting();
+            return;
+        }
+    }
+    // commit() keeps the old file when any write failed.
+    file.commit();
+}
+
+void REPLEdit::LoadSession(QString sFileName)
+{
+    QFile file(sFileName);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        vHistory.clear();
+        clear();
+
+        // Text mode drops the carriage returns of CRLF line ends. Invalid
+        // UTF-8, a sequence cut off at the end included, becomes replacement
+        // characters; NUL bytes stay characters; a leading BOM is skipped.
+        const QByteArray bytes = file.readAll();
+        file.close();
+        QStringDecoder decode(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decode(bytes);
+        LineReader reader(text);
+
+        const int count = reader.AtEnd() ? 0 : reader.ReadLine().toInt(nullptr, 10);
+
+        // Entries are read until the count is reached or the file ends; the
+        // count only bounds the loop and never sizes anything. An entry whose
+        // "###" line is missing is cut short by the end of the file and is
+        // dropped: it is incomplete, and whatever it holds may well be the
+        // console text of a damaged file rather than a command.
+        for (int n = 0; n < count && !reader.AtEnd(); ++n) {
+            QString entry;
+            bool bComplete = false;
+            while (!reader.AtEnd()) {
+                const QStringView line = reader.ReadLine();
+                if (line == kSeparator) {
+                    bComplete = true;
+                    break;
+                }
+                if (entry.isEmpty()) {
+                    entry = line.toString();
+                } else {
+                    entry += QLatin1Char('\n');
+                    entry += line;
+                }
+            }
+            if (bComplete)
+                vHistory.append(entry);
+        }
+        iHistoryIndex = int(vHistory.size());
+
+        // The remaining lines are the console text, one paragraph each, as
+        // plain text. Adding them one by one at the end of the cleared
+        // document would drop leading empty lines (an empty line added to an
+        // empty document leaves it empty), so those are skipped here, and
+        // the rest goes in at once. That gives the same paragraphs; replacing
+        // the whole document also lets the editor lay it out lazily instead
+        // of all at once, and keeps the restored text out of the undo stack.
+        while (!reader.AtEnd()) {
+            const qsizetype lineStart = reader.Position();
+            if (!reader.ReadLine().isEmpty()) {
+                QStringView rest = QStringView(text).mid(lineStart);
+                if (rest.endsWith(QLatin1Char('\n')))
+                    rest.chop(1);
+                document()->setPlainText(rest.toString());
+                break;
+            }
+        }
+    }
+
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+    RefreshInputState();
+}
