@@ -52,8 +52,35 @@ public:
         }
     }
 
-    // Starts the program and waits until its main window is visible.
+    // Starts the program and waits until its main window is visible. A start
+    // that could not reach the X server (a busy server under a parallel test
+    // run refuses a connection now and then) is tried again.
     bool start(int timeoutMs = 30000)
+    {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (startOnce(timeoutMs))
+                return true;
+            if (process.state() != QProcess::NotRunning || !debugOutput().contains("could not connect to display"))
+                return false;
+            debug.clear();
+            QThread::msleep(500);
+        }
+        return false;
+    }
+
+    qint64 pid() const { return process.processId(); }
+    const QString &windowId() const { return window; }
+
+    // Everything the program wrote to its debug output (stderr) so far.
+    QString debugOutput()
+    {
+        process.waitForReadyRead(50);
+        debug += QString::fromUtf8(process.readAllStandardError());
+        return debug;
+    }
+
+private:
+    bool startOnce(int timeoutMs)
     {
         process.start(VELKARO_EXE, {});
         if (!process.waitForStarted(10000))
@@ -74,17 +101,7 @@ public:
         return false;
     }
 
-    qint64 pid() const { return process.processId(); }
-    const QString &windowId() const { return window; }
-
-    // Everything the program wrote to its debug output (stderr) so far.
-    QString debugOutput()
-    {
-        process.waitForReadyRead(50);
-        debug += QString::fromUtf8(process.readAllStandardError());
-        return debug;
-    }
-
+public:
     // Waits until the debug output contains `text`.
     bool waitForDebug(const QString &text, int timeoutMs = 10000)
     {
