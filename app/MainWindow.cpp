@@ -4,8 +4,8 @@
 #include "FSound.h"
 #include "MainWindowForm.h"
 #include "MusicApi.h"
-#include "ScriptApi.h"
 #include "REPLEdit.h"
+#include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "SoundErrorText.h"
 
