@@ -1,9 +1,6 @@
-// ConsoleHarness: a REPLEdit inside a stand-in for the main window, wired
-// the way the main window wires it: CommandEntered is directly connected to
-// a receiver that runs the command through the script host, appends output
-// and error text and calls NewPrompt. The stand-in parent records every key
-// that the console leaves unconsumed, apart from bare modifier keys
-// (Escape would end the real program).
+// ConsoleHarness: a REPLEdit wired as the main window wires it (commands run
+// through the script host, output and errors are appended, then NewPrompt).
+// The parent records the keys the console leaves unconsumed, modifiers apart.
 #pragma once
 
 #include "REPLEdit.h"
@@ -12,8 +9,6 @@
 #include <QKeyEvent>
 #include <QStringList>
 #include <QTest>
-#include <QVector>
-#include <QWidget>
 
 #include <string>
 
@@ -25,10 +20,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *e) override
     {
-        const int key = e->key();
-        if (key != Qt::Key_Control && key != Qt::Key_Shift && key != Qt::Key_Alt && key != Qt::Key_Meta)
-            keys.append(key);
-        e->accept();
+        if (e->key() < Qt::Key_Shift || e->key() > Qt::Key_Alt) // Shift, Control, Meta, Alt
+            keys.append(e->key());
     }
 };
 
@@ -44,10 +37,9 @@ public:
             commands.append(sCommand);
             std::string out, err;
             RunScriptCaptured(sCommand.toStdString(), out, err);
-            if (!out.empty())
-                repl->append(QString::fromStdString(out));
-            if (!err.empty())
-                repl->append(QString::fromStdString(err));
+            for (const std::string &text : {out, err})
+                if (!text.empty())
+                    repl->append(QString::fromStdString(text));
             repl->NewPrompt();
         });
         repl->SetPrompt("Lua>");
@@ -55,22 +47,22 @@ public:
     }
 
     QString Text() const { return repl->toPlainText(); }
+    // What follows the last prompt (in any letter case).
+    QString Input() const { return Text().mid(Text().lastIndexOf("lua>", -1, Qt::CaseInsensitive) + 4); }
     int CursorPosition() const { return repl->textCursor().position(); }
-    void SetCursorPosition(int position)
+    void Select(int anchor, int position)
     {
         QTextCursor cursor = repl->textCursor();
-        cursor.setPosition(position);
+        cursor.setPosition(anchor);
+        cursor.setPosition(position, QTextCursor::KeepAnchor);
         repl->setTextCursor(cursor);
     }
+    void SetCursorPosition(int position) { Select(position, position); }
 
     void Type(const QString &text) { QTest::keyClicks(repl, text); }
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(repl, key, modifiers); }
-    // Types one line of input and presses Return.
-    void Enter(const QString &text)
-    {
-        Type(text);
-        Key(Qt::Key_Return);
-    }
+    void Ctrl(Qt::Key key) { Key(key, Qt::ControlModifier); }
+    void Enter(const QString &text) { Type(text); Key(Qt::Key_Return); }
 
     KeyRecorder parent;
     REPLEdit *repl = nullptr;

@@ -1,12 +1,10 @@
-// Console editor behaviour, driven with real key events: continuation and
+// Console editor behaviour through real key events: continuation and
 // submission, history, the protected region, Home, brackets and Escape.
 #include "ConsoleHarness.h"
 #include "ScratchDir.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QImage>
-#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -16,387 +14,175 @@ class ConsoleTest : public ::testing::Test
 {
 protected:
     ScratchDir scratch;
-    ConsoleHarness console;
-
-    // What the user sees after the last prompt (in any letter case).
-    QString Input() const
-    {
-        const QString text = console.Text();
-        const qsizetype prompt = text.lastIndexOf("lua>", -1, Qt::CaseInsensitive);
-        return prompt < 0 ? text : text.mid(prompt + 4);
-    }
-    QChar CharAt(int position) const { return console.repl->document()->characterAt(position); }
+    ConsoleHarness c;
 };
 
-// ---- Continuation and submission ----
-
-TEST_F(ConsoleTest, ForLoopContinuesThenSubmitsAllThreeLines)
+TEST_F(ConsoleTest, ForLoopContinuesWithTheLineIndentThenSubmitsAllThreeLines)
 {
-    console.Enter("for i=1,3 do");
-    EXPECT_TRUE(console.commands.isEmpty());
-    EXPECT_EQ(console.Text(), "Lua>for i=1,3 do\n    ");
-
-    console.Enter("print(i)");
-    EXPECT_TRUE(console.commands.isEmpty());
-    EXPECT_EQ(console.Text(), "Lua>for i=1,3 do\n    print(i)\n    ");
-
-    console.Enter("end");
-    ASSERT_EQ(console.commands.size(), 1);
-    EXPECT_EQ(console.commands[0], "for i=1,3 do\n    print(i)\n    end");
-    EXPECT_EQ(console.Text(), "Lua>for i=1,3 do\n    print(i)\n    end\n1\n2\n3\n\nLua>");
-    EXPECT_EQ(console.repl->History(), QVector<QString>{console.commands[0]});
-    EXPECT_EQ(console.CursorPosition(), console.Text().size());
+    c.Enter("for i=1,3 do");
+    EXPECT_EQ(c.Text(), "Lua>for i=1,3 do\n    ");
+    c.Enter("  print(i)");
+    EXPECT_EQ(c.Text(), "Lua>for i=1,3 do\n      print(i)\n      ");
+    EXPECT_TRUE(c.commands.isEmpty());
+    c.Enter("end");
+    const QString command = "for i=1,3 do\n      print(i)\n      end";
+    EXPECT_EQ(c.commands, QStringList{command});
+    EXPECT_EQ(c.Text(), "Lua>" + command + "\n1\n2\n3\n\nLua>");
+    EXPECT_EQ(c.repl->History(), QVector<QString>{command});
+    EXPECT_EQ(c.CursorPosition(), c.Text().size());
 }
 
-TEST_F(ConsoleTest, SyntaxErrorInTheMiddleIsSubmittedAtOnce)
+TEST_F(ConsoleTest, UnfinishedLongStringsAndCommentsContinueBrokenOrEmptyInputIsSubmitted)
 {
-    console.Enter("x = = 1");
-    ASSERT_EQ(console.commands, QStringList{"x = = 1"});
-    EXPECT_TRUE(console.Text().contains("unexpected symbol near '='"));
-    EXPECT_TRUE(console.Text().endsWith("\nLua>"));
+    for (const char *line : {"s = [[abc", "def]]", "--[[ c", "]]", "x = = 1", ""})
+        c.Enter(line);
+    const QStringList commands = {"s = [[abc\n    def]]", "--[[ c\n    ]]", "x = = 1"};
+    EXPECT_EQ(c.commands, commands + QStringList{""});
+    EXPECT_EQ(c.repl->History(), QVector<QString>(commands.begin(), commands.end()));
+    EXPECT_TRUE(c.Text().contains("Lua>--[[ c\n    ]]\nLua>x = = 1\n"));
+    EXPECT_TRUE(c.Text().contains("unexpected symbol near '='"));
+    EXPECT_TRUE(c.Text().endsWith("\nLua>\nLua>"));
 }
 
-TEST_F(ConsoleTest, UnfinishedLongStringAndLongCommentContinue)
+TEST_F(ConsoleTest, CtrlReturnAndKeypadEnterBreakTheLineOfACompleteChunk)
 {
-    console.Enter("s = [[abc");
-    EXPECT_TRUE(console.commands.isEmpty());
-    console.Enter("def]]");
-    ASSERT_EQ(console.commands, QStringList{"s = [[abc\n    def]]"});
-
-    console.Enter("--[[ c");
-    EXPECT_EQ(console.commands.size(), 1);
-    EXPECT_TRUE(console.Text().endsWith("Lua>--[[ c\n    "));
-    console.Enter("]]");
-    EXPECT_EQ(console.commands.size(), 2);
+    c.Type("x = 1");
+    c.Key(Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(c.Text(), "Lua>x = 1\n    ");
+    c.Key(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(c.Text(), "Lua>x = 1\n    \n");
+    EXPECT_TRUE(c.commands.isEmpty());
+    c.Key(Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(c.commands, QStringList{"x = 1\n    \n"});
 }
 
-TEST_F(ConsoleTest, CtrlReturnContinuesEvenAfterACompleteChunkAndShiftReturnSubmits)
+TEST_F(ConsoleTest, HistorySkipsOnlyARepeatInARow)
 {
-    console.Type("x = 1");
-    console.Key(Qt::Key_Return, Qt::ControlModifier);
-    EXPECT_TRUE(console.commands.isEmpty());
-    EXPECT_EQ(console.Text(), "Lua>x = 1\n    ");
-
-    console.Key(Qt::Key_Return, Qt::ShiftModifier);
-    EXPECT_EQ(console.commands, QStringList{"x = 1\n    "});
-}
-
-TEST_F(ConsoleTest, ContinuationLineRepeatsTheIndentOfTheCursorLine)
-{
-    console.Enter("if true then");
-    console.Type("  ");
-    console.Enter("if true then");
-    // The line held 6 leading spaces, so the next one gets 6.
-    EXPECT_TRUE(console.Text().endsWith("\n      if true then\n      "));
-}
-
-TEST_F(ConsoleTest, EmptyReturnRunsTheEmptyCommandWithoutRecordingIt)
-{
-    console.Key(Qt::Key_Return);
-    EXPECT_EQ(console.commands, QStringList{""});
-    EXPECT_EQ(console.Text(), "Lua>\nLua>");
-    EXPECT_TRUE(console.repl->History().isEmpty());
-}
-
-TEST_F(ConsoleTest, KeypadEnterInsertsAPlainLineBreakAndSubmitsNothing)
-{
-    console.Type("x = 1");
-    console.Key(Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_TRUE(console.commands.isEmpty());
-    EXPECT_EQ(console.Text(), "Lua>x = 1\n");
-}
-
-TEST_F(ConsoleTest, KeysAreDroppedWhileACommandRuns)
-{
-    ConsoleHarness &c = console;
-    QString textDuringRun;
-    bool bEnabledDuringRun = true;
-    // Runs before the harness's receiver would: types while the command runs.
-    QObject::disconnect(c.repl, &REPLEdit::CommandEntered, nullptr, nullptr);
-    QObject::connect(c.repl, &REPLEdit::CommandEntered, c.repl, [&](QString) {
-        bEnabledDuringRun = c.repl->InputEnabled();
-        c.Type("zz");
-        c.Key(Qt::Key_Return);
-        textDuringRun = c.Text();
-        c.repl->NewPrompt();
-    });
-    c.Enter("x = 1");
-    EXPECT_FALSE(bEnabledDuringRun);
-    EXPECT_EQ(textDuringRun, "Lua>x = 1");
-    EXPECT_TRUE(c.repl->InputEnabled());
-    EXPECT_EQ(c.Text(), "Lua>x = 1\nLua>");
-}
-
-// ---- History ----
-
-TEST_F(ConsoleTest, HistoryRecordsRepeatsOnlyWhenNotInARow)
-{
-    console.Enter("a = 1");
-    console.Enter("b = 2");
-    console.Enter("a = 1");
-    EXPECT_EQ(console.repl->History(), (QVector<QString>{"a = 1", "b = 2", "a = 1"}));
-
-    console.Enter("c = 3");
-    console.Enter("c = 3");
-    EXPECT_EQ(console.repl->History().size(), 4);
-    EXPECT_EQ(console.commands.size(), 5);
-    EXPECT_EQ(console.repl->HistoryIndex(), 4);
+    for (const char *command : {"a = 1", "b = 2", "a = 1", "c = 3", "c = 3"})
+        c.Enter(command);
+    EXPECT_EQ(c.repl->History(), (QVector<QString>{"a = 1", "b = 2", "a = 1", "c = 3"}));
+    EXPECT_EQ(c.commands.size(), 5);
 }
 
 TEST_F(ConsoleTest, BrowsingStepsThroughEntriesAndBringsBackOwnText)
 {
-    console.Enter("x1 = 1");
-    console.Enter("x2 = 2");
-    console.Enter("x3 = 3");
-    console.Type("y");
-
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "x3 = 3");
-    EXPECT_EQ(console.repl->SavedInput(), "y");
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "x2 = 2");
-    console.Key(Qt::Key_Down, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "x3 = 3");
-    console.Key(Qt::Key_Down, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "y");
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "x3 = 3");
-    EXPECT_EQ(console.CursorPosition(), console.Text().size());
-
-    // At the oldest entry Ctrl+Up shows it again.
-    for (int i = 0; i < 5; ++i)
-        console.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "x1 = 1");
-    EXPECT_EQ(console.repl->HistoryIndex(), 0);
+    for (const char *command : {"x1 = 1", "x2 = 2", "x3 = 3"})
+        c.Enter(command);
+    c.Type("y");
+    // Ctrl+Up (true) or Ctrl+Down, and the input shown after it.
+    const std::pair<bool, QString> steps[] = {{true, "x3 = 3"}, {true, "x2 = 2"}, {false, "x3 = 3"},
+                                              {false, "y"},     {true, "x3 = 3"}, {true, "x2 = 2"},
+                                              {true, "x1 = 1"}, {true, "x1 = 1"}};
+    for (const auto &[older, shown] : steps) {
+        c.Ctrl(older ? Qt::Key_Up : Qt::Key_Down);
+        EXPECT_EQ(c.Input(), shown);
+    }
+    EXPECT_EQ(c.repl->SavedInput(), "y");
+    EXPECT_EQ(c.CursorPosition(), c.Text().size());
+    // An edited entry becomes the text brought back after the newest one.
+    c.Type("0");
+    for (int i = 0; i < 3; ++i)
+        c.Ctrl(Qt::Key_Down);
+    EXPECT_EQ(c.Input(), "x1 = 10");
 }
 
-TEST_F(ConsoleTest, EditedRecalledEntryBecomesTheSavedInput)
+TEST_F(ConsoleTest, InputFollowsTheLastPromptTextInAnyCaseAndTabsExpandOnSubmit)
 {
-    console.Enter("x1 = 1");
-    console.Enter("x2 = 2");
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    console.Type("0");
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "x1 = 1");
-    EXPECT_EQ(console.repl->SavedInput(), "x2 = 20");
-}
-
-TEST_F(ConsoleTest, BrowsingAnEmptyHistoryOnlyMovesAStrayCursorToTheInput)
-{
-    console.Type("abc");
-    console.SetCursorPosition(1);
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "abc");
-    EXPECT_EQ(console.CursorPosition(), 4);
-    console.Key(Qt::Key_Down, Qt::ControlModifier);
-    EXPECT_EQ(Input(), "abc");
-}
-
-// ---- Input normalisation and the input start ----
-
-TEST_F(ConsoleTest, TabsAreExpandedOnlyWhenSubmitted)
-{
-    console.Type("x =\t1");
-    EXPECT_EQ(console.Text(), "Lua>x =\t1");
-    console.Key(Qt::Key_Return);
-    EXPECT_EQ(console.commands, QStringList{"x =   1"});
-    EXPECT_EQ(console.Text(), "Lua>x =   1\nLua>");
-    EXPECT_EQ(console.repl->History(), QVector<QString>{"x =   1"});
-}
-
-TEST_F(ConsoleTest, PromptTextTypedInAnyCaseMovesTheInputStart)
-{
-    console.Type("-- lUa>");
-    console.Type("x = 1");
-    EXPECT_EQ(console.repl->InputStartPosition(), 4 + int(QString("-- lUa>").size()));
-    EXPECT_EQ(console.repl->CurrentInput(), "x = 1");
-    console.Key(Qt::Key_Return);
-    EXPECT_EQ(console.commands, QStringList{"x = 1"});
-}
-
-TEST_F(ConsoleTest, BackspaceStopsAtTheInputStart)
-{
-    console.Type("ab");
-    console.Key(Qt::Key_Backspace);
-    EXPECT_EQ(console.Text(), "Lua>a");
-    console.Key(Qt::Key_Backspace);
-    EXPECT_EQ(console.Text(), "Lua>");
-    console.Key(Qt::Key_Backspace);
-    EXPECT_EQ(console.Text(), "Lua>");
-    console.SetCursorPosition(2);
-    console.Key(Qt::Key_Backspace);
-    EXPECT_EQ(console.Text(), "Lua>");
+    c.Type("s = [[lUa>]] x =\t1");
+    EXPECT_EQ(c.repl->InputStartPosition(), 14);
+    EXPECT_EQ(c.Text(), "Lua>s = [[lUa>]] x =\t1");
+    c.Key(Qt::Key_Return);
+    EXPECT_EQ(c.commands, QStringList{"]] x =   1"});
+    EXPECT_TRUE(c.Text().startsWith("Lua>s = [[lUa>]] x =   1\n"));
 }
 
 TEST_F(ConsoleTest, TextBeforeTheInputStartIsProtectedButCanBeCopied)
 {
-    console.Enter("a = 1");
-    console.SetCursorPosition(2);
-    console.Type("zz");
-    EXPECT_EQ(console.Text(), "Lua>a = 1\nLua>");
-
-    QTextCursor select = console.repl->textCursor();
-    select.setPosition(4);
-    select.setPosition(9, QTextCursor::KeepAnchor);
-    console.repl->setTextCursor(select);
-    console.Key(Qt::Key_C, Qt::ControlModifier);
+    c.Enter("a = 1");
+    c.Type("b");
+    c.Key(Qt::Key_Backspace);
+    c.Key(Qt::Key_Backspace); // at the input start
+    EXPECT_EQ(c.Text(), "Lua>a = 1\nLua>");
+    c.SetCursorPosition(2);
+    c.Key(Qt::Key_Backspace);
+    c.Type("zz");
+    EXPECT_EQ(c.Text(), "Lua>a = 1\nLua>");
+    c.Select(4, 9);
+    c.Ctrl(Qt::Key_C);
     EXPECT_EQ(QApplication::clipboard()->text(), "a = 1");
-    EXPECT_EQ(console.Text(), "Lua>a = 1\nLua>");
-
-    // Keys without text still move the cursor over the protected part.
-    console.Key(Qt::Key_End);
-    EXPECT_EQ(console.CursorPosition(), 9);
+    // Keys without text move the cursor there; browsing takes it back.
+    c.Key(Qt::Key_End);
+    EXPECT_EQ(c.CursorPosition(), 9);
+    c.Ctrl(Qt::Key_Up);
+    EXPECT_EQ(c.CursorPosition(), c.repl->InputStartPosition());
 }
 
-TEST_F(ConsoleTest, SelectionReachingIntoTheInputCanBeTypedOverFromItsEnd)
+TEST_F(ConsoleTest, HomeGoesToTheInputStartOrToTheTextOfAContinuationLine)
 {
-    console.Type("abc");
-    QTextCursor select = console.repl->textCursor();
-    select.setPosition(2);
-    select.setPosition(6, QTextCursor::KeepAnchor);
-    console.repl->setTextCursor(select);
-    console.Type("X");
-    EXPECT_EQ(console.Text(), "LuXc");
+    c.Enter("a = 1");
+    c.Type("for i=1,3 do");
+    const int inputStart = 14; // after "Lua>a = 1\nLua>"
+    for (const int from : {int(c.Text().size()), inputStart, 6}) { // on the prompt line, again, an old prompt line
+        c.SetCursorPosition(from);
+        c.Key(Qt::Key_Home);
+        EXPECT_EQ(c.CursorPosition(), inputStart);
+    }
+    c.Key(Qt::Key_End);
+    c.Key(Qt::Key_Home, Qt::ShiftModifier);
+    EXPECT_EQ(c.repl->textCursor().selectedText(), "for i=1,3 do");
+    c.Key(Qt::Key_End);
+    c.Key(Qt::Key_Return);
+    c.Type("x");
+    const int lineStart = inputStart + 13;
+    for (const int to : {lineStart + 4, lineStart}) {
+        c.Key(Qt::Key_Home);
+        EXPECT_EQ(c.CursorPosition(), to);
+    }
 }
 
-// ---- Home ----
-
-TEST_F(ConsoleTest, HomeOnThePromptLineGoesToTheInputStartEveryTime)
+TEST_F(ConsoleTest, BracketFindsItsPartnerOnlyWithinTheInput)
 {
-    console.Type("abc");
-    console.Key(Qt::Key_Home);
-    EXPECT_EQ(console.CursorPosition(), 4);
-    console.Key(Qt::Key_Home);
-    EXPECT_EQ(console.CursorPosition(), 4);
-
-    console.Key(Qt::Key_End);
-    console.Key(Qt::Key_Home, Qt::ShiftModifier);
-    EXPECT_EQ(console.repl->textCursor().selectedText(), "abc");
-}
-
-TEST_F(ConsoleTest, HomeOnAContinuationLineGoesToTheTextThenToTheLineStart)
-{
-    console.Enter("for i=1,3 do");
-    console.Type("x");
-    const int lineStart = int(QString("Lua>for i=1,3 do\n").size());
-    console.Key(Qt::Key_Home);
-    EXPECT_EQ(console.CursorPosition(), lineStart + 4);
-    console.Key(Qt::Key_Home);
-    EXPECT_EQ(console.CursorPosition(), lineStart);
-}
-
-TEST_F(ConsoleTest, HomeOnAnEarlierPromptLineJumpsToTheCurrentInput)
-{
-    console.Enter("a = 1");
-    console.Type("b");
-    console.SetCursorPosition(6);
-    console.Key(Qt::Key_Home);
-    EXPECT_EQ(console.CursorPosition(), console.repl->InputStartPosition());
-    EXPECT_EQ(console.CursorPosition(), int(QString("Lua>a = 1\nLua>").size()));
-}
-
-// ---- Bracket matching ----
-
-TEST_F(ConsoleTest, ClosingBracketMatchesItsOpeningPartner)
-{
-    console.Type("f(g(x)");
-    console.Type(")");
-    ASSERT_TRUE(console.repl->MatchValid());
-    EXPECT_EQ(console.repl->MatchPosition(), 4 + 1);
-    EXPECT_EQ(CharAt(console.repl->MatchPosition()), '(');
-
-    console.Type("x");
-    EXPECT_FALSE(console.repl->MatchValid());
-}
-
-TEST_F(ConsoleTest, ArrowKeyBeforeAnOpeningBracketMatchesItsPartner)
-{
-    console.Type("f(a)");
-    for (int i = 0; i < 3; ++i)
-        console.Key(Qt::Key_Left);
-    ASSERT_TRUE(console.repl->MatchValid());
-    EXPECT_EQ(console.repl->MatchPosition(), 4 + 3);
-    EXPECT_EQ(CharAt(console.repl->MatchPosition()), ')');
-}
-
-TEST_F(ConsoleTest, OpeningBracketTypedBeforeAClosingOneMatchesIt)
-{
-    console.Type("ab)");
-    console.Key(Qt::Key_Left);
-    console.Type("(");
-    ASSERT_TRUE(console.repl->MatchValid());
-    EXPECT_EQ(console.repl->MatchPosition(), 4 + 3);
-    EXPECT_EQ(CharAt(console.repl->MatchPosition()), ')');
-}
-
-TEST_F(ConsoleTest, BracketsLeftUnmatchedOrBehindThePromptDrawNoBox)
-{
-    console.Type("(a");
-    EXPECT_FALSE(console.repl->MatchValid());
-    console.Enter(")");
-    // The "(" of the earlier command lies before the input start.
-    console.Type(")");
-    EXPECT_FALSE(console.repl->MatchValid());
-}
-
-TEST_F(ConsoleTest, MatchedBracketGetsAGreenBoxOnlyWhileTheCursorIsInTheInput)
-{
-    console.Type("a(b)");
-    ASSERT_TRUE(console.repl->MatchValid());
-    QTextCursor match(console.repl->document());
-    match.setPosition(console.repl->MatchPosition());
-    const QRect r1 = console.repl->cursorRect(match);
-    match.movePosition(QTextCursor::NextCharacter);
-    const QRect r2 = console.repl->cursorRect(match);
-    ASSERT_GT(r2.left() - 1, r1.left());
-
-    auto greenOnTopEdge = [&]() {
-        const QImage image = console.repl->viewport()->grab().toImage();
-        int green = 0;
-        for (int x = r1.left(); x <= r2.left() - 1; ++x)
-            green += image.pixelColor(x, r1.top()) == QColor(Qt::green);
-        return green;
+    // Typed, Left presses, typed after; the offset of the partner from the
+    // input start, -1 for none.
+    const struct { QString typed; int lefts; QString after; int partner; } cases[] = {
+        {"f(g(x)", 0, ")", 1},       // a closing bracket typed
+        {"f(a)", 3, "", 3},          // the cursor arrives before an opening one
+        {"ab)", 1, "(", 3},          // an opening bracket typed before a closing one
+        {"s = '(' -- Lua>", 0, ")", -1}, // the "(" lies before the input start
     };
-    EXPECT_EQ(greenOnTopEdge(), r2.left() - r1.left());
-
-    console.SetCursorPosition(1);
-    EXPECT_TRUE(console.repl->MatchValid());
-    EXPECT_EQ(greenOnTopEdge(), 0);
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.typed.toStdString());
+        ScratchDir dir;
+        ConsoleHarness h;
+        h.Type(k.typed);
+        for (int i = 0; i < k.lefts; ++i)
+            h.Key(Qt::Key_Left);
+        h.Type(k.after);
+        EXPECT_EQ(h.repl->MatchValid() ? h.repl->MatchPosition() - h.repl->InputStartPosition() : -1, k.partner);
+    }
 }
 
-// ---- Escape ----
-
-TEST_F(ConsoleTest, EscapeInTheInputEmptiesItAndReachesTheParent)
+TEST_F(ConsoleTest, EscapeReplacesTheInputAndGoesOnUnlessTheCursorIsBeforeIt)
 {
-    console.Enter("x1 = 1");
-    console.Type("abc");
-    console.Key(Qt::Key_Escape);
-    EXPECT_EQ(Input(), "");
-    EXPECT_EQ(console.parent.keys, QVector<int>{Qt::Key_Escape});
-}
-
-TEST_F(ConsoleTest, EscapeRestoresTheSavedInputAfterABrowse)
-{
-    console.Enter("x1 = 1");
-    console.Type("abc");
-    console.Key(Qt::Key_Up, Qt::ControlModifier);
-    console.Key(Qt::Key_Escape);
-    EXPECT_EQ(Input(), "abc");
-}
-
-TEST_F(ConsoleTest, EscapeBeforeTheInputOnlyReplacesTheInputUnlessCtrlIsHeld)
-{
-    console.Type("abc");
-    console.SetCursorPosition(1);
-    console.Key(Qt::Key_Escape);
-    EXPECT_EQ(console.Text(), "Lua>");
-    EXPECT_TRUE(console.parent.keys.isEmpty());
-
-    console.Type("abc");
-    console.SetCursorPosition(1);
-    console.Key(Qt::Key_Escape, Qt::ControlModifier);
-    EXPECT_EQ(console.Text(), "Lua>");
-    EXPECT_EQ(console.parent.keys, QVector<int>{Qt::Key_Escape});
+    // Cursor before the input (1) or at its end (7), modifiers, whether the
+    // key then reaches the parent.
+    const struct { int position; Qt::KeyboardModifiers modifiers; bool passedOn; } cases[] = {
+        {1, Qt::NoModifier, false}, {1, Qt::ControlModifier, true}, {7, Qt::NoModifier, true}};
+    for (const auto &k : cases) {
+        c.parent.keys.clear();
+        c.SetCursorPosition(c.Text().size());
+        c.Type("abc");
+        c.SetCursorPosition(k.position);
+        c.Key(Qt::Key_Escape, k.modifiers);
+        EXPECT_EQ(c.Text(), "Lua>");
+        EXPECT_EQ(c.parent.keys, k.passedOn ? QVector<int>{Qt::Key_Escape} : QVector<int>{});
+    }
+    // After a browse it brings back the text typed before it.
+    c.Enter("x1 = 1");
+    c.Type("abc");
+    c.Ctrl(Qt::Key_Up);
+    c.Key(Qt::Key_Escape);
+    EXPECT_EQ(c.Input(), "abc");
 }
 
 } // namespace

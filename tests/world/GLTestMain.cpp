@@ -1,9 +1,7 @@
-// Entry point of the world tests: a QGuiApplication must exist before an
-// offscreen GL context can be made. Listing the tests needs no display.
+// The world tests need a QGuiApplication for their offscreen GL context;
+// listing the tests needs no display.
 #include <QGuiApplication>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 int main(int argc, char **argv)
