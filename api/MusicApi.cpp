@@ -7,6 +7,10 @@
 
 #include "FSound.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
@@ -38,9 +42,15 @@ int ScriptSetMp3Time(lua_State *L)
     if (!gMusicStream)
         return 0;
     // Missing or non-numeric: 0. The product truncates toward zero, so
-    // -0.0004 s seeks to 0 ms and 0.0015 s to 1 ms.
+    // -0.0004 s seeks to 0 ms and 0.0015 s to 1 ms. NaN and values beyond
+    // the int range (which the conversion cannot represent) are clamped
+    // first; the sound layer clamps into the track anyway.
     const float seconds = static_cast<float>(lua_tonumber(L, 1));
-    FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(seconds * 1000.0));
+    double ms = seconds * 1000.0;
+    if (std::isnan(ms))
+        ms = 0.0;
+    ms = std::clamp(ms, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX));
+    FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(ms));
     return 0;
 }
 

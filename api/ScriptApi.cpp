@@ -7,16 +7,6 @@
 
 QMainWindow *gMainWindow = nullptr;
 
-namespace {
-
-void Register(const char *name, lua_CFunction function)
-{
-    lua_pushcclosure(gLuaState, function, 0);
-    lua_setfield(gLuaState, LUA_GLOBALSINDEX, name);
-}
-
-} // namespace
-
 void RegisterScriptApi()
 {
     RunScript("function init() end");
@@ -27,10 +17,10 @@ void RegisterScriptApi()
     RunScript("function OnMouseMove(x,y,px,py) end");
     RunScript("function getProdMp3Name() return \"\" end");
 
-    Register("getMp3Time", ScriptGetMp3Time);
-    Register("setMp3Time", ScriptSetMp3Time);
-    Register("getMp3Length", ScriptGetMp3Length);
-    Register("playMp3", ScriptPlayMp3);
-    Register("stopMp3", ScriptStopMp3);
-    Register("isMp3Playing", ScriptIsMp3Playing);
+    RegisterFunction("getMp3Time", ScriptGetMp3Time);
+    RegisterFunction("setMp3Time", ScriptSetMp3Time);
+    RegisterFunction("getMp3Length", ScriptGetMp3Length);
+    RegisterFunction("playMp3", ScriptPlayMp3);
+    RegisterFunction("stopMp3", ScriptStopMp3);
+    RegisterFunction("isMp3Playing", ScriptIsMp3Playing);
 }

@@ -50,12 +50,6 @@ void RunawayHook(lua_State *L, lua_Debug *)
                static_cast<lua_Number>(gRunTimeLimitMs) / 1000);
 }
 
-void Register(const char *name, lua_CFunction function)
-{
-    lua_pushcclosure(gLuaState, function, 0);
-    lua_setfield(gLuaState, LUA_GLOBALSINDEX, name);
-}
-
 // Appends `text` to gPrintBuffer, keeping what fits (1023 characters).
 void AppendToPrintBuffer(const char *text, size_t length)
 {
@@ -93,8 +87,8 @@ void OpenScriptHost()
         std::exit(EXIT_FAILURE);
     }
     luaL_openlibs(gLuaState);
-    Register("foo", ScriptAverageSum);
-    Register("print", ScriptPrint);
+    RegisterFunction("foo", ScriptAverageSum);
+    RegisterFunction("print", ScriptPrint);
     lua_sethook(gLuaState, RunawayHook, LUA_MASKCOUNT, kHookInterval);
     ClearPrintBuffer();
 }
@@ -132,6 +126,12 @@ void RunScriptCaptured(std::string chunk, std::string &output, std::string &erro
     }
     lua_settop(L, top);
     output.assign(gPrintBuffer, gPrintLength);
+}
+
+void RegisterFunction(const char *name, lua_CFunction function)
+{
+    lua_pushcclosure(gLuaState, function, 0);
+    lua_setfield(gLuaState, LUA_GLOBALSINDEX, name);
 }
 
 void RunScript(std::string chunk)

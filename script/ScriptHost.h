@@ -33,6 +33,9 @@ void RunScript(std::string chunk);
 // Closes the state.
 void CloseScriptHost();
 
+// Makes `function` the global `name`, as a closure without upvalues.
+void RegisterFunction(const char *name, lua_CFunction function);
+
 // The global print: appends each argument's text (or "Not a string") and
 // "\r\n" to gPrintBuffer, then echoes the whole buffer to the debug output.
 int ScriptPrint(lua_State *L);

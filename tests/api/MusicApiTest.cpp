@@ -62,7 +62,8 @@ TEST_F(MusicApiTest, TimesCrossInSinglePrecision)
     // Narrowed to float, then truncated to ms (0.7 is 0.69999999); a missing
     // or non-numeric argument is 0.
     for (const auto &[seconds, ms] : {std::pair{"1.5", 1500}, {"0.0015", 1}, {"-0.0004", 0}, {"0.7", 699},
-                                      {"'0.25'", 250}, {"", 0}, {"'soon'", 0}}) {
+                                      {"'0.25'", 250}, {"", 0}, {"'soon'", 0}, {"0/0", 0},
+                                      {"-1e300", 0}, {"1e300", 2000}, {"1/0", 2000}}) {
         ASSERT_TRUE(FSOUND_Stream_SetTime(gMusicStream, 750));
         EXPECT_EQ(Eval("setMp3Time(" + std::string(seconds) + ") return 'done'"), "done");
         EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), ms) << seconds;
