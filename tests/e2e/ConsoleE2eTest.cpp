@@ -1,7 +1,6 @@
 // End to end: the console of the real program — opened by dragging the
 // splitter handle, commands typed and run, the session kept across a restart.
 #include "Program.h"
-#include "ScratchDir.h"
 
 #include <QRegularExpression>
 #include <QThread>
@@ -57,20 +56,16 @@ bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000
     return false;
 }
 
-class ConsoleEndToEnd : public ::testing::Test
+class ConsoleEndToEnd : public EndToEndTest
 {
 protected:
     void SetUp() override
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs an X display (scripts/test starts Xvfb)";
-        ASSERT_TRUE(scratch.isValid());
+        EndToEndTest::SetUp();
         WriteFile(scratch.filePath("prod.lua"), "answer = 42\n");
     }
 
     QString Session() const { return QString::fromUtf8(ReadFile(scratch.filePath("replsession.txt"))); }
-
-    ScratchDir scratch;
 };
 
 TEST_F(ConsoleEndToEnd, CommandsRunInTheProductionAndTheSessionSurvivesARestart)

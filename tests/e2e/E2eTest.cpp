@@ -1,7 +1,6 @@
 // End to end: the real program in a scratch folder under X — start-up
 // order and diagnostics, Escape, the window manager's close and SIGTERM.
 #include "Program.h"
-#include "ScratchDir.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -19,18 +18,7 @@ const char kRecordingProduction[] =
     "os.execute('xdotool search --onlyvisible --pid ' .. pid .. ' > visible.txt')\n"
     "print('top level ran')\n";
 
-class EndToEnd : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs an X display (scripts/test starts Xvfb)";
-        ASSERT_TRUE(scratch.isValid());
-    }
-
-    ScratchDir scratch;
-};
+using EndToEnd = EndToEndTest;
 
 TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndEscapeEndsWithStatusOne)
 {

@@ -3,6 +3,10 @@
 // xdotool and read back its debug output and exit status.
 #pragma once
 
+#include "ScratchDir.h"
+
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -156,3 +160,18 @@ inline QByteArray ReadFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// Fixture of the end-to-end tests: a scratch folder to start the program in,
+// and a skip where there is no X display to start it on.
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (scripts/test starts Xvfb)";
+        ASSERT_TRUE(scratch.isValid());
+    }
+
+    ScratchDir scratch;
+};

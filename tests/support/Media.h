@@ -9,11 +9,11 @@
 
 // Writes a sine tone of `seconds` length to `mp3Path`. Returns false when
 // sox or lame failed (they are installed by scripts/setup).
-inline bool MakeToneMp3(const QString &mp3Path, double seconds, int rate = 44100)
+inline bool MakeToneMp3(const QString &mp3Path, double seconds)
 {
     const QString wav = mp3Path + ".wav";
     QProcess sox;
-    sox.start("sox", {"-n", "-r", QString::number(rate), "-c", "2", "-b", "16", wav,
+    sox.start("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav,
                       "synth", QString::number(seconds), "sine", "440", "vol", "0.3"});
     if (!sox.waitForFinished(60000) || sox.exitStatus() != QProcess::NormalExit || sox.exitCode() != 0)
         return false;
