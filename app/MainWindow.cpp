@@ -8,6 +8,7 @@
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "SoundErrorText.h"
+#include "WorldWidget.h"
 
 #include <QDebug>
 #include <QFontDatabase>
@@ -88,6 +89,8 @@ MainWindow::~MainWindow()
 
 void MainWindow::RunREPLCommand(QString sCommand)
 {
+    // Script functions draw, read matrices and pick in the view's context.
+    form->world->makeCurrent();
     std::string output;
     std::string error;
     RunScriptCaptured(sCommand.toStdString(), output, error);

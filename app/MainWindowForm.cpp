@@ -3,6 +3,7 @@
 
 #include "MainWindow.h"
 #include "REPLEdit.h"
+#include "WorldWidget.h"
 
 #include <QCoreApplication>
 #include <QSplitter>
@@ -41,12 +42,10 @@ void MainWindowForm::SetupForm(MainWindow *window)
     splitter->setObjectName("splitter");
     splitter->setOrientation(Qt::Vertical);
 
-    // The top pane; it takes the keyboard focus when clicked, as the 3D view does.
-    world = new QWidget(splitter);
+    world = new WorldWidget(splitter);
     world->setObjectName("world");
     SetExpanding(world, 4);
     world->setMinimumSize(0, 300);
-    world->setFocusPolicy(Qt::ClickFocus);
     splitter->addWidget(world);
 
     repl = new REPLEdit(splitter);

@@ -8,13 +8,14 @@ class QSplitter;
 class QVBoxLayout;
 class QWidget;
 class REPLEdit;
+class WorldWidget;
 
 struct MainWindowForm
 {
     QWidget *centralWidget = nullptr;
     QVBoxLayout *verticalLayout = nullptr;
     QSplitter *splitter = nullptr;
-    QWidget *world = nullptr;
+    WorldWidget *world = nullptr;
     REPLEdit *repl = nullptr;
 
     // Builds the widgets on `window` and connects the console to it.

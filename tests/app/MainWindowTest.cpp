@@ -5,6 +5,7 @@
 #include "REPLEdit.h"
 #include "ScratchDir.h"
 #include "ScriptApi.h"
+#include "WorldWidget.h"
 
 #include <QApplication>
 #include <QFile>
@@ -64,7 +65,7 @@ TEST_F(MainWindowTest, FormHasItsWidgetsNamesAndSettings)
     EXPECT_EQ(form.splitter->objectName(), "splitter");
     EXPECT_EQ(form.splitter->orientation(), Qt::Vertical);
     ASSERT_EQ(form.splitter->count(), 2);
-    EXPECT_EQ(form.splitter->widget(0), form.world);
+    EXPECT_EQ(form.splitter->widget(0), static_cast<QWidget *>(form.world));
     EXPECT_EQ(form.splitter->widget(1), form.repl);
 
     EXPECT_EQ(form.world->objectName(), "world");
@@ -90,7 +91,7 @@ TEST_F(MainWindowTest, OpensWithTheConsoleCollapsedAndTheFocusInTheView)
     ASSERT_EQ(sizes.size(), 2);
     EXPECT_GT(sizes[0], 0);
     EXPECT_EQ(sizes[1], 0);
-    EXPECT_EQ(window->focusWidget(), window->Form().world);
+    EXPECT_EQ(window->focusWidget(), static_cast<QWidget *>(window->Form().world));
 }
 
 TEST_F(MainWindowTest, CommandsRunInTheProductionsStateAndAppendOutputThenError)
@@ -122,6 +123,7 @@ TEST_F(MainWindowTest, PrintedMarkupIsShownAsPlainText)
 
 int main(int argc, char **argv)
 {
+    WorldWidget::UseViewSurfaceFormat();
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,31 @@
+// DemoWorld: the world that drives the production. Each frame hook and mouse
+// hook runs a short line of Lua naming the script's callback, so whatever
+// function that global holds at the moment is the one called.
+#pragma once
+
+#include "World.h"
+
+class DemoWorld : public World
+{
+public:
+    // Sets gDemoWorld to this world.
+    DemoWorld();
+    // Clears gDemoWorld first.
+    ~DemoWorld() override;
+
+protected:
+    // Runs "update()"; its output and error go to the debug output.
+    void update(float dt) override;
+    // Runs "render()"; its output and error go to the debug output.
+    void render() override;
+    // Runs OnMouseMove(x, y, dx, dy) with the cursor and its last movement.
+    void onMouseMove(int x, int y) override;
+    // Runs LMBDown(x, y) with the cursor position of the last move.
+    void onLeftButtonDown(int x, int y) override;
+    // Runs LMBUp(x, y) with the cursor position of the last move.
+    void onLeftButtonUp(int x, int y) override;
+};
+
+// The one DemoWorld while it exists, null otherwise; the camera, input and
+// voxel functions of the script interface reach the world through it.
+extern DemoWorld *gDemoWorld;

@@ -1,0 +1,53 @@
+// WorldWidget: the OpenGL view in the upper pane. It owns the DemoWorld,
+// runs the frame loop on a single-shot timer, sets the fixed GL state and
+// hands every mouse, wheel and key event to the world. It draws nothing of
+// its own: the world's renderFrame and the script's render() do.
+#pragma once
+
+#include <QOpenGLWidget>
+
+class DemoWorld;
+class QTimer;
+
+class WorldWidget : public QOpenGLWidget
+{
+    Q_OBJECT
+
+public:
+    // Tracks the mouse, takes the focus on click, creates the world and
+    // arms the frame timer (10 ms, single shot).
+    explicit WorldWidget(QWidget *parent = nullptr);
+    ~WorldWidget() override;
+
+    DemoWorld *world() const { return demoWorld; }
+
+    // Makes the default surface format the one the view needs: RGBA, a
+    // 24-bit depth buffer, double buffering and the compatibility profile,
+    // so fixed-function calls work. Call before the QApplication exists.
+    static void UseViewSurfaceFormat();
+
+public slots:
+    // One frame: the world's step with dt = 0.05, a synchronous repaint,
+    // then the timer re-armed, so frames never queue up.
+    void UpdateFrame();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+
+private:
+    // A widget position in framebuffer pixels (times the device pixel ratio).
+    QPoint toPixels(const QPointF &position) const;
+    // The key's first character as a Latin-1 code (0 when it has none).
+    static char keyCode(const QKeyEvent *event);
+
+    DemoWorld *demoWorld;
+    QTimer *frameTimer;
+};
