@@ -80,3 +80,13 @@ int ScriptIsMp3Playing(lua_State *L)
     lua_pushboolean(L, playing ? 1 : 0);
     return 1;
 }
+
+const luaL_Reg kMusicFunctions[] = {
+    {"getMp3Time", ScriptGetMp3Time},
+    {"setMp3Time", ScriptSetMp3Time},
+    {"getMp3Length", ScriptGetMp3Length},
+    {"playMp3", ScriptPlayMp3},
+    {"stopMp3", ScriptStopMp3},
+    {"isMp3Playing", ScriptIsMp3Playing},
+    {nullptr, nullptr},
+};

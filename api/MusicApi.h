@@ -4,6 +4,7 @@
 
 struct FSOUND_STREAM;
 struct lua_State;
+struct luaL_Reg;
 
 // The music stream, null when the sound layer did not start or the music
 // file did not open. Set by the main window at start-up.
@@ -17,3 +18,7 @@ int ScriptGetMp3Length(lua_State *L); // getMp3Length() -> seconds
 int ScriptPlayMp3(lua_State *L);      // playMp3()
 int ScriptStopMp3(lua_State *L);      // stopMp3()
 int ScriptIsMp3Playing(lua_State *L); // isMp3Playing() -> boolean
+
+// getMp3Time, setMp3Time, getMp3Length, playMp3, stopMp3, isMp3Playing;
+// null-terminated.
+extern const luaL_Reg kMusicFunctions[];

@@ -2,10 +2,46 @@
 // native functions, each a closure without upvalues, in their fixed order.
 #include "ScriptApi.h"
 
+#include "CameraApi.h"
+#include "DrawApi.h"
 #include "MusicApi.h"
 #include "ScriptHost.h"
 
 QMainWindow *gMainWindow = nullptr;
+
+namespace {
+
+// A stretch of one binding file's table: `count` entries from `first`,
+// or the rest of the table when count is -1.
+struct TableRun
+{
+    const luaL_Reg *table;
+    int first;
+    int count;
+};
+
+// The fixed order interleaves the drawing and the camera tables: drawLine,
+// the camera, the rest of the drawing, the music, then window and input.
+const TableRun kRegistrationOrder[] = {
+    {kDrawFunctions, 0, 1},     // drawLine
+    {kCameraFunctions, 0, 4},   // getCamPos, setCamPos, rotateCam, lookAt
+    {kDrawFunctions, 1, -1},    // beginTriGL .. drawCube
+    {kMusicFunctions, 0, -1},
+    {kCameraFunctions, 4, -1},  // fullscreenMode .. getMouseCursorPos
+};
+
+} // namespace
+
+std::vector<luaL_Reg> ScriptFunctions()
+{
+    std::vector<luaL_Reg> functions;
+    for (const TableRun &run : kRegistrationOrder) {
+        const luaL_Reg *entry = run.table + run.first;
+        for (int n = 0; entry->name && n != run.count; ++entry, ++n)
+            functions.push_back(*entry);
+    }
+    return functions;
+}
 
 void RegisterScriptApi()
 {
@@ -17,10 +53,6 @@ void RegisterScriptApi()
     RunScript("function OnMouseMove(x,y,px,py) end");
     RunScript("function getProdMp3Name() return \"\" end");
 
-    RegisterFunction("getMp3Time", ScriptGetMp3Time);
-    RegisterFunction("setMp3Time", ScriptSetMp3Time);
-    RegisterFunction("getMp3Length", ScriptGetMp3Length);
-    RegisterFunction("playMp3", ScriptPlayMp3);
-    RegisterFunction("stopMp3", ScriptStopMp3);
-    RegisterFunction("isMp3Playing", ScriptIsMp3Playing);
+    for (const luaL_Reg &function : ScriptFunctions())
+        RegisterFunction(function.name, function.func);
 }

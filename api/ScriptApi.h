@@ -2,11 +2,20 @@
 // native functions a production calls, in their fixed order.
 #pragma once
 
+#include <lua.hpp>
+
+#include <vector>
+
 class QMainWindow;
 
 // The program's main window, set by its constructor before anything else
-// runs; the window functions act on it. Never cleared.
+// runs; the window functions act on it. Never cleared; null when no window
+// exists (an export).
 extern QMainWindow *gMainWindow;
+
+// Every script function in the order it is registered, taken from the
+// binding files' tables.
+std::vector<luaL_Reg> ScriptFunctions();
 
 // Defines the empty default callbacks (init, update, render, LMBDown,
 // LMBUp, OnMouseMove, getProdMp3Name) and registers the script functions.

@@ -3,6 +3,7 @@
 #include "DemoWorld.h"
 
 #include "ScriptHost.h"
+#include "ScriptPrimitive.h"
 
 #include <QDebug>
 
@@ -45,6 +46,10 @@ void DemoWorld::update(float)
 void DemoWorld::render()
 {
     RunFrameCall("render()", "Lua render() output: ", "Lua render() error: ");
+    // A render() stopped between a begin function and endGL (an error, the
+    // runaway guard) must not leave the primitive open for the floor, the
+    // pick and the marker that follow.
+    CloseScriptPrimitive();
 }
 
 void DemoWorld::onMouseMove(int, int)

@@ -5,6 +5,7 @@
 #include "WorldWidget.h"
 
 #include "DemoWorld.h"
+#include "ScriptPrimitive.h"
 
 #include <QCursor>
 #include <QKeyEvent>
@@ -156,6 +157,9 @@ void WorldWidget::resizeGL(int w, int h)
 
 void WorldWidget::paintGL()
 {
+    // A bracket left open outside a paint (by update() or a console command)
+    // is closed before the frame starts.
+    CloseScriptPrimitive();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);

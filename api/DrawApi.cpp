@@ -1,0 +1,95 @@
+// The drawing functions: each reads its arguments loosely, makes its
+// OpenGL immediate-mode calls and returns nothing. They draw into whatever
+// context is current, which is the view's during render().
+#include "DrawApi.h"
+
+#include "ApiArgs.h"
+#include "CubeFaces.h"
+#include "ML_Maths"
+#include "ScriptPrimitive.h"
+
+#include <GL/gl.h>
+
+int ScriptDrawLine(lua_State *L)
+{
+    const float x1 = ArgFloat(L, 1), y1 = ArgFloat(L, 2), z1 = ArgFloat(L, 3);
+    const float x2 = ArgFloat(L, 4), y2 = ArgFloat(L, 5), z2 = ArgFloat(L, 6);
+    glBegin(GL_LINES);
+    glColor3ub(255, 255, 255);
+    glVertex3f(x1, y1, z1);
+    glVertex3f(x2, y2, z2);
+    glEnd();
+    // Inside a script's bracket this glEnd has ended that bracket.
+    ForgetScriptPrimitive();
+    return 0;
+}
+
+int ScriptBeginTriGL(lua_State *)
+{
+    BeginScriptPrimitive(GL_TRIANGLES);
+    return 0;
+}
+
+int ScriptBeginQuadGL(lua_State *)
+{
+    BeginScriptPrimitive(GL_QUADS);
+    return 0;
+}
+
+int ScriptBeginLinGL(lua_State *)
+{
+    BeginScriptPrimitive(GL_LINES);
+    return 0;
+}
+
+int ScriptEndGL(lua_State *)
+{
+    EndScriptPrimitive();
+    return 0;
+}
+
+int ScriptVectorGL(lua_State *L)
+{
+    glVertex3f(ArgFloat(L, 1), ArgFloat(L, 2), ArgFloat(L, 3));
+    return 0;
+}
+
+int ScriptColorGL(lua_State *L)
+{
+    // Truncated to 32-bit integers, then their low 8 bits: 255.9 -> 255,
+    // 256 -> 0, -1 -> 255. A missing alpha is 0 (invisible when blended).
+    glColor4ub(static_cast<GLubyte>(ArgInt32(L, 1) & 0xff), static_cast<GLubyte>(ArgInt32(L, 2) & 0xff),
+               static_cast<GLubyte>(ArgInt32(L, 3) & 0xff), static_cast<GLubyte>(ArgInt32(L, 4) & 0xff));
+    return 0;
+}
+
+int ScriptDrawCube(lua_State *L)
+{
+    const Vector3 corner(ArgFloat(L, 1), ArgFloat(L, 2), ArgFloat(L, 3));
+    const float h = ArgFloat(L, 4) * 0.5f;
+    const Vector3 centre = corner + Vector3(h, h, h);
+    // The face arguments come as -X, +X, -Y, +Y, -Z, +Z; the faces are
+    // emitted in the order of kCubeFaceSigns.
+    static const int kArgumentOfFace[kCubeFaceCount] = {6, 8, 10, 5, 7, 9};
+    for (int face = 0; face < kCubeFaceCount; ++face) {
+        if (!lua_toboolean(L, kArgumentOfFace[face]))
+            continue;
+        for (const auto &s : kCubeFaceSigns[face]) {
+            const Vector3 v = centre + Vector3(s[0] * h, s[1] * h, s[2] * h);
+            glVertex3d(v.x, v.y, v.z);
+        }
+    }
+    return 0;
+}
+
+const luaL_Reg kDrawFunctions[] = {
+    {"drawLine", ScriptDrawLine},
+    {"beginTriGL", ScriptBeginTriGL},
+    {"beginQuadGL", ScriptBeginQuadGL},
+    {"beginLinGL", ScriptBeginLinGL},
+    {"endGL", ScriptEndGL},
+    {"vectorGL", ScriptVectorGL},
+    {"colorGL", ScriptColorGL},
+    {"drawCube", ScriptDrawCube},
+    {nullptr, nullptr},
+};
