@@ -20,10 +20,8 @@ protected:
     void SetUp() override
     {
         luaL_openlibs(L);
-        for (const auto &[name, function] : {std::pair{"getMp3Time", ScriptGetMp3Time}, {"setMp3Time", ScriptSetMp3Time},
-                                             {"getMp3Length", ScriptGetMp3Length}, {"playMp3", ScriptPlayMp3},
-                                             {"stopMp3", ScriptStopMp3}, {"isMp3Playing", ScriptIsMp3Playing}})
-            lua_register(L, name, function);
+        for (const luaL_Reg *function = kMusicFunctions; function->name; ++function)
+            lua_register(L, function->name, function->func);
     }
     void TearDown() override
     {
