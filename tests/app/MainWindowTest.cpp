@@ -119,6 +119,19 @@ TEST_F(MainWindowTest, PrintedMarkupIsShownAsPlainText)
     EXPECT_TRUE(ConsoleText().endsWith("\n<b>bold</b> &amp;\n\nLua>")) << ConsoleText().toStdString();
 }
 
+TEST_F(MainWindowTest, WindowFunctionsSwitchTheWholeWindowToFullScreenAndBack)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    for (int round = 0; round < 2; ++round) {   // the second time each is already in its mode
+        Submit("fullscreenMode() fullscreenMode()");
+        EXPECT_TRUE(window->isFullScreen());
+        Submit("windowedMode() windowedMode()");
+        EXPECT_FALSE(window->isFullScreen());
+        EXPECT_FALSE(window->isMaximized());
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -159,6 +160,72 @@ inline QByteArray ReadFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Geometry
+{
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+inline Geometry WindowGeometry(const QString &window)
+{
+    Geometry g;
+    const QString text = Xdotool({"getwindowgeometry", "--shell", window});
+    for (const QString &line : text.split('\n')) {
+        const QStringList pair = line.split('=');
+        if (pair.size() != 2)
+            continue;
+        const int value = pair[1].toInt();
+        if (pair[0] == "X") g.x = value;
+        if (pair[0] == "Y") g.y = value;
+        if (pair[0] == "WIDTH") g.width = value;
+        if (pair[0] == "HEIGHT") g.height = value;
+    }
+    return g;
+}
+
+// Drags the splitter handle from the window's bottom edge up to its middle,
+// then clicks into the console near its bottom, below the text.
+inline void OpenConsole(Program &program)
+{
+    const Geometry g = WindowGeometry(program.windowId());
+    const QString x = QString::number(g.x + g.width / 2);
+    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2)});
+    Xdotool({"mousedown", "1"});
+    for (int step = 1; step <= 10; ++step)
+        Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2 - step * g.height / 20)});
+    Xdotool({"mouseup", "1"});
+    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 12)});
+    Xdotool({"click", "1"});
+}
+
+inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        if (QString::fromUtf8(ReadFile(path)).contains(text))
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+// The window as it looks on screen.
+inline QImage Screenshot(const QString &window)
+{
+    QProcess import;
+    import.start("import", {"-window", window, "png:-"});
+    import.waitForFinished(30000);
+    return QImage::fromData(import.readAllStandardOutput(), "PNG");
+}
+
+// Replaces `path` in one step (write aside, rename), so a reader never
+// sees half a file.
+inline void ReplaceFile(const QString &path, const QByteArray &contents)
+{
+    const QString aside = path + ".part";
+    WriteFile(aside, contents);
+    QFile::remove(path);
+    QFile::rename(aside, path);
 }
 
 // Fixture of the end-to-end tests: a scratch folder to start the program in,
