@@ -7,6 +7,7 @@
 #include "DemoWorld.h"
 #include "ScriptPrimitive.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -59,6 +60,10 @@ void WorldWidget::UpdateFrame()
     makeCurrent();
     demoWorld->stepFrame(kTimeStep);
     repaint();
+    // Qt turns a repaint() that comes within one screen refresh of the last
+    // composition into a queued update request on the window; deliver it
+    // now, so every tick has painted before the next one is armed.
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
     frameTimer->start(kFramePeriodMs);
 }
 
