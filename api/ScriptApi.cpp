@@ -2,6 +2,7 @@
 // native functions, each a closure without upvalues, in their fixed order.
 #include "ScriptApi.h"
 
+#include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "ScriptHost.h"
 
@@ -23,4 +24,8 @@ void RegisterScriptApi()
     RegisterFunction("playMp3", ScriptPlayMp3);
     RegisterFunction("stopMp3", ScriptStopMp3);
     RegisterFunction("isMp3Playing", ScriptIsMp3Playing);
+
+    // Functions beyond the fixed table come after all of it.
+    for (const luaL_Reg *entry = kMusicAnalysisFunctions; entry->name; ++entry)
+        RegisterFunction(entry->name, entry->func);
 }
