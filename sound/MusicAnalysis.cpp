@@ -16,7 +16,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = MusicAnalysis::Clock;
 
 constexpr int kBins = kSpectrumWindow / 2 + 1;
 // Decode forward rather than seek when the next window ends at most this
@@ -29,9 +29,9 @@ constexpr int64_t kKeep = 4 * kSpectrumWindow;
 constexpr int64_t kWalkStep = 128;
 // Time a call may spend walking the index to reach a seek target; past it
 // the call is answered by the approximate decoder.
-constexpr auto kSeekWalkBudget = std::chrono::milliseconds(10);
+constexpr auto kSeekWalkBudget = std::chrono::milliseconds(6);
 // Time a call spends extending the index ahead, while it is incomplete.
-constexpr auto kBackgroundWalkBudget = std::chrono::microseconds(1500);
+constexpr auto kBackgroundWalkBudget = std::chrono::milliseconds(1);
 // Frames between a sample's nominal frame and the frame that holds it
 // (encoder delay, the decoder's own look-back).
 constexpr int64_t kFrameMargin = 4;
@@ -279,6 +279,8 @@ MusicAnalysis::MusicAnalysis(const std::string &fileName) : fileName_(fileName)
     accurate_ = std::make_unique<Decoder>(fileName, false);
     if (!accurate_->IsOpen())
         accurate_.reset();
+    else
+        Fft(); // the plan, made once for the process (about 1 ms)
 }
 
 MusicAnalysis::~MusicAnalysis() = default;
@@ -298,9 +300,8 @@ bool MusicAnalysis::IndexComplete() const
     return accurate_ && accurate_->IndexComplete();
 }
 
-void MusicAnalysis::ReadWindow(int64_t end, float *out)
+void MusicAnalysis::ReadWindow(int64_t end, float *out, Clock::time_point begin)
 {
-    const Clock::time_point begin = Clock::now();
     const int64_t start = end - kSpectrumWindow;
     Decoder &decoder = *accurate_;
     if (decoder.Follows(start, end) ||
@@ -315,19 +316,22 @@ void MusicAnalysis::ReadWindow(int64_t end, float *out)
         else
             std::fill(out, out + kSpectrumWindow, 0.0f);
     }
-    // Build the index ahead a little, so later seeks are accurate and quick.
+    // Build the index ahead a little, so later seeks are accurate and quick;
+    // once it is complete the approximate decoder is not needed again.
     if (!decoder.IndexComplete())
         decoder.Walk(INT64_MAX, begin + kBackgroundWalkBudget);
+    else
+        fuzzy_.reset();
 }
 
-void MusicAnalysis::Analyse(int ms)
+void MusicAnalysis::Analyse(int ms, Clock::time_point callStart)
 {
     // Window end in samples: the sample at the music time (ms * rate / 1000).
     const int64_t end = static_cast<int64_t>(std::max(ms, 0)) * accurate_->Rate() / 1000;
     if (end == analysedEnd_)
         return;
     SharedFft &fft = Fft();
-    ReadWindow(end, fft.in);
+    ReadWindow(end, fft.in, callStart);
     double squares = 0.0;
     for (int i = 0; i < kSpectrumWindow; ++i) {
         squares += static_cast<double>(fft.in[i]) * fft.in[i];
@@ -340,22 +344,22 @@ void MusicAnalysis::Analyse(int ms)
     analysedEnd_ = end;
 }
 
-void MusicAnalysis::Spectrum(int ms, int bands, float *values)
+void MusicAnalysis::Spectrum(int ms, int bands, float *values, Clock::time_point callStart)
 {
     bands = std::clamp(bands, 1, kMaxSpectrumBands);
     if (!IsOpen()) {
         std::fill(values, values + bands, 0.0f);
         return;
     }
-    Analyse(ms);
+    Analyse(ms, callStart);
     GatherSpectrumBands(magnitudes_, kBins, static_cast<double>(accurate_->Rate()) / kSpectrumWindow, bands, values);
 }
 
-float MusicAnalysis::Level(int ms)
+float MusicAnalysis::Level(int ms, Clock::time_point callStart)
 {
     if (!IsOpen())
         return 0.0f;
-    Analyse(ms);
+    Analyse(ms, callStart);
     return level_;
 }
 
@@ -407,17 +411,19 @@ MusicAnalysis *AnalysisOf(FSOUND_STREAM *stream)
 
 void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values)
 {
+    const Clock::time_point start = Clock::now(); // before a first call opens the analysis
     bands = std::clamp(bands, 1, kMaxSpectrumBands);
     if (MusicAnalysis *analysis = AnalysisOf(stream))
-        analysis->Spectrum(FSOUND_Stream_GetTime(stream), bands, values);
+        analysis->Spectrum(FSOUND_Stream_GetTime(stream), bands, values, start);
     else
         std::fill(values, values + bands, 0.0f);
 }
 
 float StreamLevel(FSOUND_STREAM *stream)
 {
+    const Clock::time_point start = Clock::now();
     MusicAnalysis *analysis = AnalysisOf(stream);
-    return analysis ? analysis->Level(FSOUND_Stream_GetTime(stream)) : 0.0f;
+    return analysis ? analysis->Level(FSOUND_Stream_GetTime(stream), start) : 0.0f;
 }
 
 void ReleaseStreamAnalysis()

@@ -17,6 +17,7 @@
 // approximately seeking decoder. GUI thread only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,13 +53,16 @@ public:
     const std::string &FileName() const { return fileName_; }
     long SampleRate() const; // Hz, 0 when not open
 
+    using Clock = std::chrono::steady_clock;
+
     // Spectrum of the window ending at `ms` (music time in ms) into
     // values[0..bands), bands clamped into 1..kMaxSpectrumBands. Samples
     // before the start or after the end of the track count as silence.
-    // All zeros when the file did not open.
-    void Spectrum(int ms, int bands, float *values);
+    // All zeros when the file did not open. `callStart`: when the caller's
+    // call began; the time budgets of the index walk count from it.
+    void Spectrum(int ms, int bands, float *values, Clock::time_point callStart = Clock::now());
     // RMS of the same window, 0..1 (a full-scale sine gives 0.707).
-    float Level(int ms);
+    float Level(int ms, Clock::time_point callStart = Clock::now());
 
     // True once the decoder's frame index covers the whole track, so that
     // every seek is accurate and quick.
@@ -66,8 +70,8 @@ public:
 
 private:
     class Decoder;
-    void Analyse(int ms);                      // fills magnitudes_ and level_
-    void ReadWindow(int64_t end, float *out);  // mono samples [end - N, end)
+    void Analyse(int ms, Clock::time_point callStart);              // fills magnitudes_, level_
+    void ReadWindow(int64_t end, float *out, Clock::time_point callStart); // samples [end - N, end)
 
     std::string fileName_;
     std::unique_ptr<Decoder> accurate_; // the decoder every answer should come from

@@ -11,9 +11,10 @@
 // null input and the 44.1 kHz, 16-bit output of `channels` channels (for
 // example {"synth", "3", "sine", "1000", "gain", "-n"}; sox's synth alone
 // peaks at -3 dB), then lame encodes it at 320 kbit/s, where a full-scale
-// tone keeps its level within 0.05 dB (at 128 kbit/s it loses 0.5 dB). Returns false when sox or lame failed (scripts/setup installs
+// tone keeps its level within 0.05 dB (at 128 kbit/s it loses 0.5 dB), or
+// at `kbps`. Returns false when sox or lame failed (scripts/setup installs
 // them).
-inline bool MakeSynthMp3(const QString &mp3Path, const QStringList &soxEffects, int channels = 2)
+inline bool MakeSynthMp3(const QString &mp3Path, const QStringList &soxEffects, int channels = 2, int kbps = 320)
 {
     const QString wav = mp3Path + ".wav";
     QProcess sox;
@@ -21,7 +22,7 @@ inline bool MakeSynthMp3(const QString &mp3Path, const QStringList &soxEffects, 
     if (!sox.waitForFinished(120000) || sox.exitStatus() != QProcess::NormalExit || sox.exitCode() != 0)
         return false;
     QProcess lame;
-    lame.start("lame", {"--quiet", "-b", "320", wav, mp3Path});
+    lame.start("lame", {"--quiet", "-b", QString::number(kbps), wav, mp3Path});
     const bool ok = lame.waitForFinished(300000) && lame.exitStatus() == QProcess::NormalExit &&
                     lame.exitCode() == 0;
     QFile::remove(wav);
