@@ -13,8 +13,9 @@
 // seeks accurately and decodes a few frames. Accurate seeking needs the
 // decoder's frame index up to the target; the index is built a little at
 // every call and at most for a bounded time per call, and a seek beyond it
-// that cannot be reached in that time is answered once from a second,
-// approximately seeking decoder. GUI thread only.
+// that cannot be reached in that time is answered from a second decoder
+// that seeks approximately (by the file's table of contents; up to ~0.15 s
+// off), for the few calls until the index reaches it. GUI thread only.
 #pragma once
 
 #include <chrono>
