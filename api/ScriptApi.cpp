@@ -4,6 +4,7 @@
 
 #include "CameraApi.h"
 #include "DrawApi.h"
+#include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "ScriptHost.h"
 
@@ -28,6 +29,8 @@ const TableRun kRegistrationOrder[] = {
     {kDrawFunctions, 1, -1},    // beginTriGL .. drawCube
     {kMusicFunctions, 0, -1},
     {kCameraFunctions, 4, -1},  // fullscreenMode .. getMouseCursorPos
+    // Functions beyond the fixed table come after all of it.
+    {kMusicAnalysisFunctions, 0, -1},
 };
 
 } // namespace

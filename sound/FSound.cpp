@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -24,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 struct FSOUND_STREAM
 {
     Mix_Music *music = nullptr; // null once FSOUND_Close released the decoder
+    std::string name;           // the file name as opened
     int lengthMs = 0;
     bool playing = false;
     bool ended = false;   // stopped by reaching the end of the track
@@ -230,6 +232,7 @@ FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int, int, int)
     }
     FSOUND_STREAM *stream = new FSOUND_STREAM;
     stream->music = music;
+    stream->name = name;
     stream->lengthMs = static_cast<int>(seconds * 1000.0 + 0.5);
     gStreams.push_back(stream);
     gLastError = FMOD_ERR_NONE;
@@ -315,6 +318,11 @@ int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream)
     if (!IsOpenStream(stream))
         return 0;
     return stream->lengthMs;
+}
+
+const char *FSOUND_Stream_GetName(FSOUND_STREAM *stream)
+{
+    return IsOpenStream(stream) ? stream->name.c_str() : "";
 }
 
 signed char FSOUND_IsPlaying(int channel)

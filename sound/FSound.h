@@ -86,5 +86,9 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms);
 // Length of the track in ms (0 for null).
 int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream);
 
+// The file name the stream was opened with, as given ("" for null or a
+// handle that is not open). The music analysis decodes the file itself.
+const char *FSOUND_Stream_GetName(FSOUND_STREAM *stream);
+
 // True only while a stream plays on `channel` (the music channel is 0).
 signed char FSOUND_IsPlaying(int channel);
