@@ -53,10 +53,11 @@ void ProductionWatcher::noticeChange(bool fileEvent)
 {
     const Stamp stamp = readStamp();
 
-    // A file renamed over the old one, or deleted and created again, is a
-    // new inode: move the file watch onto it (the old watch may be gone or
-    // still sit on the unlinked inode).
-    if (stamp.inode != watchedInode) {
+    // A file renamed over the old one, or deleted and created again, needs
+    // a new file watch: the old one is gone (the watcher drops it when its
+    // inode is deleted) or still sits on an unlinked inode. A new file may
+    // get the inode number of the deleted one, so both are checked.
+    if (stamp.inode != watchedInode || !watcher->files().contains(path)) {
         if (watcher->files().contains(path))
             watcher->removePath(path);
         watchedInode = 0;

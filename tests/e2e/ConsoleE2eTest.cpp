@@ -9,53 +9,6 @@
 
 namespace {
 
-struct Geometry
-{
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-Geometry WindowGeometry(const QString &window)
-{
-    Geometry g;
-    const QString text = Xdotool({"getwindowgeometry", "--shell", window});
-    for (const QString &line : text.split('\n')) {
-        const QStringList pair = line.split('=');
-        if (pair.size() != 2)
-            continue;
-        const int value = pair[1].toInt();
-        if (pair[0] == "X") g.x = value;
-        if (pair[0] == "Y") g.y = value;
-        if (pair[0] == "WIDTH") g.width = value;
-        if (pair[0] == "HEIGHT") g.height = value;
-    }
-    return g;
-}
-
-// Drags the splitter handle from the window's bottom edge up to its middle,
-// then clicks into the console near its bottom, below the text.
-void OpenConsole(Program &program)
-{
-    const Geometry g = WindowGeometry(program.windowId());
-    const QString x = QString::number(g.x + g.width / 2);
-    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2)});
-    Xdotool({"mousedown", "1"});
-    for (int step = 1; step <= 10; ++step)
-        Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2 - step * g.height / 20)});
-    Xdotool({"mouseup", "1"});
-    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 12)});
-    Xdotool({"click", "1"});
-}
-
-bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 100) {
-        if (QString::fromUtf8(ReadFile(path)).contains(text))
-            return true;
-        QThread::msleep(100);
-    }
-    return false;
-}
-
 class ConsoleEndToEnd : public EndToEndTest
 {
 protected:

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -175,3 +176,77 @@ protected:
 
     ScratchDir scratch;
 };
+
+// --- Window helpers ----------------------------------------------------------
+
+struct Geometry
+{
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+inline Geometry WindowGeometry(const QString &window)
+{
+    Geometry g;
+    const QString text = Xdotool({"getwindowgeometry", "--shell", window});
+    for (const QString &line : text.split('\n')) {
+        const QStringList pair = line.split('=');
+        if (pair.size() != 2)
+            continue;
+        const int value = pair[1].toInt();
+        if (pair[0] == "X") g.x = value;
+        if (pair[0] == "Y") g.y = value;
+        if (pair[0] == "WIDTH") g.width = value;
+        if (pair[0] == "HEIGHT") g.height = value;
+    }
+    return g;
+}
+
+// Drags the splitter handle from the window's bottom edge up to its middle,
+// then clicks into the console near its bottom, below the text.
+inline void OpenConsole(Program &program)
+{
+    const Geometry g = WindowGeometry(program.windowId());
+    const QString x = QString::number(g.x + g.width / 2);
+    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2)});
+    Xdotool({"mousedown", "1"});
+    for (int step = 1; step <= 10; ++step)
+        Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2 - step * g.height / 20)});
+    Xdotool({"mouseup", "1"});
+    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 12)});
+    Xdotool({"click", "1"});
+}
+
+inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (QString::fromUtf8(ReadFile(path)).contains(text))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+// The window's picture as the X server shows it (ImageMagick's import).
+inline QImage Screenshot(const QString &window)
+{
+    QProcess process;
+    process.start("import", {"-window", window, "png:-"});
+    process.waitForFinished(30000);
+    return QImage::fromData(process.readAllStandardOutput(), "PNG");
+}
+
+// Pixels of the error band's red text in the lowest `rows` rows of `image`
+// (all rows when 0).
+inline int RedPixels(const QImage &image, int rows = 0)
+{
+    const QImage picture = image.convertToFormat(QImage::Format_RGB32);
+    const int first = rows > 0 ? qMax(0, picture.height() - rows) : 0;
+    int count = 0;
+    for (int y = first; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y);
+            count += qRed(c) > 150 && qGreen(c) < 110 && qBlue(c) < 110;
+        }
+    }
+    return count;
+}
