@@ -254,4 +254,13 @@ TEST_F(LiveCoding, BadFilesAreReportedAndSurvived)
     EXPECT_TRUE(program.running());
 }
 
+TEST_F(LiveCoding, APipeNamedProdLuaAtStartUpIsRefusedInsteadOfBlocking)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Prod()).constData(), 0600), 0);
+    Program program(scratch.path());
+    ASSERT_TRUE(program.start(15000)) << program.debugOutput().toStdString();
+    EXPECT_TRUE(program.waitForDebug("dofile(\"prod.lua\"): cannot read prod.lua: not a regular file"));
+    EXPECT_GT(BandPixels(program, true), kSomeText);
+}
+
 } // namespace
