@@ -4,6 +4,7 @@
 #include "FSound.h"
 #include "MainWindowForm.h"
 #include "MusicApi.h"
+#include "ProductionWatcher.h"
 #include "REPLEdit.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
@@ -75,7 +76,8 @@ MainWindow::MainWindow(QWidget *parent)
     form->splitter->setSizes({500, 0});
     form->world->setFocus(Qt::OtherFocusReason);
     OpenMusic();
-    RunScript("dofile(\"prod.lua\")");
+    // Runs dofile("prod.lua") now and again whenever the file is saved.
+    (new ProductionWatcher(form->world, QStringLiteral("prod.lua"), this))->RunAtStartUp();
 }
 
 MainWindow::~MainWindow()
@@ -93,9 +95,17 @@ void MainWindow::RunREPLCommand(QString sCommand)
     form->world->makeCurrent();
     std::string output;
     std::string error;
-    RunScriptCaptured(sCommand.toStdString(), output, error);
+    std::string values;
+    int valueCount = 0;
+    // "=expr" shows what "return expr" returns, after what it printed.
+    if (sCommand.startsWith(QLatin1Char('=')))
+        valueCount = RunScriptCapturedValues("return " + sCommand.mid(1).toStdString(), output, error, values);
+    else
+        RunScriptCaptured(sCommand.toStdString(), output, error);
     if (!output.empty())
         AppendPlainParagraph(form->repl, output);
+    if (valueCount > 0)
+        AppendPlainParagraph(form->repl, values);
     if (!error.empty())
         AppendPlainParagraph(form->repl, error);
     form->repl->NewPrompt();

@@ -20,7 +20,8 @@ public:
 
 public slots:
     // Runs a console command and appends its output, then its error text,
-    // then a fresh prompt to the console.
+    // then a fresh prompt to the console. A command "=expr" runs as
+    // "return expr" and also appends its returned values, tab-separated.
     void RunREPLCommand(QString sCommand);
 
 protected:

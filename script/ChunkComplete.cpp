@@ -11,8 +11,10 @@ bool IsChunkComplete(const std::string &chunk)
     static const char kEofMark[] = "'<eof>'";
     const size_t markLength = sizeof(kEofMark) - 1;
 
+    // "=expr" is run as "return expr", so it continues as that would.
+    const std::string text = !chunk.empty() && chunk[0] == '=' ? "return " + chunk.substr(1) : chunk;
     bool incomplete = false;
-    if (luaL_loadbuffer(gLuaState, chunk.data(), chunk.size(), "=stdin") == LUA_ERRSYNTAX) {
+    if (luaL_loadbuffer(gLuaState, text.data(), text.size(), "=stdin") == LUA_ERRSYNTAX) {
         size_t length = 0;
         const char *message = lua_tolstring(gLuaState, -1, &length);
         // Incomplete exactly when the first "'<eof>'" is the message's end.

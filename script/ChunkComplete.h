@@ -8,5 +8,6 @@
 // Returns false only for a syntax error at the very end of the text, the
 // sign that more input would complete it; a chunk that compiles, a syntax
 // error elsewhere and a memory error all count as complete. The Lua stack
-// is left as it was found.
+// is left as it was found. A chunk starting with "=" is tested as "return"
+// followed by the rest, the way the console runs it.
 bool IsChunkComplete(const std::string &chunk);

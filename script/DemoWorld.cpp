@@ -14,8 +14,9 @@ DemoWorld *gDemoWorld = nullptr;
 namespace {
 
 // Runs `chunk` and writes its printed output, then its error, each after
-// its label; nothing when the run printed nothing and succeeded.
-void RunFrameCall(const char *chunk, const char *outputLabel, const char *errorLabel)
+// its label; nothing when the run printed nothing and succeeded. Returns
+// the error text ("" on success).
+std::string RunFrameCall(const char *chunk, const char *outputLabel, const char *errorLabel)
 {
     std::string output;
     std::string error;
@@ -24,6 +25,7 @@ void RunFrameCall(const char *chunk, const char *outputLabel, const char *errorL
         qDebug() << outputLabel << output.c_str();
     if (!error.empty())
         qDebug() << errorLabel << error.c_str();
+    return error;
 }
 
 } // namespace
@@ -40,12 +42,14 @@ DemoWorld::~DemoWorld()
 
 void DemoWorld::update(float)
 {
-    RunFrameCall("update()", "Lua update() output: ", "Lua update() error: ");
+    errorBoard.report(ErrorBoard::Update,
+                      RunFrameCall("update()", "Lua update() output: ", "Lua update() error: "));
 }
 
 void DemoWorld::render()
 {
-    RunFrameCall("render()", "Lua render() output: ", "Lua render() error: ");
+    errorBoard.report(ErrorBoard::Render,
+                      RunFrameCall("render()", "Lua render() output: ", "Lua render() error: "));
     // A render() stopped between a begin function and endGL (an error, the
     // runaway guard) must not leave the primitive open for the floor, the
     // pick and the marker that follow.
@@ -60,7 +64,7 @@ void DemoWorld::onMouseMove(int, int)
     std::snprintf(chunk, sizeof(chunk), "OnMouseMove(%2.3f, %2.3f, %2.3f, %2.3f)",
                   static_cast<double>(p.x), static_cast<double>(p.y),
                   static_cast<double>(d.x), static_cast<double>(d.y));
-    RunScript(chunk);
+    runMouseCall(chunk, ErrorBoard::MouseMove);
 }
 
 void DemoWorld::onLeftButtonDown(int, int)
@@ -69,7 +73,7 @@ void DemoWorld::onLeftButtonDown(int, int)
     char chunk[1024];
     std::snprintf(chunk, sizeof(chunk), "LMBDown(%2.3f, %2.3f)",
                   static_cast<double>(p.x), static_cast<double>(p.y));
-    RunScript(chunk);
+    runMouseCall(chunk, ErrorBoard::LeftButtonDown);
 }
 
 void DemoWorld::onLeftButtonUp(int, int)
@@ -78,5 +82,13 @@ void DemoWorld::onLeftButtonUp(int, int)
     char chunk[1024];
     std::snprintf(chunk, sizeof(chunk), "LMBUp(%2.3f, %2.3f)",
                   static_cast<double>(p.x), static_cast<double>(p.y));
-    RunScript(chunk);
+    runMouseCall(chunk, ErrorBoard::LeftButtonUp);
+}
+
+void DemoWorld::runMouseCall(const char *chunk, ErrorBoard::Source source)
+{
+    std::string output;   // dropped, as RunScript does
+    std::string error;
+    RunScriptCaptured(chunk, output, error);
+    errorBoard.report(source, error);
 }

@@ -3,6 +3,7 @@
 // function that global holds at the moment is the one called.
 #pragma once
 
+#include "ErrorBoard.h"
 #include "World.h"
 
 class DemoWorld : public World
@@ -13,8 +14,14 @@ public:
     // Clears gDemoWorld first.
     ~DemoWorld() override;
 
+    // The latest error of each callback run (and of loading the production,
+    // which the application reports here), for the view to show.
+    ErrorBoard &errors() { return errorBoard; }
+    const ErrorBoard &errors() const { return errorBoard; }
+
 protected:
-    // Runs "update()"; its output and error go to the debug output.
+    // Runs "update()"; its output and error go to the debug output, its
+    // outcome to the error board (as do those of the hooks below).
     void update(float dt) override;
     // Runs "render()"; its output and error go to the debug output.
     void render() override;
@@ -24,6 +31,13 @@ protected:
     void onLeftButtonDown(int x, int y) override;
     // Runs LMBUp(x, y) with the cursor position of the last move.
     void onLeftButtonUp(int x, int y) override;
+
+private:
+    // Runs a mouse callback chunk like RunScript (results dropped, the same
+    // debug output) and reports its outcome to the board.
+    void runMouseCall(const char *chunk, ErrorBoard::Source source);
+
+    ErrorBoard errorBoard;
 };
 
 // The one DemoWorld while it exists, null otherwise; the camera, input and

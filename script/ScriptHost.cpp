@@ -93,11 +93,63 @@ void OpenScriptHost()
     ClearPrintBuffer();
 }
 
-void RunScriptCaptured(std::string chunk, std::string &output, std::string &error)
+// --- Runs -------------------------------------------------------------------
+
+namespace {
+
+// Joins the values at stack slots 1 .. top as the global tostring gives
+// them, separated by tabs, and returns the text. Called through lua_pcall
+// inside a guarded run, so a failing or runaway __tostring becomes the
+// run's error.
+int JoinAsText(lua_State *L)
+{
+    const int count = lua_gettop(L);
+    luaL_Buffer buffer;
+    lua_getglobal(L, "tostring");
+    const int tostring = lua_gettop(L);
+    luaL_buffinit(L, &buffer);
+    for (int i = 1; i <= count; ++i) {
+        if (i > 1)
+            luaL_addchar(&buffer, '\t');
+        lua_pushvalue(L, tostring);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        if (!lua_isstring(L, -1))
+            return luaL_error(L, "'tostring' must return a string");
+        luaL_addvalue(&buffer);
+    }
+    luaL_pushresult(&buffer);
+    return 1;
+}
+
+// Turns the error value on top of the stack into the error text ("message\n",
+// at most 1022 characters of message) and writes the host's debug line.
+std::string ReportFailure(lua_State *L, const std::string &chunk)
+{
+    size_t length = 0;
+    const char *message = lua_tolstring(L, -1, &length);
+    char text[1024];
+    if (message) {
+        std::snprintf(text, sizeof(text), "%.*s\n",
+                      static_cast<int>(std::min<size_t>(length, sizeof(text) - 2)), message);
+    } else {
+        std::snprintf(text, sizeof(text), "(error object is a %s value)\n", luaL_typename(L, -1));
+    }
+    qDebug("%s: %s\n", chunk.c_str(), text);
+    return text;
+}
+
+// The one run path. Compiles and runs `chunk` under the runaway guard; when
+// `values` is given, the chunk's returned values are joined into it as text
+// (see JoinAsText) and their count is returned, otherwise they are dropped.
+int RunChunk(const std::string &chunk, std::string &output, std::string &error, std::string *values)
 {
     lua_State *L = gLuaState;
     const int top = lua_gettop(L);
     ClearPrintBuffer();
+    error.clear();
+    if (values)
+        values->clear();
 
     // Reset the main thread's hook interval, which an interrupted run raised
     // to every instruction; a hook the script installed itself stays.
@@ -106,26 +158,42 @@ void RunScriptCaptured(std::string chunk, std::string &output, std::string &erro
     gRunDeadlineNs = MonotonicNs() + static_cast<long long>(gRunTimeLimitMs) * 1000000LL;
     int status = luaL_loadstring(L, chunk.c_str());
     if (status == 0)
-        status = lua_pcall(L, 0, 0, 0);
+        status = lua_pcall(L, 0, values ? LUA_MULTRET : 0, 0);
+    int count = 0;
+    if (status == 0 && values && lua_gettop(L) > top) {
+        // Formatting runs Lua (tostring, __tostring), so it stays guarded.
+        count = lua_gettop(L) - top;
+        lua_pushcfunction(L, JoinAsText);
+        lua_insert(L, top + 1);
+        status = lua_pcall(L, count, 1, 0);
+        if (status == 0) {
+            size_t length = 0;
+            const char *text = lua_tolstring(L, -1, &length);
+            values->assign(text, length);
+        } else {
+            count = 0;
+        }
+    }
     gRunDeadlineNs = 0;
 
-    error.clear();
-    if (status != 0) {
-        size_t length = 0;
-        const char *message = lua_tolstring(L, -1, &length);
-        char text[1024];
-        if (message) {
-            std::snprintf(text, sizeof(text), "%.*s\n",
-                          static_cast<int>(std::min<size_t>(length, sizeof(text) - 2)), message);
-        } else {
-            std::snprintf(text, sizeof(text), "(error object is a %s value)\n",
-                          luaL_typename(L, -1));
-        }
-        error = text;
-        qDebug("%s: %s\n", chunk.c_str(), text);
-    }
+    if (status != 0)
+        error = ReportFailure(L, chunk);
     lua_settop(L, top);
     output.assign(gPrintBuffer, gPrintLength);
+    return count;
+}
+
+} // namespace
+
+void RunScriptCaptured(std::string chunk, std::string &output, std::string &error)
+{
+    RunChunk(chunk, output, error, nullptr);
+}
+
+int RunScriptCapturedValues(const std::string &chunk, std::string &output, std::string &error,
+                            std::string &values)
+{
+    return RunChunk(chunk, output, error, &values);
 }
 
 void RegisterFunction(const char *name, lua_CFunction function)

@@ -27,6 +27,14 @@ void OpenScriptHost();
 // busy longer than the run time limit is interrupted with an error.
 void RunScriptCaptured(std::string chunk, std::string &output, std::string &error);
 
+// RunScriptCaptured that also hands back what the chunk returns: `values`
+// receives each returned value as the global tostring gives it, separated
+// by tabs; the result is the number of values. A failed run (compiling,
+// running, or converting a value) returns 0 with `values` empty and the
+// error text and debug line of RunScriptCaptured.
+int RunScriptCapturedValues(const std::string &chunk, std::string &output, std::string &error,
+                            std::string &values);
+
 // RunScriptCaptured with both results dropped.
 void RunScript(std::string chunk);
 

@@ -9,8 +9,13 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>   // program, buffer and vertex array bindings
+#include <QPainter>
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QWheelEvent>
@@ -21,6 +26,39 @@ namespace {
 
 const int kFramePeriodMs = 10;
 const float kTimeStep = 0.05f;   // the world's step per frame, never measured
+
+// The error band: text and strip colours, padding in logical pixels.
+const QColor kBandColour(0, 0, 0, 170);
+const QColor kErrorColour(255, 64, 64);
+const int kBandPadding = 4;
+
+// GL state that QPainter's engine changes and glPushAttrib does not keep:
+// bound program, texture unit and texture, buffers and vertex array.
+struct GLBindings
+{
+    GLint program = 0, activeTexture = 0, texture2D = 0, arrayBuffer = 0, vertexArray = 0;
+
+    void save(QOpenGLExtraFunctions *f)
+    {
+        f->glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+        f->glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture2D);
+        f->glActiveTexture(static_cast<GLenum>(activeTexture));
+        f->glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
+        f->glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray);
+    }
+
+    void restore(QOpenGLExtraFunctions *f) const
+    {
+        f->glUseProgram(static_cast<GLuint>(program));
+        f->glBindVertexArray(static_cast<GLuint>(vertexArray));
+        f->glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(arrayBuffer));
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture2D));
+        f->glActiveTexture(static_cast<GLenum>(activeTexture));
+    }
+};
 
 } // namespace
 
@@ -169,4 +207,60 @@ void WorldWidget::paintGL()
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
     demoWorld->renderFrame();
+    // After the pick inside renderFrame, so the band never changes it.
+    if (!demoWorld->errors().empty())
+        paintErrorBand();
+}
+
+void WorldWidget::paintErrorBand()
+{
+    const std::vector<ErrorBoard::Line> lines = demoWorld->errors().lines();
+
+    // Keep everything the world set: attributes, client arrays, all three
+    // matrix stacks and the bindings outside the attribute stack.
+    QOpenGLExtraFunctions *f = QOpenGLContext::currentContext()->extraFunctions();
+    GLBindings bindings;
+    bindings.save(f);
+    GLint matrixMode = GL_MODELVIEW;
+    glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+    for (GLenum mode : {GL_PROJECTION, GL_MODELVIEW, GL_TEXTURE}) {
+        glMatrixMode(mode);
+        glPushMatrix();
+    }
+
+    {
+        QPainter painter(this);
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setStyleHint(QFont::Monospace);
+        font.setPixelSize(12);
+        painter.setFont(font);
+        const QFontMetrics metrics(font);
+        const int lineHeight = metrics.lineSpacing();
+        const int bandHeight = int(lines.size()) * lineHeight + 2 * kBandPadding;
+        const int textWidth = width() - 2 * kBandPadding;
+        painter.fillRect(QRect(0, height() - bandHeight, width(), bandHeight), kBandColour);
+        painter.setPen(kErrorColour);
+        int baseline = height() - bandHeight + kBandPadding + metrics.ascent();
+        for (const ErrorBoard::Line &line : lines) {
+            // Label and repeat count always show; the message gets the rest.
+            const QString label = QString::fromUtf8(line.label.c_str()) + QStringLiteral(": ");
+            const QString count = line.count > 1 ? QStringLiteral(" (\u00d7%1)").arg(line.count) : QString();
+            const int room = textWidth - metrics.horizontalAdvance(label) - metrics.horizontalAdvance(count);
+            const QString message = metrics.elidedText(QString::fromUtf8(line.message.c_str()),
+                                                       Qt::ElideRight, qMax(room, 0));
+            painter.drawText(kBandPadding, baseline, label + message + count);
+            baseline += lineHeight;
+        }
+    }
+
+    for (GLenum mode : {GL_TEXTURE, GL_MODELVIEW, GL_PROJECTION}) {
+        glMatrixMode(mode);
+        glPopMatrix();
+    }
+    glPopClientAttrib();
+    glPopAttrib();
+    glMatrixMode(static_cast<GLenum>(matrixMode));
+    bindings.restore(f);
 }

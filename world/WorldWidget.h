@@ -1,7 +1,9 @@
 // WorldWidget: the OpenGL view in the upper pane. It owns the DemoWorld,
 // runs the frame loop on a single-shot timer, sets the fixed GL state and
-// hands every mouse, wheel and key event to the world. It draws nothing of
-// its own: the world's renderFrame and the script's render() do.
+// hands every mouse, wheel and key event to the world. The picture is the
+// world's renderFrame and the script's render(); over it the view paints,
+// with QPainter, the band of the production's latest errors (the world's
+// error board), leaving the GL state as the world left it.
 #pragma once
 
 #include <QOpenGLWidget>
@@ -43,6 +45,12 @@ protected:
     void paintGL() override;
 
 private:
+    // The error band along the bottom edge: one red line per failing
+    // source on a dark translucent strip, long messages cut with "…".
+    // Painted after the world's frame; every GL state it touches is put
+    // back, so the next frame and the picking see no difference.
+    void paintErrorBand();
+
     // A widget position in framebuffer pixels (times the device pixel ratio).
     QPoint toPixels(const QPointF &position) const;
     // The key's first character as a Latin-1 code (0 when it has none).

@@ -1,6 +1,9 @@
 // Cost of running Lua through the script host: the per-frame "update()"
 // call with and without the runaway guard, and a Lua-heavy script through
-// the host against a bare lua_State and the lua5.1 program.
+// the host against a bare lua_State and the lua5.1 program; a console
+// "=expr" run with its values formatted, and the error board's per-frame
+// report of a repeating error.
+#include "ErrorBoard.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 
@@ -74,5 +77,30 @@ void BM_HeavyScriptLuaProgram(benchmark::State &state)
 BENCHMARK(BM_HeavyScriptLuaProgram)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
+
+// A console "=expr" with three values of different kinds.
+void BM_ValueCommand(benchmark::State &state)
+{
+    OpenScriptHost();
+    std::string output, error, values;
+    for (auto _ : state) {
+        RunScriptCapturedValues("return 1.5, 'text', {}", output, error, values);
+        benchmark::DoNotOptimize(values);
+    }
+    CloseScriptHost();
+}
+BENCHMARK(BM_ValueCommand);
+
+// The same update() error reported every frame: a compare and a count.
+void BM_ErrorBoardRepeat(benchmark::State &state)
+{
+    ErrorBoard board;
+    const std::string error = "[string \"update()\"]:1: attempt to call global 'update' (a nil value)\n";
+    for (auto _ : state) {
+        board.report(ErrorBoard::Update, error);
+        benchmark::DoNotOptimize(board);
+    }
+}
+BENCHMARK(BM_ErrorBoardRepeat);
 
 BENCHMARK_MAIN();

@@ -1,14 +1,18 @@
 // The main window under X: its form (widgets, names, sizes, the collapsed
 // console, the focus) and console commands running in the script state.
+#include "DemoWorld.h"
 #include "MainWindow.h"
 #include "MainWindowForm.h"
 #include "REPLEdit.h"
 #include "ScratchDir.h"
 #include "ScriptApi.h"
+#include "ScriptHost.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QImage>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
@@ -16,7 +20,11 @@
 
 #include <gtest/gtest.h>
 
+#include <GL/gl.h>
+
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +44,11 @@ protected:
     void TearDown() override { window.reset(); }
 
     QString ConsoleText() const { return window->Form().repl->toPlainText(); }
+    QByteArray ReadSession() const
+    {
+        QFile file(scratch.filePath("replsession.txt"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     // Types a command into the console and submits it with Return.
     void Submit(const QString &command)
@@ -129,6 +142,154 @@ TEST_F(MainWindowTest, WindowFunctionsSwitchTheWholeWindowToFullScreenAndBack)
         Submit("windowedMode() windowedMode()");
         EXPECT_FALSE(window->isFullScreen());
         EXPECT_FALSE(window->isMaximized());
+    }
+}
+
+TEST_F(MainWindowTest, EqualsCommandsShowTheirValuesAndOtherCommandsAreUnchanged)
+{
+    struct Case
+    {
+        const char *command;
+        const char *shown;   // a pattern for what follows the command, up to the next prompt
+    } const cases[] = {
+        {"=1+1", "2\n"},
+        {"=nil, {}", "nil\ttable: 0x[0-9a-f]+\n"},
+        {"=", ""},
+        {"=)", "\\[string \"return \\)\"\\]:1: unexpected symbol near '\\)'\n\n"},
+        {"=print('p'), 'q'", "p\n\nnil\tq\n"},
+        {"return 1, 2", ""},
+        {"x = 5", ""},
+        {"=x", "5\n"},
+    };
+    for (const Case &c : cases) {
+        const int before = int(ConsoleText().size());
+        Submit(c.command);
+        const QString added = ConsoleText().mid(before);
+        const QRegularExpression expected(QRegularExpression::anchoredPattern(
+            QRegularExpression::escape(c.command) + "\n" + c.shown + "Lua>"));
+        EXPECT_TRUE(expected.match(added).hasMatch()) << c.command << " gave: " << added.toStdString();
+        EXPECT_EQ(window->Form().repl->History().last(), c.command) << "recorded as typed";
+    }
+    EXPECT_TRUE(QString::fromUtf8(ReadSession()).contains("\n=nil, {}\n###\n"));
+
+    // An interrupted "=" command shows the interrupt and no values.
+    SetRunTimeLimit(300);
+    const int before = int(ConsoleText().size());
+    Submit("=1, (function() while true do end end)()");
+    SetRunTimeLimit(5000);
+    const QString added = ConsoleText().mid(before);
+    EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(
+                                       "=1, \\(function\\(\\) while true do end end\\)\\(\\)\n"
+                                       "\\[string [^\n]*\\]:1: script interrupted: it ran for more than 0.3 seconds\n\nLua>"))
+                    .match(added)
+                    .hasMatch())
+        << added.toStdString();
+}
+
+// The view's error band, on the shown window with its frame loop running.
+class ErrorBandTest : public MainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        QTest::qWait(100);
+    }
+
+    WorldWidget *View() const { return window->Form().world; }
+    // One paint of the view, now (repaint() may be merged with the last).
+    QImage Paint() { return View()->grabFramebuffer(); }
+    ErrorBoard &Board() const { return View()->world()->errors(); }
+
+    // Red text pixels in the lowest 40 rows of the view's picture.
+    int RedPixelsAtTheBottom()
+    {
+        const QImage picture = Paint().convertToFormat(QImage::Format_RGB32);
+        int count = 0;
+        for (int y = qMax(0, picture.height() - 40); y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                count += c.red() > 150 && c.green() < 110 && c.blue() < 110;
+            }
+        }
+        return count;
+    }
+
+    // The GL state the world relies on from frame to frame, as numbers.
+    std::vector<double> WorldGLState()
+    {
+        View()->makeCurrent();
+        std::vector<double> state;
+        for (GLenum flag : {GL_DEPTH_TEST, GL_BLEND, GL_POLYGON_OFFSET_FILL, GL_SCISSOR_TEST, GL_STENCIL_TEST,
+                            GL_TEXTURE_2D, GL_LIGHTING, GL_CULL_FACE})
+            state.push_back(glIsEnabled(flag));
+        for (GLenum name : {GL_DEPTH_FUNC, GL_DEPTH_WRITEMASK, GL_BLEND_SRC_RGB, GL_BLEND_DST_RGB,
+                            GL_BLEND_SRC_ALPHA, GL_BLEND_DST_ALPHA, GL_BLEND_EQUATION_RGB, GL_CURRENT_PROGRAM,
+                            GL_ACTIVE_TEXTURE, GL_TEXTURE_BINDING_2D, GL_ARRAY_BUFFER_BINDING,
+                            GL_VERTEX_ARRAY_BINDING, GL_MATRIX_MODE, GL_FRAMEBUFFER_BINDING}) {
+            GLint value = 0;
+            glGetIntegerv(name, &value);
+            state.push_back(value);
+        }
+        GLint viewport[4];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        state.insert(state.end(), viewport, viewport + 4);
+        for (GLenum name : {GL_MODELVIEW_MATRIX, GL_PROJECTION_MATRIX, GL_TEXTURE_MATRIX, GL_CURRENT_COLOR,
+                            GL_LINE_WIDTH, GL_POLYGON_OFFSET_FACTOR, GL_POLYGON_OFFSET_UNITS, GL_COLOR_WRITEMASK}) {
+            GLdouble values[16] = {};
+            glGetDoublev(name, values);
+            state.insert(state.end(), values, values + 16);
+        }
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+        return state;
+    }
+};
+
+TEST_F(ErrorBandTest, AFailingUpdateIsShownWithAGrowingCountUntilMendedFromTheConsole)
+{
+    EXPECT_TRUE(Board().empty());
+    EXPECT_EQ(RedPixelsAtTheBottom(), 0);
+
+    Submit("function update() error('boom') end");
+    QTest::qWait(200);
+    ASSERT_EQ(Board().lines().size(), 1u);
+    const ErrorBoard::Line first = Board().lines().front();
+    EXPECT_EQ(first.label, "update()");
+    EXPECT_EQ(first.message, "[string \"function update() error('boom') end\"]:1: boom");
+    QTest::qWait(200);
+    EXPECT_GT(Board().lines().front().count, first.count);
+    EXPECT_GT(RedPixelsAtTheBottom(), 20);
+
+    Submit("function update() end");
+    QTest::qWait(100);
+    EXPECT_TRUE(Board().empty());
+    EXPECT_EQ(RedPixelsAtTheBottom(), 0);
+}
+
+TEST_F(ErrorBandTest, TheBandLeavesTheGLStateAndThePickUnderItUnchanged)
+{
+    // The cursor a few pixels above the bottom edge: under the band.
+    View()->makeCurrent();
+    View()->world()->mouseMove(View()->width() / 2, View()->height() - 6);
+    Paint();
+    const std::vector<double> plainState = WorldGLState();
+    const Vector3 plainPick = View()->world()->pickPoint();
+
+    for (const char *failing : {"function render() error('r') end", "function OnMouseMove() error('m') end"}) {
+        Submit(failing);
+        View()->makeCurrent();
+        View()->world()->mouseMove(View()->width() / 2, View()->height() - 6);
+        for (int frame = 0; frame < 3; ++frame)
+            Paint();
+        EXPECT_FALSE(Board().empty()) << failing;
+        EXPECT_GT(RedPixelsAtTheBottom(), 20) << failing;
+        EXPECT_EQ(WorldGLState(), plainState) << failing;
+        const Vector3 pick = View()->world()->pickPoint();
+        EXPECT_EQ(pick.x, plainPick.x) << failing;
+        EXPECT_EQ(pick.y, plainPick.y) << failing;
+        EXPECT_EQ(pick.z, plainPick.z) << failing;
     }
 }
 

@@ -162,6 +162,33 @@ inline QByteArray ReadFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Replaces `path` in one step (write aside, rename), so a reader never
+// sees half a file.
+inline void ReplaceFile(const QString &path, const QByteArray &contents)
+{
+    const QString aside = path + ".part";
+    WriteFile(aside, contents);
+    QFile::remove(path);
+    QFile::rename(aside, path);
+}
+
+// Fixture of the end-to-end tests: a scratch folder to start the program in,
+// and a skip where there is no X display to start it on.
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (scripts/test starts Xvfb)";
+        ASSERT_TRUE(scratch.isValid());
+    }
+
+    ScratchDir scratch;
+};
+
+// --- Window helpers ----------------------------------------------------------
+
 struct Geometry
 {
     int x = 0, y = 0, width = 0, height = 0;
@@ -201,44 +228,35 @@ inline void OpenConsole(Program &program)
 
 inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
 {
-    for (int waited = 0; waited < timeoutMs; waited += 100) {
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
         if (QString::fromUtf8(ReadFile(path)).contains(text))
             return true;
-        QThread::msleep(100);
+        QThread::msleep(50);
     }
     return false;
 }
 
-// The window as it looks on screen.
+// The window's picture as the X server shows it (ImageMagick's import).
 inline QImage Screenshot(const QString &window)
 {
-    QProcess import;
-    import.start("import", {"-window", window, "png:-"});
-    import.waitForFinished(30000);
-    return QImage::fromData(import.readAllStandardOutput(), "PNG");
+    QProcess process;
+    process.start("import", {"-window", window, "png:-"});
+    process.waitForFinished(30000);
+    return QImage::fromData(process.readAllStandardOutput(), "PNG");
 }
 
-// Replaces `path` in one step (write aside, rename), so a reader never
-// sees half a file.
-inline void ReplaceFile(const QString &path, const QByteArray &contents)
+// Pixels of the error band's red text in the lowest `rows` rows of `image`
+// (all rows when 0).
+inline int RedPixels(const QImage &image, int rows = 0)
 {
-    const QString aside = path + ".part";
-    WriteFile(aside, contents);
-    QFile::remove(path);
-    QFile::rename(aside, path);
-}
-
-// Fixture of the end-to-end tests: a scratch folder to start the program in,
-// and a skip where there is no X display to start it on.
-class EndToEndTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs an X display (scripts/test starts Xvfb)";
-        ASSERT_TRUE(scratch.isValid());
+    const QImage picture = image.convertToFormat(QImage::Format_RGB32);
+    const int first = rows > 0 ? qMax(0, picture.height() - rows) : 0;
+    int count = 0;
+    for (int y = first; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y);
+            count += qRed(c) > 150 && qGreen(c) < 110 && qBlue(c) < 110;
+        }
     }
-
-    ScratchDir scratch;
-};
+    return count;
+}

@@ -33,6 +33,15 @@ TEST_F(ChunkCompleteTest, CompleteChunksAndEarlyErrorsAreComplete)
     EXPECT_TRUE(IsChunkComplete("x = \"'<eof>'\" = 1"));
 }
 
+TEST_F(ChunkCompleteTest, ValueCommandsContinueAsTheReturnTheyRunAs)
+{
+    EXPECT_FALSE(IsChunkComplete("=f("));
+    EXPECT_FALSE(IsChunkComplete("={1,"));
+    EXPECT_TRUE(IsChunkComplete("="));
+    EXPECT_TRUE(IsChunkComplete("=)"));
+    EXPECT_TRUE(IsChunkComplete("=f(\n1)"));
+}
+
 TEST_F(ChunkCompleteTest, RunsNothingAndLeavesTheStackAsFound)
 {
     const int top = lua_gettop(gLuaState);

@@ -135,6 +135,65 @@ TEST_F(ScriptHostTest, NonStringErrorValuesGetAReadableText)
     EXPECT_EQ(Error("error(12, 0)"), "12\n");
 }
 
+// What a run of `chunk` with its values kept hands back.
+struct ValuesRun
+{
+    int count;
+    std::string output, error, values;
+};
+
+ValuesRun RunValues(const std::string &chunk)
+{
+    ValuesRun run;
+    run.count = RunScriptCapturedValues(chunk, run.output, run.error, run.values);
+    return run;
+}
+
+TEST_F(ScriptHostTest, ReturnedValuesAreJoinedAsTostringGivesThem)
+{
+    Output("t = setmetatable({}, {__tostring = function() return 'tee' end})");
+    struct Case
+    {
+        const char *chunk;
+        int count;
+        const char *output, *values, *error;   // error: a part of the error text
+    } const cases[] = {
+        {"return 1+1", 1, "", "2", nullptr},
+        {"return nil, false, 'a b', 0.5", 4, "", "nil\tfalse\ta b\t0.5", nullptr},
+        {"return", 0, "", "", nullptr},
+        {"print('p') return 7", 1, "p\r\n", "7", nullptr},
+        {"return t", 1, "", "tee", nullptr},
+        {"return )", 0, "", "", "unexpected symbol near ')'"},
+        {"print('p') error('late')", 0, "p\r\n", "", "late"},
+        {"return setmetatable({}, {__tostring = function() error('bad tostring') end})", 0, "", "", "bad tostring"},
+        {"return setmetatable({}, {__tostring = function() return {} end})", 0, "", "", "'tostring' must return a string"},
+    };
+    for (const Case &c : cases) {
+        const ValuesRun run = RunValues(c.chunk);
+        EXPECT_EQ(run.count, c.count) << c.chunk;
+        EXPECT_EQ(run.output, c.output) << c.chunk;
+        EXPECT_EQ(run.values, c.values) << c.chunk;
+        if (c.error)
+            EXPECT_NE(run.error.find(c.error), std::string::npos) << c.chunk << ": " << run.error;
+        else
+            EXPECT_EQ(run.error, "") << c.chunk;
+    }
+    // Tables and functions show their type and address.
+    const ValuesRun run = RunValues("return {}, print");
+    EXPECT_EQ(run.count, 2);
+    EXPECT_TRUE(run.values.rfind("table: 0x", 0) == 0 && run.values.find("\tfunction: 0x") != std::string::npos)
+        << run.values;
+}
+
+TEST_F(ScriptHostTest, ValueRunsLeaveTheStackAsFound)
+{
+    const int top = lua_gettop(gLuaState);
+    for (const char *chunk : {"return 1, 2, 3", "return )", "error('x')", "return setmetatable({}, "
+                              "{__tostring = function() error('y') end})"})
+        RunValues(chunk);
+    EXPECT_EQ(lua_gettop(gLuaState), top);
+}
+
 class RunawayTest : public ScriptHostTest
 {
 protected:
@@ -180,6 +239,19 @@ TEST_F(RunawayTest, CoroutinesCreatedEarlierAreInterruptedToo)
     ExpectInterrupted("before = 'kept' while true do coroutine.resume(co) end");
     Output("co2 = coroutine.wrap(function() while true do end end)");
     ExpectInterrupted("before = 'kept' co2()");
+}
+
+TEST_F(RunawayTest, InterruptedValueRunsShowTheErrorAndNoValues)
+{
+    SetRunTimeLimit(300);
+    for (const char *chunk : {"return (function() while true do end end)()",
+                              "return setmetatable({}, {__tostring = function() while true do end end})"}) {
+        const ValuesRun run = RunValues(chunk);
+        EXPECT_EQ(run.count, 0) << chunk;
+        EXPECT_EQ(run.values, "") << chunk;
+        EXPECT_NE(run.error.find("script interrupted"), std::string::npos) << chunk << ": " << run.error;
+    }
+    EXPECT_EQ(RunValues("return 5").values, "5");
 }
 
 TEST_F(RunawayTest, OrdinaryRunsAreUntouched)
