@@ -4,6 +4,7 @@
 
 #include "MusicApi.h"
 #include "ScriptHost.h"
+#include "VoxelApi.h"
 
 QMainWindow *gMainWindow = nullptr;
 
@@ -23,4 +24,8 @@ void RegisterScriptApi()
     RegisterFunction("playMp3", ScriptPlayMp3);
     RegisterFunction("stopMp3", ScriptStopMp3);
     RegisterFunction("isMp3Playing", ScriptIsMp3Playing);
+
+    // The voxel functions come last.
+    for (const luaL_Reg *f = kVoxelFunctions; f->name; ++f)
+        RegisterFunction(f->name, f->func);
 }

@@ -1,0 +1,192 @@
+// The voxel block: a fixed 100 x 100 x 100 grid of coloured cubic cells with a
+// surface list, a singly linked list threaded through the cells that holds
+// every cell with a visible face. Adding and carving a cell update the face
+// bits of the cell and its six neighbours and the list in constant time;
+// the render walk visits only the list. This header holds the logic, free of
+// GL: the walk and the face geometry hand cells and vertices to callbacks.
+// VoxelRender.h emits them through OpenGL.
+#pragma once
+
+#include "ML_Maths" // Vector3: the centre of a cell
+
+#include <cstdint>
+#include <memory>
+
+// One cell. The first fields are the cell's own data in their fixed order;
+// `inList` records membership of the surface list, which the face bits alone
+// cannot tell (a cell whose bits were all cleared stays in the list until
+// the next walk), so that no cell is ever put in twice. It sits in the
+// padding after `solid` and costs no space.
+struct VoxelCell
+{
+    uint32_t faceBits = 0;          // visible faces, bits 24-31 (VoxelFace)
+    bool solid = false;             // the cell is filled
+    bool inList = false;            // the cell is in the surface list
+    VoxelCell *successor = nullptr; // next cell in the surface list, or none
+    int32_t red = 50;               // colour on the 0-255 scale; drawing uses
+    int32_t green = 50;             // the low 8 bits of each
+    int32_t blue = 150;
+    int32_t alpha = 255;
+    int32_t i = -1; // the cell's own indices; i runs along world x,
+    int32_t j = -1; // j along world z,
+    int32_t k = -1; // k along world y
+};
+
+// Face bits: a set bit means the face is visible. The comment names the
+// neighbour that lies in that direction and the world face.
+namespace VoxelFace {
+constexpr uint32_t kNegX = 1u << 28; // (i - 1, j, k), -X
+constexpr uint32_t kPosX = 1u << 29; // (i + 1, j, k), +X
+constexpr uint32_t kPosZ = 1u << 30; // (i, j + 1, k), +Z
+constexpr uint32_t kNegZ = 1u << 31; // (i, j - 1, k), -Z
+constexpr uint32_t kPosY = 1u << 24; // (i, j, k + 1), +Y
+constexpr uint32_t kNegY = 1u << 25; // (i, j, k - 1), -Y
+constexpr uint32_t kAll = kNegX | kPosX | kPosZ | kNegZ | kPosY | kNegY;
+} // namespace VoxelFace
+
+class VoxelBlock
+{
+public:
+    static constexpr int32_t kSize = 100;                       // cells along each index
+    static constexpr int32_t kCellCount = kSize * kSize * kSize; // 1,000,000
+    static constexpr int32_t kEdge = 10;                        // world units per cell edge
+
+    // The six neighbour directions in the order add and carve visit them:
+    // i - 1, i + 1, j + 1, j - 1, k + 1, k - 1, with the face bit of that
+    // direction and the opposite bit, which the neighbour has for the face
+    // that looks back at the cell.
+    struct Direction
+    {
+        int32_t di, dj, dk;
+        uint32_t bit, opposite;
+    };
+    static constexpr Direction kDirections[6] = {
+        {-1, 0, 0, VoxelFace::kNegX, VoxelFace::kPosX}, {1, 0, 0, VoxelFace::kPosX, VoxelFace::kNegX},
+        {0, 1, 0, VoxelFace::kPosZ, VoxelFace::kNegZ},  {0, -1, 0, VoxelFace::kNegZ, VoxelFace::kPosZ},
+        {0, 0, 1, VoxelFace::kPosY, VoxelFace::kNegY},  {0, 0, -1, VoxelFace::kNegY, VoxelFace::kPosY},
+    };
+
+    // A full block: every cell solid and coloured by its indices, the six
+    // outer sides visible, the surface list holding exactly the 58,808
+    // boundary cells. Null when the cells cannot be allocated; nothing is
+    // then left behind.
+    static std::unique_ptr<VoxelBlock> make();
+
+    VoxelBlock(const VoxelBlock &) = delete;
+    VoxelBlock &operator=(const VoxelBlock &) = delete;
+
+    int32_t sizeI() const { return sizeI_; }
+    int32_t sizeJ() const { return sizeJ_; }
+    int32_t sizeK() const { return sizeK_; }
+
+    // The cell (i, j, k), or null when any index is outside 0..size-1.
+    VoxelCell *cellAt(int32_t i, int32_t j, int32_t k)
+    {
+        if (static_cast<uint32_t>(i) >= static_cast<uint32_t>(sizeI_) ||
+            static_cast<uint32_t>(j) >= static_cast<uint32_t>(sizeJ_) ||
+            static_cast<uint32_t>(k) >= static_cast<uint32_t>(sizeK_))
+            return nullptr;
+        return &cells_[i + sizeI_ * (j + sizeJ_ * k)];
+    }
+    const VoxelCell *cellAt(int32_t i, int32_t j, int32_t k) const
+    {
+        return const_cast<VoxelBlock *>(this)->cellAt(i, j, k);
+    }
+
+    // Fills the cell (i, j, k); its colour stays the one it was made with.
+    // Nothing happens for an index outside the block or a solid cell.
+    void add(int32_t i, int32_t j, int32_t k);
+    // Empties the cell (i, j, k) and exposes the faces of its solid
+    // neighbours. Nothing happens for an index outside the block or an empty
+    // cell. The emptied cell leaves the surface list at the next walk.
+    void carve(int32_t i, int32_t j, int32_t k);
+
+    // First cell of the surface list, or null when it is empty.
+    const VoxelCell *surfaceHead() const { return head_; }
+
+    // The render walk: calls visit(const VoxelCell &) for every cell of the
+    // surface list that has a face bit, in list order (latest insertion
+    // first), and unlinks the cells whose bits are all clear.
+    template <typename Visit>
+    void walk(Visit &&visit);
+
+private:
+    explicit VoxelBlock(std::unique_ptr<VoxelCell[]> cells);
+
+    // Puts the cell at the head of the surface list unless it is already in
+    // it, wherever; a cell in the list keeps its place.
+    void putAtHead(VoxelCell *cell)
+    {
+        if (cell->inList)
+            return;
+        cell->successor = head_;
+        cell->inList = true;
+        head_ = cell;
+    }
+
+    int32_t sizeI_ = kSize;
+    int32_t sizeJ_ = kSize;
+    int32_t sizeK_ = kSize;
+    std::unique_ptr<VoxelCell[]> cells_;
+    VoxelCell *head_ = nullptr;
+};
+
+// The one block of the process: null until the first makeVoxelBlock, then
+// the same block until the process ends; it is never destroyed.
+extern VoxelBlock *gVoxelBlock;
+
+template <typename Visit>
+void VoxelBlock::walk(Visit &&visit)
+{
+    VoxelCell *kept = nullptr; // last cell that stays in the list
+    for (VoxelCell *cell = head_; cell;) {
+        VoxelCell *next = cell->successor;
+        __builtin_prefetch(next); // the next cell is far away in memory; fetch it while this one is drawn
+        if (cell->faceBits != 0) {
+            visit(static_cast<const VoxelCell &>(*cell));
+            kept = cell;
+        } else {
+            // Unlink: the predecessor (or the head) skips this cell.
+            (kept ? kept->successor : head_) = next;
+            cell->successor = nullptr;
+            cell->inList = false;
+        }
+        cell = next;
+    }
+}
+
+// Face geometry of a cell, without GL. Calls vertex(double x, double y,
+// double z) four times for each visible face, in the order +X, +Y, +Z, -X,
+// -Y, -Z, every face wound counter-clockwise seen from outside. The cell
+// (i, j, k) spans (10i, 10k, 10j) to (10i + 10, 10k + 10, 10j + 10); the
+// corners are computed in single precision from its centre.
+template <typename Vertex>
+void ForEachVoxelFaceVertex(const VoxelCell &cell, Vertex &&vertex)
+{
+    const float edge = static_cast<float>(VoxelBlock::kEdge);
+    const float h = edge * 0.5f; // half edge
+    const Vector3 centre =
+        Vector3(edge * static_cast<float>(cell.i), edge * static_cast<float>(cell.k), edge * static_cast<float>(cell.j)) +
+        Vector3(h, h, h);
+    // Signs of each face's four corners, three per corner, faces in
+    // emission order.
+    static constexpr struct
+    {
+        uint32_t bit;
+        signed char sign[4][3];
+    } kFaces[6] = {
+        {VoxelFace::kPosX, {{+1, -1, +1}, {+1, -1, -1}, {+1, +1, -1}, {+1, +1, +1}}},
+        {VoxelFace::kPosY, {{+1, +1, +1}, {+1, +1, -1}, {-1, +1, -1}, {-1, +1, +1}}},
+        {VoxelFace::kPosZ, {{+1, +1, +1}, {-1, +1, +1}, {-1, -1, +1}, {+1, -1, +1}}},
+        {VoxelFace::kNegX, {{-1, -1, +1}, {-1, +1, +1}, {-1, +1, -1}, {-1, -1, -1}}},
+        {VoxelFace::kNegY, {{-1, -1, +1}, {-1, -1, -1}, {+1, -1, -1}, {+1, -1, +1}}},
+        {VoxelFace::kNegZ, {{-1, -1, -1}, {-1, +1, -1}, {+1, +1, -1}, {+1, -1, -1}}},
+    };
+    for (const auto &face : kFaces) {
+        if (!(cell.faceBits & face.bit))
+            continue;
+        for (const auto &s : face.sign)
+            vertex(static_cast<double>(centre.x + h * s[0]), static_cast<double>(centre.y + h * s[1]),
+                   static_cast<double>(centre.z + h * s[2]));
+    }
+}
