@@ -9,6 +9,7 @@
 
 #include "ML_Maths" // Vector3: the centre of a cell
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -111,7 +112,31 @@ public:
     void walk(Visit &&visit);
 
 private:
-    explicit VoxelBlock(std::unique_ptr<VoxelCell[]> cells);
+    // How many list places ahead a walk fetches cells from memory, and how
+    // many places of the list are remembered for the next walk to do so.
+    static constexpr uint32_t kLookahead = 16;
+    static constexpr uint32_t kHintCapacity = 1u << 17;
+
+    // The cell array: nothrow-allocated on a 2 MB boundary, freed to match.
+    static constexpr size_t kCellAlignment = size_t(2) << 20;
+    struct CellsDeleter
+    {
+        void operator()(VoxelCell *cells) const;
+    };
+    using Cells = std::unique_ptr<VoxelCell[], CellsDeleter>;
+    static Cells NewCells();
+
+    VoxelBlock(Cells cells, std::unique_ptr<const VoxelCell *[]> hints);
+
+    // The six neighbours of the cell at (i, j, k), in the neighbour order;
+    // null where the block ends.
+    void neighbours(VoxelCell *cell, int32_t i, int32_t j, int32_t k, VoxelCell *out[6]) const;
+
+    // The walk; ahead(step) names a cell (or null) to fetch from memory
+    // while the cell at that step of the list is handled. Records the kept
+    // cells in hints_ as it goes.
+    template <typename Visit, typename Ahead>
+    void walkList(Visit &visit, Ahead &&ahead);
 
     // Puts the cell at the head of the surface list unless it is already in
     // it, wherever; a cell in the list keeps its place.
@@ -127,8 +152,12 @@ private:
     int32_t sizeI_ = kSize;
     int32_t sizeJ_ = kSize;
     int32_t sizeK_ = kSize;
-    std::unique_ptr<VoxelCell[]> cells_;
+    Cells cells_;
     VoxelCell *head_ = nullptr;
+    // The first kHintCapacity cells that the last walk kept, in list order.
+    // Only a guess of what to fetch from memory: it never decides anything.
+    std::unique_ptr<const VoxelCell *[]> hints_;
+    uint32_t hintCount_ = 0;
 };
 
 // The one block of the process: null until the first makeVoxelBlock, then
@@ -138,13 +167,33 @@ extern VoxelBlock *gVoxelBlock;
 template <typename Visit>
 void VoxelBlock::walk(Visit &&visit)
 {
+    // The list changes little between walks (new cells come in at the head),
+    // so the cell that the last walk kept kLookahead places further on is a
+    // good guess for a cell needed soon.
+    const uint32_t previous = hintCount_;
+    walkList(visit, [this, previous](uint32_t step) -> const VoxelCell * {
+        return step + kLookahead < previous ? hints_[step + kLookahead] : nullptr;
+    });
+}
+
+template <typename Visit, typename Ahead>
+void VoxelBlock::walkList(Visit &visit, Ahead &&ahead)
+{
     VoxelCell *kept = nullptr; // last cell that stays in the list
-    for (VoxelCell *cell = head_; cell;) {
+    uint32_t step = 0, recorded = 0;
+    for (VoxelCell *cell = head_; cell; ++step) {
+        // The cells of the list lie far apart in memory, and each is known
+        // only once its predecessor has been read: start fetching one that
+        // is needed a few steps from now while this one is handled.
+        if (const VoxelCell *soon = ahead(step))
+            __builtin_prefetch(soon);
         VoxelCell *next = cell->successor;
-        __builtin_prefetch(next); // the next cell is far away in memory; fetch it while this one is drawn
         if (cell->faceBits != 0) {
             visit(static_cast<const VoxelCell &>(*cell));
             kept = cell;
+            // Hints are written behind the place where they are read.
+            if (recorded < kHintCapacity)
+                hints_[recorded++] = cell;
         } else {
             // Unlink: the predecessor (or the head) skips this cell.
             (kept ? kept->successor : head_) = next;
@@ -153,6 +202,7 @@ void VoxelBlock::walk(Visit &&visit)
         }
         cell = next;
     }
+    hintCount_ = recorded;
 }
 
 // Face geometry of a cell, without GL. Calls vertex(double x, double y,

@@ -32,6 +32,11 @@ static bool NothrowFails()
 }
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return NothrowFails() ? nullptr : std::malloc(size); }
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return NothrowFails() ? nullptr : std::malloc(size); }
+void *operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t &) noexcept
+{
+    const std::size_t alignment = static_cast<std::size_t>(align);
+    return NothrowFails() ? nullptr : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+}
 
 namespace {
 
@@ -142,12 +147,12 @@ TEST_F(VoxelApiTest, SecondMakeKeepsTheHoles)
     EXPECT_FALSE(gVoxelBlock->cellAt(5, 6, 7)->solid);
 }
 
-// Out of memory for the cells (allowance 0) or for the block itself after
-// the cells (allowance 1): no block, one debug line, nothing else happens;
-// the next make succeeds.
+// Out of memory at each of the block's three allocations in turn (the
+// cells, the walk's prefetch hints, the block itself): no block, one debug
+// line, nothing else happens; the next make succeeds.
 TEST_F(VoxelApiTest, MakeWithoutMemoryLeavesNoBlockAndIsTriedAgain)
 {
-    for (int allowance : {0, 1}) {
+    for (int allowance : {0, 1, 2}) {
         gDebugLines.clear();
         gNothrowAllowance = allowance;
         EXPECT_EQ(Run("makeVoxelBlock() carveVoxelAt(1, 1, 1) return 'done'"), "done");
