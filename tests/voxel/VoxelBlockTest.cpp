@@ -38,6 +38,7 @@ std::vector<Index> SurfaceList(const VoxelBlock &block)
 }
 
 // A render walk without GL: the drawn cells in order, and their face count.
+// A list that runs in a circle fails instead of walking forever.
 struct Drawn
 {
     std::vector<Index> cells;
@@ -46,6 +47,10 @@ struct Drawn
 Drawn Walk(VoxelBlock &block)
 {
     Drawn d;
+    if (SurfaceList(block).size() > size_t(VoxelBlock::kCellCount)) {
+        ADD_FAILURE() << "the surface list runs in a circle";
+        return d;
+    }
     block.walk([&](const VoxelCell &c) {
         d.cells.push_back(IndexOf(c));
         d.faces += __builtin_popcount(c.faceBits);
