@@ -232,10 +232,22 @@ void ForEachVoxelFaceVertex(const VoxelCell &cell, Vertex &&vertex)
         {VoxelFace::kNegY, {{-1, -1, +1}, {-1, -1, -1}, {+1, -1, -1}, {+1, -1, +1}}},
         {VoxelFace::kNegZ, {{-1, -1, -1}, {-1, +1, -1}, {+1, +1, -1}, {+1, -1, -1}}},
     };
-    for (const auto &face : kFaces) {
-        if (!(cell.faceBits & face.bit))
-            continue;
-        for (const auto &s : face.sign)
+    // The face bits, bits 24-31, as a mask of places in the emission order
+    // above (bit n set: face n shows), so the loop below runs once per
+    // visible face instead of testing all six.
+    static constexpr auto kOrdered = [] {
+        struct Table
+        {
+            uint8_t mask[256] = {};
+        } table;
+        for (uint32_t high = 0; high < 256; ++high)
+            for (int f = 0; f < 6; ++f)
+                if ((high << 24) & kFaces[f].bit)
+                    table.mask[high] |= static_cast<uint8_t>(1u << f);
+        return table;
+    }();
+    for (uint32_t faces = kOrdered.mask[cell.faceBits >> 24]; faces != 0; faces &= faces - 1) {
+        for (const auto &s : kFaces[__builtin_ctz(faces)].sign)
             vertex(static_cast<double>(centre.x + h * s[0]), static_cast<double>(centre.y + h * s[1]),
                    static_cast<double>(centre.z + h * s[2]));
     }
