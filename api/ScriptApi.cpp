@@ -7,6 +7,7 @@
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "ScriptHost.h"
+#include "VoxelApi.h"
 
 QMainWindow *gMainWindow = nullptr;
 
@@ -29,6 +30,7 @@ const TableRun kRegistrationOrder[] = {
     {kDrawFunctions, 1, -1},    // beginTriGL .. drawCube
     {kMusicFunctions, 0, -1},
     {kCameraFunctions, 4, -1},  // fullscreenMode .. getMouseCursorPos
+    {kVoxelFunctions, 0, -1},
     // Functions beyond the fixed table come after all of it.
     {kMusicAnalysisFunctions, 0, -1},
 };

@@ -1,0 +1,69 @@
+// The voxel functions of the script interface. Before the first
+// makeVoxelBlock they do nothing; none raises a Lua error or returns a value.
+#include "VoxelApi.h"
+
+#include "VoxelBlock.h"
+#include "VoxelRender.h"
+
+#include <QDebug>
+
+#include <lua.hpp>
+
+#include <cstdint>
+
+namespace {
+
+// Argument `index` as a cell index: lua_tonumber (missing or non-numeric
+// reads 0), truncated toward zero. NaN, the infinities and values beyond the
+// 32-bit range, which no conversion can represent, become -1: no cell.
+int32_t ToCellIndex(lua_State *L, int index)
+{
+    const lua_Number value = lua_tonumber(L, index);
+    if (!(value > -2147483649.0 && value < 2147483648.0))
+        return -1;
+    return static_cast<int32_t>(value);
+}
+
+} // namespace
+
+int ScriptMakeVoxelBlock(lua_State *)
+{
+    // Made once; a second call keeps the block and its holes. When the cells
+    // cannot be allocated nothing is kept and a later call tries again.
+    if (!gVoxelBlock && !(gVoxelBlock = VoxelBlock::make().release()))
+        qDebug("makeVoxelBlock: not enough memory for the voxel block's %d cells", VoxelBlock::kCellCount);
+    return 0;
+}
+
+int ScriptRenderVoxelBlock(lua_State *)
+{
+    if (gVoxelBlock)
+        RenderVoxelBlock(*gVoxelBlock);
+    return 0;
+}
+
+int ScriptCarveVoxelAt(lua_State *L)
+{
+    const int32_t i = ToCellIndex(L, 1), j = ToCellIndex(L, 2), k = ToCellIndex(L, 3);
+    if (gVoxelBlock)
+        gVoxelBlock->carve(i, j, k);
+    return 0;
+}
+
+int ScriptAddVoxelAt(lua_State *L)
+{
+    const int32_t i = ToCellIndex(L, 1), j = ToCellIndex(L, 2), k = ToCellIndex(L, 3);
+    if (gVoxelBlock)
+        gVoxelBlock->add(i, j, k);
+    return 0;
+}
+
+// ---------------------------------------------------------------- registration
+
+const luaL_Reg kVoxelFunctions[] = {
+    {"makeVoxelBlock", ScriptMakeVoxelBlock},
+    {"renderVoxelBlock", ScriptRenderVoxelBlock},
+    {"carveVoxelAt", ScriptCarveVoxelAt},
+    {"addVoxelAt", ScriptAddVoxelAt},
+    {nullptr, nullptr},
+};

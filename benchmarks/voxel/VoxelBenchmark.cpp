@@ -1,0 +1,265 @@
+// Cost of the voxel block: making it (time, and the memory it takes), carving
+// and adding cells directly and from Lua, and drawing the full block with
+// the render walk against a plain loop that makes the same GL calls from
+// precomputed arrays. The GL benchmarks need an X server (xvfb-run).
+#include "ScriptApi.h"
+#include "ScriptHost.h"
+#include "VoxelRender.h"
+
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+
+#include <GL/glu.h>
+#include <benchmark/benchmark.h>
+#include <sys/resource.h> // getrusage: peak resident memory
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------- make
+
+void BM_MakeVoxelBlock(benchmark::State &state)
+{
+    for (auto _ : state) {
+        auto block = VoxelBlock::make();
+        benchmark::DoNotOptimize(block.get());
+        state.PauseTiming(); // freeing the 48 MB is not part of making
+        block.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_MakeVoxelBlock)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// ---------------------------------------------------------------- carve and add
+
+// Random cells of a cube of `range` cells along each index, centred in the
+// block, from a small xorshift generator (a few ns per cell, included).
+struct RandomCells
+{
+    uint32_t state = 0x9e3779b9u;
+    int base, range;
+    RandomCells(int r) : base((VoxelBlock::kSize - r) / 2), range(r) {}
+    uint32_t Next()
+    {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+    int Index() { return base + int(Next() % uint32_t(range)); }
+};
+
+// A carve or an add, chosen at random, of a random cell: over the whole
+// block (range 100) or within a 16-cell cube, the way a brush carves. The
+// warm-up brings the cube to its steady mix, where half its cells are
+// empty and half the operations change the block.
+void CarveAddMix(benchmark::State &state, int range)
+{
+    auto block = VoxelBlock::make();
+    RandomCells random(range);
+    auto step = [&] {
+        const bool carve = random.Next() & 1;
+        const int i = random.Index(), j = random.Index(), k = random.Index();
+        carve ? block->carve(i, j, k) : block->add(i, j, k);
+    };
+    for (long n = 0; n < 6L * range * range * range; ++n)
+        step();
+    for (auto _ : state)
+        step();
+    benchmark::DoNotOptimize(block->surfaceHead());
+}
+void BM_CarveAddWholeBlock(benchmark::State &state) { CarveAddMix(state, VoxelBlock::kSize); }
+void BM_CarveAddBrush16(benchmark::State &state) { CarveAddMix(state, 16); }
+BENCHMARK(BM_CarveAddWholeBlock);
+BENCHMARK(BM_CarveAddBrush16);
+
+// Every operation changes the block: carve a random solid cell of the full
+// block and add it back (the figure is per operation, two per iteration).
+void BM_CarveThenAddBack(benchmark::State &state)
+{
+    auto block = VoxelBlock::make();
+    RandomCells random(VoxelBlock::kSize);
+    for (auto _ : state) {
+        const int i = random.Index(), j = random.Index(), k = random.Index();
+        block->carve(i, j, k);
+        block->add(i, j, k);
+    }
+    state.SetItemsProcessed(state.iterations() * 2);
+}
+BENCHMARK(BM_CarveThenAddBack);
+
+// carveVoxelAt and addVoxelAt from Lua through the script host (runaway
+// guard on), 20,000 calls per run on random cells of the whole block; the
+// figure is per call. BM_LuaEmptyLoop is the same loop calling a Lua
+// function that does nothing, for comparison.
+void LuaCalls(benchmark::State &state, const char *carve, const char *add)
+{
+    OpenScriptHost();
+    RegisterScriptApi();
+    std::string output, error;
+    RunScriptCaptured("makeVoxelBlock() function nop() end "
+                      "idx = {} for n = 1, 30000 do idx[n] = math.random(0, 99) end",
+                      output, error);
+    const std::string chunk = std::string("local c, a, idx = ") + carve + ", " + add +
+                              ", idx for n = 1, 10000 do c(idx[n], idx[n + 1], idx[n + 2]) "
+                              "a(idx[n + 3], idx[n + 4], idx[n + 5]) end";
+    for (auto _ : state) {
+        RunScriptCaptured(chunk, output, error);
+        if (!error.empty())
+            state.SkipWithError(error.c_str());
+    }
+    state.SetItemsProcessed(state.iterations() * 20000);
+    CloseScriptHost();
+}
+void BM_LuaCarveAdd(benchmark::State &state) { LuaCalls(state, "carveVoxelAt", "addVoxelAt"); }
+void BM_LuaEmptyLoop(benchmark::State &state) { LuaCalls(state, "nop", "nop"); }
+BENCHMARK(BM_LuaCarveAdd)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaEmptyLoop)->Unit(benchmark::kMicrosecond);
+
+// ---------------------------------------------------------------- drawing
+
+// A compatibility context rendering into a 403 x 442 framebuffer object
+// with depth, the view looking at the block from outside a corner.
+struct GLView
+{
+    std::unique_ptr<QOpenGLContext> context = std::make_unique<QOpenGLContext>();
+    std::unique_ptr<QOffscreenSurface> surface = std::make_unique<QOffscreenSurface>();
+    std::unique_ptr<QOpenGLFramebufferObject> fbo;
+
+    bool Open()
+    {
+        QSurfaceFormat format;
+        format.setProfile(QSurfaceFormat::CompatibilityProfile);
+        format.setDepthBufferSize(24);
+        context->setFormat(format);
+        if (!context->create())
+            return false;
+        surface->setFormat(context->format());
+        surface->create();
+        if (!context->makeCurrent(surface.get()))
+            return false;
+        fbo = std::make_unique<QOpenGLFramebufferObject>(403, 442, QOpenGLFramebufferObject::CombinedDepthStencil);
+        fbo->bind();
+        glViewport(0, 0, 403, 442);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(60.0, 403.0 / 442.0, 1.0, 10000.0);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        gluLookAt(2200, 1800, 2400, 500, 500, 500, 0, 1, 0);
+        glEnable(GL_DEPTH_TEST);
+        return true;
+    }
+};
+
+// One frame: clear, the quads that `sendQuads` sends, and a glFinish so the
+// rasteriser's work counts. With `culled`, GL drops every face before
+// rasterising, which leaves the cost of the calls alone.
+template <typename Emit>
+void Frames(benchmark::State &state, bool culled, Emit &&sendQuads)
+{
+    if (culled) {
+        glEnable(GL_CULL_FACE);
+        glCullFace(GL_FRONT_AND_BACK);
+    }
+    for (auto _ : state) {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glBegin(GL_QUADS);
+        sendQuads();
+        glEnd();
+        glFinish();
+    }
+    glDisable(GL_CULL_FACE);
+}
+
+VoxelBlock *gDrawnBlock = nullptr;
+
+void RenderWalk(benchmark::State &state, bool culled)
+{
+    Frames(state, culled, [] { RenderVoxelBlock(*gDrawnBlock); });
+}
+
+// The same calls from flat arrays: one glColor4ub per listed cell, then its
+// vertices with glVertex3d.
+void PlainLoop(benchmark::State &state, bool culled)
+{
+    struct CellCalls
+    {
+        GLubyte rgba[4];
+        int vertexCount;
+    };
+    std::vector<CellCalls> cells;
+    std::vector<double> vertices;
+    gDrawnBlock->walk([&](const VoxelCell &c) {
+        const size_t before = vertices.size();
+        ForEachVoxelFaceVertex(c, [&](double x, double y, double z) { vertices.insert(vertices.end(), {x, y, z}); });
+        cells.push_back({{GLubyte(c.red), GLubyte(c.green), GLubyte(c.blue), GLubyte(c.alpha)},
+                         int((vertices.size() - before) / 3)});
+    });
+    Frames(state, culled, [&] {
+        const double *v = vertices.data();
+        for (const CellCalls &c : cells) {
+            glColor4ub(c.rgba[0], c.rgba[1], c.rgba[2], c.rgba[3]);
+            for (int n = 0; n < c.vertexCount; ++n, v += 3)
+                glVertex3d(v[0], v[1], v[2]);
+        }
+    });
+}
+
+void BM_RenderWalk(benchmark::State &state) { RenderWalk(state, false); }
+void BM_PlainLoop(benchmark::State &state) { PlainLoop(state, false); }
+void BM_RenderWalkCulled(benchmark::State &state) { RenderWalk(state, true); }
+void BM_PlainLoopCulled(benchmark::State &state) { PlainLoop(state, true); }
+
+// Peak resident memory in kilobytes so far.
+long MaxRssKb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Memory first, while the process is small: the growth of the peak
+    // resident size over one make is what the block costs.
+    const long before = MaxRssKb();
+    {
+        auto block = VoxelBlock::make();
+        std::printf("voxel block: sizeof(VoxelCell) %zu bytes, cells %.1f MB, peak RSS grew by %.1f MB over one make\n",
+                    sizeof(VoxelCell), sizeof(VoxelCell) * double(VoxelBlock::kCellCount) / 1e6,
+                    (MaxRssKb() - before) / 1e3);
+    }
+
+    benchmark::Initialize(&argc, argv);
+    std::unique_ptr<QGuiApplication> app;
+    std::unique_ptr<GLView> view;
+    std::unique_ptr<VoxelBlock> drawn;
+    if (qEnvironmentVariableIsSet("DISPLAY")) {
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        view = std::make_unique<GLView>();
+        if (view->Open()) {
+            drawn = VoxelBlock::make();
+            gDrawnBlock = drawn.get();
+            benchmark::RegisterBenchmark("BM_RenderWalk", BM_RenderWalk)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_PlainLoop", BM_PlainLoop)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_RenderWalkCulled", BM_RenderWalkCulled)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_PlainLoopCulled", BM_PlainLoopCulled)->Unit(benchmark::kMillisecond);
+        } else {
+            std::printf("no OpenGL context: drawing benchmarks skipped\n");
+        }
+    } else {
+        std::printf("no DISPLAY: drawing benchmarks skipped (run under xvfb-run)\n");
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,244 @@
+// The voxel block: a fixed 100 x 100 x 100 grid of coloured cubic cells with a
+// surface list, a singly linked list threaded through the cells that holds
+// every cell with a visible face. Adding and carving a cell update the face
+// bits of the cell and its six neighbours and the list in constant time;
+// the render walk visits only the list. This header holds the logic, free of
+// GL: the walk and the face geometry hand cells and vertices to callbacks.
+// VoxelRender.h emits them through OpenGL.
+#pragma once
+
+#include "CubeFaces.h" // the corner signs of the six faces, shared with drawCube
+#include "ML_Maths"  // Vector3: the centre of a cell
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// One cell. The first fields are the cell's own data in their fixed order;
+// `inList` records membership of the surface list, which the face bits alone
+// cannot tell (a cell whose bits were all cleared stays in the list until
+// the next walk), so that no cell is ever put in twice. It sits in the
+// padding after `solid` and costs no space.
+struct VoxelCell
+{
+    uint32_t faceBits = 0;          // visible faces, bits 24-31 (VoxelFace)
+    bool solid = false;             // the cell is filled
+    bool inList = false;            // the cell is in the surface list
+    VoxelCell *successor = nullptr; // next cell in the surface list, or none
+    int32_t red = 50;               // colour on the 0-255 scale; drawing uses
+    int32_t green = 50;             // the low 8 bits of each
+    int32_t blue = 150;
+    int32_t alpha = 255;
+    int32_t i = -1; // the cell's own indices; i runs along world x,
+    int32_t j = -1; // j along world z,
+    int32_t k = -1; // k along world y
+};
+
+// Face bits: a set bit means the face is visible. The comment names the
+// neighbour that lies in that direction and the world face.
+namespace VoxelFace {
+constexpr uint32_t kNegX = 1u << 28; // (i - 1, j, k), -X
+constexpr uint32_t kPosX = 1u << 29; // (i + 1, j, k), +X
+constexpr uint32_t kPosZ = 1u << 30; // (i, j + 1, k), +Z
+constexpr uint32_t kNegZ = 1u << 31; // (i, j - 1, k), -Z
+constexpr uint32_t kPosY = 1u << 24; // (i, j, k + 1), +Y
+constexpr uint32_t kNegY = 1u << 25; // (i, j, k - 1), -Y
+constexpr uint32_t kAll = kNegX | kPosX | kPosZ | kNegZ | kPosY | kNegY;
+} // namespace VoxelFace
+
+class VoxelBlock
+{
+public:
+    static constexpr int32_t kSize = 100;                       // cells along each index
+    static constexpr int32_t kCellCount = kSize * kSize * kSize; // 1,000,000
+    static constexpr int32_t kEdge = 10;                        // world units per cell edge
+
+    // The six neighbour directions in the order add and carve visit them:
+    // i - 1, i + 1, j + 1, j - 1, k + 1, k - 1, with the face bit of that
+    // direction and the opposite bit, which the neighbour has for the face
+    // that looks back at the cell.
+    struct Direction
+    {
+        int32_t di, dj, dk;
+        uint32_t bit, opposite;
+    };
+    static constexpr Direction kDirections[6] = {
+        {-1, 0, 0, VoxelFace::kNegX, VoxelFace::kPosX}, {1, 0, 0, VoxelFace::kPosX, VoxelFace::kNegX},
+        {0, 1, 0, VoxelFace::kPosZ, VoxelFace::kNegZ},  {0, -1, 0, VoxelFace::kNegZ, VoxelFace::kPosZ},
+        {0, 0, 1, VoxelFace::kPosY, VoxelFace::kNegY},  {0, 0, -1, VoxelFace::kNegY, VoxelFace::kPosY},
+    };
+
+    // A full block: every cell solid and coloured by its indices, the six
+    // outer sides visible, the surface list holding exactly the 58,808
+    // boundary cells. Null when the cells cannot be allocated; nothing is
+    // then left behind.
+    static std::unique_ptr<VoxelBlock> make();
+
+    VoxelBlock(const VoxelBlock &) = delete;
+    VoxelBlock &operator=(const VoxelBlock &) = delete;
+
+    int32_t sizeI() const { return sizeI_; }
+    int32_t sizeJ() const { return sizeJ_; }
+    int32_t sizeK() const { return sizeK_; }
+
+    // The cell (i, j, k), or null when any index is outside 0..size-1.
+    VoxelCell *cellAt(int32_t i, int32_t j, int32_t k)
+    {
+        if (static_cast<uint32_t>(i) >= static_cast<uint32_t>(sizeI_) ||
+            static_cast<uint32_t>(j) >= static_cast<uint32_t>(sizeJ_) ||
+            static_cast<uint32_t>(k) >= static_cast<uint32_t>(sizeK_))
+            return nullptr;
+        return &cells_[i + sizeI_ * (j + sizeJ_ * k)];
+    }
+    const VoxelCell *cellAt(int32_t i, int32_t j, int32_t k) const
+    {
+        return const_cast<VoxelBlock *>(this)->cellAt(i, j, k);
+    }
+
+    // Fills the cell (i, j, k); its colour stays the one it was made with.
+    // Nothing happens for an index outside the block or a solid cell.
+    void add(int32_t i, int32_t j, int32_t k);
+    // Empties the cell (i, j, k) and exposes the faces of its solid
+    // neighbours. Nothing happens for an index outside the block or an empty
+    // cell. The emptied cell leaves the surface list at the next walk.
+    void carve(int32_t i, int32_t j, int32_t k);
+
+    // First cell of the surface list, or null when it is empty.
+    const VoxelCell *surfaceHead() const { return head_; }
+
+    // The render walk: calls visit(const VoxelCell &) for every cell of the
+    // surface list that has a face bit, in list order (latest insertion
+    // first), and unlinks the cells whose bits are all clear.
+    template <typename Visit>
+    void walk(Visit &&visit);
+
+private:
+    // How many list places ahead a walk fetches cells from memory, and how
+    // many places of the list are remembered for the next walk to do so.
+    static constexpr uint32_t kLookahead = 16;
+    static constexpr uint32_t kHintCapacity = 1u << 17;
+
+    // The cell array: nothrow-allocated on a 2 MB boundary, freed to match.
+    static constexpr size_t kCellAlignment = size_t(2) << 20;
+    struct CellsDeleter
+    {
+        void operator()(VoxelCell *cells) const;
+    };
+    using Cells = std::unique_ptr<VoxelCell[], CellsDeleter>;
+    static Cells NewCells();
+
+    VoxelBlock(Cells cells, std::unique_ptr<const VoxelCell *[]> hints);
+
+    // The six neighbours of the cell at (i, j, k), in the neighbour order;
+    // null where the block ends.
+    void neighbours(VoxelCell *cell, int32_t i, int32_t j, int32_t k, VoxelCell *out[6]) const;
+
+    // The walk; ahead(step) names a cell (or null) to fetch from memory
+    // while the cell at that step of the list is handled. Records the kept
+    // cells in hints_ as it goes.
+    template <typename Visit, typename Ahead>
+    void walkList(Visit &visit, Ahead &&ahead);
+
+    // Puts the cell at the head of the surface list unless it is already in
+    // it, wherever; a cell in the list keeps its place.
+    void putAtHead(VoxelCell *cell)
+    {
+        if (cell->inList)
+            return;
+        cell->successor = head_;
+        cell->inList = true;
+        head_ = cell;
+    }
+
+    int32_t sizeI_ = kSize;
+    int32_t sizeJ_ = kSize;
+    int32_t sizeK_ = kSize;
+    Cells cells_;
+    VoxelCell *head_ = nullptr;
+    // The first kHintCapacity cells that the last walk kept, in list order.
+    // Only a guess of what to fetch from memory: it never decides anything.
+    std::unique_ptr<const VoxelCell *[]> hints_;
+    uint32_t hintCount_ = 0;
+};
+
+// The one block of the process: null until the first makeVoxelBlock, then
+// the same block until the process ends; it is never destroyed.
+extern VoxelBlock *gVoxelBlock;
+
+template <typename Visit>
+void VoxelBlock::walk(Visit &&visit)
+{
+    // The list changes little between walks (new cells come in at the head),
+    // so the cell that the last walk kept kLookahead places further on is a
+    // good guess for a cell needed soon.
+    const uint32_t previous = hintCount_;
+    walkList(visit, [this, previous](uint32_t step) -> const VoxelCell * {
+        return step + kLookahead < previous ? hints_[step + kLookahead] : nullptr;
+    });
+}
+
+template <typename Visit, typename Ahead>
+void VoxelBlock::walkList(Visit &visit, Ahead &&ahead)
+{
+    VoxelCell *kept = nullptr; // last cell that stays in the list
+    uint32_t step = 0, recorded = 0;
+    for (VoxelCell *cell = head_; cell; ++step) {
+        // The cells of the list lie far apart in memory, and each is known
+        // only once its predecessor has been read: start fetching one that
+        // is needed a few steps from now while this one is handled.
+        if (const VoxelCell *soon = ahead(step))
+            __builtin_prefetch(soon);
+        VoxelCell *next = cell->successor;
+        if (cell->faceBits != 0) {
+            visit(static_cast<const VoxelCell &>(*cell));
+            kept = cell;
+            // Hints are written behind the place where they are read.
+            if (recorded < kHintCapacity)
+                hints_[recorded++] = cell;
+        } else {
+            // Unlink: the predecessor (or the head) skips this cell.
+            (kept ? kept->successor : head_) = next;
+            cell->successor = nullptr;
+            cell->inList = false;
+        }
+        cell = next;
+    }
+    hintCount_ = recorded;
+}
+
+// Face geometry of a cell, without GL. Calls vertex(double x, double y,
+// double z) four times for each visible face, in the order +X, +Y, +Z, -X,
+// -Y, -Z, every face wound counter-clockwise seen from outside. The cell
+// (i, j, k) spans (10i, 10k, 10j) to (10i + 10, 10k + 10, 10j + 10); the
+// corners are computed in single precision from its centre.
+template <typename Vertex>
+void ForEachVoxelFaceVertex(const VoxelCell &cell, Vertex &&vertex)
+{
+    const float edge = static_cast<float>(VoxelBlock::kEdge);
+    const float h = edge * 0.5f; // half edge
+    const Vector3 centre =
+        Vector3(edge * static_cast<float>(cell.i), edge * static_cast<float>(cell.k), edge * static_cast<float>(cell.j)) +
+        Vector3(h, h, h);
+    // The face bit of each face, in the emission order of kCubeFaceSigns.
+    static constexpr uint32_t kFaceBit[kCubeFaceCount] = {VoxelFace::kPosX, VoxelFace::kPosY, VoxelFace::kPosZ,
+                                                          VoxelFace::kNegX, VoxelFace::kNegY, VoxelFace::kNegZ};
+    // The face bits, bits 24-31, as a mask of places in the emission order
+    // above (bit n set: face n shows), so the loop below runs once per
+    // visible face instead of testing all six.
+    static constexpr auto kOrdered = [] {
+        struct Table
+        {
+            uint8_t mask[256] = {};
+        } table;
+        for (uint32_t high = 0; high < 256; ++high)
+            for (int f = 0; f < kCubeFaceCount; ++f)
+                if ((high << 24) & kFaceBit[f])
+                    table.mask[high] |= static_cast<uint8_t>(1u << f);
+        return table;
+    }();
+    for (uint32_t faces = kOrdered.mask[cell.faceBits >> 24]; faces != 0; faces &= faces - 1) {
+        for (const auto &s : kCubeFaceSigns[__builtin_ctz(faces)])
+            vertex(static_cast<double>(centre.x + h * s[0]), static_cast<double>(centre.y + h * s[1]),
+                   static_cast<double>(centre.z + h * s[2]));
+    }
+}
