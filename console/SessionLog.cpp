@@ -4,6 +4,7 @@
 // the previous file whole; read back so that no file, however damaged, can
 // crash the console or make it allocate more than the file's own size.
 #include "REPLEdit.h"
+#include "SessionLog.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -74,67 +75,77 @@ void REPLEdit::SaveSession(QString sFileName)
     file.commit();
 }
 
+SessionContent ParseSessionLog(const QByteArray &bytes)
+{
+    SessionContent content;
+    // Carriage returns are dropped, as reading in text mode does, so CRLF
+    // line ends read as "\n". Invalid UTF-8, a sequence cut off at the end
+    // included, becomes replacement characters; NUL bytes stay characters;
+    // a leading BOM is skipped.
+    QByteArray plain = bytes;
+    plain.replace('\r', QByteArray());
+    QStringDecoder decode(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decode(plain);
+    LineReader reader(text);
+
+    const int count = reader.AtEnd() ? 0 : reader.ReadLine().toInt(nullptr, 10);
+
+    // Entries are read until the count is reached or the file ends; the
+    // count only bounds the loop and never sizes anything. An entry whose
+    // "###" line is missing is cut short by the end of the file and is
+    // dropped: it is incomplete, and whatever it holds may well be the
+    // console text of a damaged file rather than a command.
+    for (int n = 0; n < count && !reader.AtEnd(); ++n) {
+        QString entry;
+        bool bComplete = false;
+        while (!reader.AtEnd()) {
+            const QStringView line = reader.ReadLine();
+            if (line == kSeparator) {
+                bComplete = true;
+                break;
+            }
+            if (entry.isEmpty()) {
+                entry = line.toString();
+            } else {
+                entry += QLatin1Char('\n');
+                entry += line;
+            }
+        }
+        if (bComplete)
+            content.vHistory.append(entry);
+    }
+
+    // The remaining lines are the console text, one paragraph each. Adding
+    // them one by one at the end of a cleared document would drop leading
+    // empty lines (an empty line added to an empty document leaves it
+    // empty), so those are skipped here and the rest is kept whole.
+    while (!reader.AtEnd()) {
+        const qsizetype lineStart = reader.Position();
+        if (!reader.ReadLine().isEmpty()) {
+            QStringView rest = QStringView(text).mid(lineStart);
+            if (rest.endsWith(QLatin1Char('\n')))
+                rest.chop(1);
+            content.sText = rest.toString();
+            break;
+        }
+    }
+    return content;
+}
+
 void REPLEdit::LoadSession(QString sFileName)
 {
     QFile file(sFileName);
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        vHistory.clear();
-        clear();
-
-        // Text mode drops the carriage returns of CRLF line ends. Invalid
-        // UTF-8, a sequence cut off at the end included, becomes replacement
-        // characters; NUL bytes stay characters; a leading BOM is skipped.
-        const QByteArray bytes = file.readAll();
+    if (file.open(QIODevice::ReadOnly)) {
+        const SessionContent content = ParseSessionLog(file.readAll());
         file.close();
-        QStringDecoder decode(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-        const QString text = decode(bytes);
-        LineReader reader(text);
-
-        const int count = reader.AtEnd() ? 0 : reader.ReadLine().toInt(nullptr, 10);
-
-        // Entries are read until the count is reached or the file ends; the
-        // count only bounds the loop and never sizes anything. An entry whose
-        // "###" line is missing is cut short by the end of the file and is
-        // dropped: it is incomplete, and whatever it holds may well be the
-        // console text of a damaged file rather than a command.
-        for (int n = 0; n < count && !reader.AtEnd(); ++n) {
-            QString entry;
-            bool bComplete = false;
-            while (!reader.AtEnd()) {
-                const QStringView line = reader.ReadLine();
-                if (line == kSeparator) {
-                    bComplete = true;
-                    break;
-                }
-                if (entry.isEmpty()) {
-                    entry = line.toString();
-                } else {
-                    entry += QLatin1Char('\n');
-                    entry += line;
-                }
-            }
-            if (bComplete)
-                vHistory.append(entry);
-        }
+        vHistory = content.vHistory;
         iHistoryIndex = int(vHistory.size());
-
-        // The remaining lines are the console text, one paragraph each, as
-        // plain text. Adding them one by one at the end of the cleared
-        // document would drop leading empty lines (an empty line added to an
-        // empty document leaves it empty), so those are skipped here, and
-        // the rest goes in at once. That gives the same paragraphs; replacing
-        // the whole document also lets the editor lay it out lazily instead
-        // of all at once, and keeps the restored text out of the undo stack.
-        while (!reader.AtEnd()) {
-            const qsizetype lineStart = reader.Position();
-            if (!reader.ReadLine().isEmpty()) {
-                QStringView rest = QStringView(text).mid(lineStart);
-                if (rest.endsWith(QLatin1Char('\n')))
-                    rest.chop(1);
-                document()->setPlainText(rest.toString());
-                break;
-            }
-        }
+        clear();
+        // Replacing the whole document at once lets the editor lay it out
+        // lazily instead of paragraph by paragraph, and keeps the restored
+        // text out of the undo stack.
+        if (!content.sText.isEmpty())
+            document()->setPlainText(content.sText);
     }
 
     QTextCursor cursor = textCursor();
