@@ -1,5 +1,8 @@
 // The console's session log, "replsession.txt": the count of history
 // entries, each entry followed by a "###" line, then the console text.
+// A line of an entry that is "###" after any number of backslashes is
+// written with one backslash more and read with one less, so that every
+// command, whatever lines it holds, comes back as it was entered.
 // Written in UTF-8 through QSaveFile, so a failed or interrupted save leaves
 // the previous file whole; read back so that no file, however damaged, can
 // crash the console or make it allocate more than the file's own size.
@@ -10,6 +13,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringList>
 #include <QStringView>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -48,6 +52,28 @@ private:
     qsizetype next = 0;
 };
 
+// True for "###" after one or more backslashes (with `minimum` 1) or after
+// none or more (with 0): the lines that the escape concerns.
+bool IsEscapedSeparator(QStringView line, qsizetype minimum)
+{
+    qsizetype slashes = 0;
+    while (slashes < line.size() && line.at(slashes) == QLatin1Char('\\'))
+        ++slashes;
+    return slashes >= minimum && line.mid(slashes) == kSeparator;
+}
+
+// An entry as written: separator-like lines get one backslash more.
+QString EscapeEntry(const QString &entry)
+{
+    if (!entry.contains(kSeparator))
+        return entry;
+    QStringList lines = entry.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        if (IsEscapedSeparator(line, 0))
+            line.prepend(QLatin1Char('\\'));
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 void REPLEdit::SaveSession(QString sFileName)
@@ -63,7 +89,7 @@ void REPLEdit::SaveSession(QString sFileName)
         out.setEncoding(QStringConverter::Utf8);
         out << int(vHistory.size()) << "\n";
         for (const QString &entry : vHistory)
-            out << entry << "\n" << "###\n";
+            out << EscapeEntry(entry) << "\n" << "###\n";
         out << toPlainText();
         out.flush();
         if (out.status() != QTextStream::Ok) {
@@ -91,25 +117,28 @@ SessionContent ParseSessionLog(const QByteArray &bytes)
     const int count = reader.AtEnd() ? 0 : reader.ReadLine().toInt(nullptr, 10);
 
     // Entries are read until the count is reached or the file ends; the
-    // count only bounds the loop and never sizes anything. An entry whose
-    // "###" line is missing is cut short by the end of the file and is
-    // dropped: it is incomplete, and whatever it holds may well be the
-    // console text of a damaged file rather than a command.
+    // count only bounds the loop and never sizes anything. An entry is every
+    // line before its "###" line, empty lines at its start included (an
+    // empty command is never recorded, so they are part of the command). An
+    // entry whose "###" line is missing is cut short by the end of the file
+    // and is dropped: it is incomplete, and whatever it holds may well be
+    // the console text of a damaged file rather than a command.
     for (int n = 0; n < count && !reader.AtEnd(); ++n) {
         QString entry;
+        bool bFirstLine = true;
         bool bComplete = false;
         while (!reader.AtEnd()) {
-            const QStringView line = reader.ReadLine();
+            QStringView line = reader.ReadLine();
             if (line == kSeparator) {
                 bComplete = true;
                 break;
             }
-            if (entry.isEmpty()) {
-                entry = line.toString();
-            } else {
+            if (IsEscapedSeparator(line, 1))
+                line = line.mid(1);
+            if (!bFirstLine)
                 entry += QLatin1Char('\n');
-                entry += line;
-            }
+            entry += line;
+            bFirstLine = false;
         }
         if (bComplete)
             content.vHistory.append(entry);

@@ -16,4 +16,6 @@ struct SessionContent
 // Reads a session log from the bytes of the file. Any bytes are accepted:
 // carriage returns are dropped, invalid UTF-8 becomes U+FFFD, an entry whose
 // "###" line is missing is dropped, and nothing is sized by the count line.
+// An entry's lines that are "###" after one or more backslashes lose one
+// backslash (the writer adds one to every such line and to "###" itself).
 SessionContent ParseSessionLog(const QByteArray &bytes);

@@ -51,13 +51,23 @@ MadeFile MakeFile(FuzzRandom &random)
     const std::size_t count = random.Below(6);
     made.bytes = std::to_string(count) + "\n";
     for (std::size_t n = 0; n < count; ++n) {
-        // The first line is never empty: the reader cannot tell an entry's
-        // leading empty lines from the start of the next one.
-        std::string entry = MakeLine(random) + "x";
-        for (std::size_t lines = random.Below(3); lines > 0; --lines)
-            entry += "\n" + MakeLine(random);
+        // Lines that look like separators are written with one backslash
+        // more; the entry ends with a non-empty line, so that it is never
+        // empty (empty commands are not recorded).
+        static const char *const kSpecial[] = {"", "###", "\\###", "\\\\###", "\\"};
+        std::string entry, written;
+        for (std::size_t lines = random.Below(4); lines > 0; --lines) {
+            const std::string line = random.OneIn(3) ? random.Pick(kSpecial) : MakeLine(random);
+            const bool escape = line.size() >= 3 && line.find_first_not_of('\\') == line.size() - 3
+                && line.compare(line.size() - 3, 3, "###") == 0;
+            entry += line + "\n";
+            written += (escape ? "\\" : "") + line + "\n";
+        }
+        const std::string last = MakeLine(random) + "x";
+        entry += last;
+        written += last;
         made.entries.push_back(entry);
-        made.bytes += entry + "\n###";
+        made.bytes += written + "\n###";
         made.entryEnds.push_back(made.bytes.size());
         made.bytes += "\n";
     }
@@ -76,9 +86,9 @@ MadeFile MakeFile(FuzzRandom &random)
 // leading byte order mark skipped, lines ended by "\n" (a final "\n" ends the
 // last line and starts none); the first line is the count (a decimal number,
 // else 0); then up to that many entries, each the lines before a "###" line
-// (joined by "\n", leading empty lines dropped), an entry without its "###"
-// not counting; every later line is console text, leading empty lines
-// dropped.
+// (joined by "\n"; a line of backslashes and "###" loses one backslash), an
+// entry without its "###" not counting; every later line is console text,
+// leading empty lines dropped.
 SessionContent ReferenceRead(const std::string &bytes)
 {
     std::string plain;
@@ -111,8 +121,9 @@ SessionContent ReferenceRead(const std::string &bytes)
                 complete = true;
                 break;
             }
-            if (!entryLines.isEmpty() || !line.isEmpty())
-                entryLines.append(line);
+            const qsizetype slashes = line.size() - 3;
+            const bool escaped = slashes >= 1 && line.endsWith("###") && line.left(slashes) == QString(slashes, '\\');
+            entryLines.append(escaped ? line.mid(1) : line);
         }
         if (complete)
             content.vHistory.append(entryLines.join('\n'));
