@@ -229,9 +229,12 @@ QString AsShown(QString text)
     return text;
 }
 
-QString Show(const std::string &bytes)
+// The file in a failure message: its first 400 bytes, escaped.
+std::string Show(const std::string &bytes)
 {
-    return QString::fromLatin1(QByteArray::fromStdString(bytes).toPercentEncoding(" #=()[]<>'\"-+,.;:{}"));
+    const QByteArray head = QByteArray::fromStdString(bytes.substr(0, 400));
+    return head.toPercentEncoding(" #=()[]<>'\"-+,.;:{}").toStdString()
+        + (bytes.size() > 400 ? "... (" + std::to_string(bytes.size()) + " bytes)" : "");
 }
 
 // Loads `bytes` in a real console: the same history as the reader gives, the
@@ -268,11 +271,11 @@ TEST(SessionLogFuzz, AnyFileRestoresExactlyItsCompleteEntriesAndLeavesAUsableCon
     auto check = [&](const std::string &bytes, const SessionContent &expected) {
         const SessionContent read = ParseSessionLog(QByteArray::fromStdString(bytes));
         const bool same = read.vHistory == expected.vHistory && read.sText == expected.sText;
-        EXPECT_TRUE(same) << "file " << files << ": " << Show(bytes).toStdString() << "\nread "
+        EXPECT_TRUE(same) << "file " << files << ": " << Show(bytes) << "\nread "
                           << QStringList(read.vHistory).join("|###|").toStdString() << " / "
-                          << read.sText.toStdString() << "\nexpected "
+                          << read.sText.left(400).toStdString() << "\nexpected "
                           << QStringList(expected.vHistory).join("|###|").toStdString() << " / "
-                          << expected.sText.toStdString();
+                          << expected.sText.left(400).toStdString();
         if (++files % kConsoleEvery == 0)
             ExpectConsoleLoads(bytes, expected);
         return same;
