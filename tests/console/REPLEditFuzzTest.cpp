@@ -146,10 +146,18 @@ TEST(ConsoleFuzz, RandomKeysNeverBreakTheConsoleHistoryOrSessionLog)
     QTextCursor end = c.repl->textCursor();
     end.movePosition(QTextCursor::End);
     c.repl->setTextCursor(end);
+    // The input is what follows the last prompt in any letter case, or the
+    // whole text when there is none (the console's own input start is only
+    // brought up to date by the next key).
+    auto input = [&c] {
+        const QString text = c.repl->toPlainText();
+        const qsizetype prompt = text.lastIndexOf("lua>", -1, Qt::CaseInsensitive);
+        return prompt < 0 ? text : text.mid(prompt + 4);
+    };
     QTest::keyClick(c.repl, Qt::Key_Escape);
-    for (int i = 0; i < 100000 && !c.repl->CurrentInput().isEmpty(); ++i)
+    for (int i = 0; i < 100000 && !input().isEmpty(); ++i)
         QTest::keyClick(c.repl, Qt::Key_Backspace);
-    ASSERT_EQ(c.repl->CurrentInput(), "");
+    ASSERT_EQ(input(), "");
     c.runLua = true;
     QTest::keyClicks(c.repl, "print(6*7)");
     QTest::keyClick(c.repl, Qt::Key_Return);
