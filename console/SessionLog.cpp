@@ -1,14 +1,19 @@
 // The console's session log, "replsession.txt": the count of history
 // entries, each entry followed by a "###" line, then the console text.
+// A line of an entry that is "###" after any number of backslashes is
+// written with one backslash more and read with one less, so that every
+// command, whatever lines it holds, comes back as it was entered.
 // Written in UTF-8 through QSaveFile, so a failed or interrupted save leaves
 // the previous file whole; read back so that no file, however damaged, can
 // crash the console or make it allocate more than the file's own size.
 #include "REPLEdit.h"
+#include "SessionLog.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringList>
 #include <QStringView>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -47,6 +52,28 @@ private:
     qsizetype next = 0;
 };
 
+// True for "###" after one or more backslashes (with `minimum` 1) or after
+// none or more (with 0): the lines that the escape concerns.
+bool IsEscapedSeparator(QStringView line, qsizetype minimum)
+{
+    qsizetype slashes = 0;
+    while (slashes < line.size() && line.at(slashes) == QLatin1Char('\\'))
+        ++slashes;
+    return slashes >= minimum && line.mid(slashes) == kSeparator;
+}
+
+// An entry as written: separator-like lines get one backslash more.
+QString EscapeEntry(const QString &entry)
+{
+    if (!entry.contains(kSeparator))
+        return entry;
+    QStringList lines = entry.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        if (IsEscapedSeparator(line, 0))
+            line.prepend(QLatin1Char('\\'));
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 void REPLEdit::SaveSession(QString sFileName)
@@ -62,7 +89,7 @@ void REPLEdit::SaveSession(QString sFileName)
         out.setEncoding(QStringConverter::Utf8);
         out << int(vHistory.size()) << "\n";
         for (const QString &entry : vHistory)
-            out << entry << "\n" << "###\n";
+            out << EscapeEntry(entry) << "\n" << "###\n";
         out << toPlainText();
         out.flush();
         if (out.status() != QTextStream::Ok) {
@@ -74,67 +101,80 @@ void REPLEdit::SaveSession(QString sFileName)
     file.commit();
 }
 
+SessionContent ParseSessionLog(const QByteArray &bytes)
+{
+    SessionContent content;
+    // Carriage returns are dropped, as reading in text mode does, so CRLF
+    // line ends read as "\n". Invalid UTF-8, a sequence cut off at the end
+    // included, becomes replacement characters; NUL bytes stay characters;
+    // a leading BOM is skipped.
+    QByteArray plain = bytes;
+    plain.replace('\r', QByteArray());
+    QStringDecoder decode(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decode(plain);
+    LineReader reader(text);
+
+    const int count = reader.AtEnd() ? 0 : reader.ReadLine().toInt(nullptr, 10);
+
+    // Entries are read until the count is reached or the file ends; the
+    // count only bounds the loop and never sizes anything. An entry is every
+    // line before its "###" line, empty lines at its start included (an
+    // empty command is never recorded, so they are part of the command). An
+    // entry whose "###" line is missing is cut short by the end of the file
+    // and is dropped: it is incomplete, and whatever it holds may well be
+    // the console text of a damaged file rather than a command.
+    for (int n = 0; n < count && !reader.AtEnd(); ++n) {
+        QString entry;
+        bool bFirstLine = true;
+        bool bComplete = false;
+        while (!reader.AtEnd()) {
+            QStringView line = reader.ReadLine();
+            if (line == kSeparator) {
+                bComplete = true;
+                break;
+            }
+            if (IsEscapedSeparator(line, 1))
+                line = line.mid(1);
+            if (!bFirstLine)
+                entry += QLatin1Char('\n');
+            entry += line;
+            bFirstLine = false;
+        }
+        if (bComplete)
+            content.vHistory.append(entry);
+    }
+
+    // The remaining lines are the console text, one paragraph each. Adding
+    // them one by one at the end of a cleared document would drop leading
+    // empty lines (an empty line added to an empty document leaves it
+    // empty), so those are skipped here and the rest is kept whole.
+    while (!reader.AtEnd()) {
+        const qsizetype lineStart = reader.Position();
+        if (!reader.ReadLine().isEmpty()) {
+            QStringView rest = QStringView(text).mid(lineStart);
+            if (rest.endsWith(QLatin1Char('\n')))
+                rest.chop(1);
+            content.sText = rest.toString();
+            break;
+        }
+    }
+    return content;
+}
+
 void REPLEdit::LoadSession(QString sFileName)
 {
     QFile file(sFileName);
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        vHistory.clear();
-        clear();
-
-        // Text mode drops the carriage returns of CRLF line ends. Invalid
-        // UTF-8, a sequence cut off at the end included, becomes replacement
-        // characters; NUL bytes stay characters; a leading BOM is skipped.
-        const QByteArray bytes = file.readAll();
+    if (file.open(QIODevice::ReadOnly)) {
+        const SessionContent content = ParseSessionLog(file.readAll());
         file.close();
-        QStringDecoder decode(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-        const QString text = decode(bytes);
-        LineReader reader(text);
-
-        const int count = reader.AtEnd() ? 0 : reader.ReadLine().toInt(nullptr, 10);
-
-        // Entries are read until the count is reached or the file ends; the
-        // count only bounds the loop and never sizes anything. An entry whose
-        // "###" line is missing is cut short by the end of the file and is
-        // dropped: it is incomplete, and whatever it holds may well be the
-        // console text of a damaged file rather than a command.
-        for (int n = 0; n < count && !reader.AtEnd(); ++n) {
-            QString entry;
-            bool bComplete = false;
-            while (!reader.AtEnd()) {
-                const QStringView line = reader.ReadLine();
-                if (line == kSeparator) {
-                    bComplete = true;
-                    break;
-                }
-                if (entry.isEmpty()) {
-                    entry = line.toString();
-                } else {
-                    entry += QLatin1Char('\n');
-                    entry += line;
-                }
-            }
-            if (bComplete)
-                vHistory.append(entry);
-        }
+        vHistory = content.vHistory;
         iHistoryIndex = int(vHistory.size());
-
-        // The remaining lines are the console text, one paragraph each, as
-        // plain text. Adding them one by one at the end of the cleared
-        // document would drop leading empty lines (an empty line added to an
-        // empty document leaves it empty), so those are skipped here, and
-        // the rest goes in at once. That gives the same paragraphs; replacing
-        // the whole document also lets the editor lay it out lazily instead
-        // of all at once, and keeps the restored text out of the undo stack.
-        while (!reader.AtEnd()) {
-            const qsizetype lineStart = reader.Position();
-            if (!reader.ReadLine().isEmpty()) {
-                QStringView rest = QStringView(text).mid(lineStart);
-                if (rest.endsWith(QLatin1Char('\n')))
-                    rest.chop(1);
-                document()->setPlainText(rest.toString());
-                break;
-            }
-        }
+        clear();
+        // Replacing the whole document at once lets the editor lay it out
+        // lazily instead of paragraph by paragraph, and keeps the restored
+        // text out of the undo stack.
+        if (!content.sText.isEmpty())
+            document()->setPlainText(content.sText);
     }
 
     QTextCursor cursor = textCursor();

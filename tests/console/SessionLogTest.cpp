@@ -86,6 +86,22 @@ TEST_F(SessionLogTest, EightLineFileAndEntriesWithLineBreaksSpacesAndUtf8Survive
     EXPECT_EQ(again.Input(), history.last());
 }
 
+TEST_F(SessionLogTest, CommandsWithSeparatorLinesOrLeadingEmptyLinesComeBackAsEntered)
+{
+    ConsoleHarness &c = Open();
+    const QString commands[] = {"\n###\n\\###\n\\\\###\n####\nx = 1", "\n\n  y = 2", "\n"};
+    for (const QString &command : commands) {
+        c.repl->insertPlainText(command);
+        c.Key(Qt::Key_Return);
+    }
+    EXPECT_EQ(c.commands, QStringList(std::begin(commands), std::end(commands)));
+    EXPECT_TRUE(ReadFile(gSessionFileName).startsWith("3\n\n\\###\n\\\\###\n\\\\\\###\n####\nx = 1\n###\n"));
+    const QVector<QString> history = c.repl->History();
+    EXPECT_EQ(history.size(), 3);
+    ConsoleHarness &again = Open();
+    EXPECT_EQ(again.repl->History(), history);
+}
+
 TEST_F(SessionLogTest, AnyFileGivesTheRightHistoryAndTextAndAUsableConsole)
 {
     QRandomGenerator random(20240611);
@@ -104,7 +120,7 @@ TEST_F(SessionLogTest, AnyFileGivesTheRightHistoryAndTextAndAUsableConsole)
     const struct { const char *name; QByteArray bytes; QVector<QString> history; std::optional<QString> text; } cases[] = {
         {"### inside an entry", "2\n####\n ###\n### \n###\ns = [[\n###\n]]\n###\nLua>first\nLua>", {"####\n ###\n### ", "s = [["},
          "]]\n###\nLua>first\nLua>"},
-        {"empty lines", "2\n\n\nx = 1\n\ny = 2\n###\nz = 3\n\n\n###\n\n\nLua>\n\nLua>", {"x = 1\n\ny = 2", "z = 3\n\n"},
+        {"empty lines", "2\n\n\nx = 1\n\ny = 2\n###\nz = 3\n\n\n###\n\n\nLua>\n\nLua>", {"\n\nx = 1\n\ny = 2", "z = 3\n\n"},
          "Lua>\n\nLua>"},
         {"only 0", "0", {}, ""},
         {"huge count", "999999999\na = 1\n###\nb = 2\n###\nLua>a = 1\nLua>", {"a = 1", "b = 2"}, ""},
