@@ -113,7 +113,7 @@ bool FormatOf(const std::string &output, ExportFormat &format, std::string &why)
     const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
     const std::string extension = dot == std::string::npos ? "" : Lower(name.substr(dot + 1));
-    const bool numbered = output.find('%') != std::string::npos;
+    const bool numbered = name.find('%') != std::string::npos;
     if (extension == "png") {
         if (slash != std::string::npos && output.find('%') < slash) {
             why = "the frame number must be in the PNG file name, not in its folder";
