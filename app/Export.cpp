@@ -29,6 +29,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -228,6 +232,94 @@ private:
     std::unique_ptr<QOpenGLFramebufferObject> fbo;
 };
 
+// --- Frame writer -------------------------------------------------------------------
+
+// Writes frames to ffmpeg on a thread of its own, with two frame buffers:
+// while one frame goes down the pipe the next one is rendered and read
+// back, so the encoder taking its time does not stall the GL.
+class FrameWriter
+{
+public:
+    FrameWriter(FfmpegPipe &encoder, size_t frameBytes)
+        : encoder(encoder), buffers{std::vector<unsigned char>(frameBytes), std::vector<unsigned char>(frameBytes)}
+    {
+        thread = std::thread([this] { run(); });
+    }
+    ~FrameWriter() { close(); }
+
+    // The buffer to fill with the next frame, once the writer is done with
+    // it; null when a write failed (the reason in error()).
+    unsigned char *nextBuffer()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !busy[fill] || failed; });
+        return failed ? nullptr : buffers[fill].data();
+    }
+
+    // Queues the buffer that nextBuffer handed out.
+    void submit()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        busy[fill] = true;
+        queued.push_back(fill);
+        fill ^= 1;
+        changed.notify_all();
+    }
+
+    // Writes what is queued, then ends the thread. False when a write failed.
+    bool close()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            closing = true;
+            changed.notify_all();
+        }
+        if (thread.joinable())
+            thread.join();
+        return !failed;
+    }
+
+    const std::string &error() const { return why; }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            changed.wait(lock, [this] { return !queued.empty() || closing; });
+            if (queued.empty())
+                return;
+            const int slot = queued.front();
+            lock.unlock();
+            std::string error;
+            const bool ok = encoder.write(buffers[slot].data(), buffers[slot].size(), &gStopSignal, error);
+            lock.lock();
+            queued.pop_front();
+            busy[slot] = false;
+            if (!ok) {
+                failed = true;
+                why = error;
+                queued.clear();
+            }
+            changed.notify_all();
+            if (!ok)
+                return;
+        }
+    }
+
+    FfmpegPipe &encoder;
+    std::vector<unsigned char> buffers[2];
+    bool busy[2] = {false, false};
+    int fill = 0;              // the buffer the frame loop fills next
+    std::deque<int> queued;    // buffers waiting for the pipe, oldest first
+    bool closing = false;
+    bool failed = false;
+    std::string why;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::thread thread;
+};
+
 // --- Progress -----------------------------------------------------------------------
 
 // One line updated in place on a terminal, a plain line per tenth
@@ -403,12 +495,12 @@ int RunExport(const ExportOptions &requested, char *program)
 
     // --- The frames: update() once, render once, read back, next frame's time.
     const size_t rowBytes = static_cast<size_t>(options.width) * 3;
-    std::vector<unsigned char> pixels(rowBytes * options.height), upright(pixels.size());
+    std::vector<unsigned char> pixels(rowBytes * options.height);
+    FrameWriter writer(encoder, pixels.size());
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     const double frameMs = 1000.0 / options.fps;
     Progress progress(frames, options.fps);
     Timing timing;
-    bool written = true;
     for (long frame = 0; frame < frames && !gStopSignal; ++frame) {
         Clock::time_point mark = Clock::now();
         world.stepFrame(0.05f); // the view's constant step
@@ -420,28 +512,32 @@ int RunExport(const ExportOptions &requested, char *program)
             Lap(timing.raster, mark);
         }
         glReadPixels(0, 0, options.width, options.height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+        Lap(timing.readback, mark);
+        unsigned char *upright = writer.nextBuffer();
+        Lap(timing.pipe, mark);
+        if (!upright)
+            break;
         // GL's rows run bottom up; ffmpeg wants the top row first.
         for (int row = 0; row < options.height; ++row)
-            std::memcpy(&upright[row * rowBytes], &pixels[(options.height - 1 - row) * rowBytes], rowBytes);
+            std::memcpy(upright + row * rowBytes, &pixels[(options.height - 1 - row) * rowBytes], rowBytes);
+        writer.submit();
         Lap(timing.readback, mark);
-        written = encoder.write(upright.data(), upright.size(), &gStopSignal, why);
-        Lap(timing.pipe, mark);
-        if (!written)
-            break;
         FSOUND_AdvanceVirtualClock(frameMs);
         progress.frameDone(frame + 1);
     }
 
     progress.interrupt();
     if (gStopSignal) {
+        encoder.terminate(); // a write blocked on the pipe returns
+        writer.close();
         encoder.kill();
         std::fprintf(stderr, "velkaro: export stopped; %s left as it was\n", options.output.c_str());
         return StopStatus();
     }
-    if (!written) {
+    if (!writer.close()) {
         std::string ended;
         encoder.finish(ended); // reaps ffmpeg; its own message is on stderr
-        return Fail(why + (ended.empty() ? "" : " (" + ended + ")"));
+        return Fail(writer.error() + (ended.empty() ? "" : " (" + ended + ")"));
     }
     const Clock::time_point finishing = Clock::now();
     if (!encoder.finish(why))

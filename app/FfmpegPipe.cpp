@@ -114,6 +114,12 @@ bool FfmpegPipe::finish(std::string &error)
     return false;
 }
 
+void FfmpegPipe::terminate()
+{
+    if (child > 0)
+        ::kill(child, SIGKILL);
+}
+
 void FfmpegPipe::kill()
 {
     if (input >= 0) {

@@ -29,6 +29,10 @@ public:
     // True when it exited with status 0; else `error` says how it ended.
     bool finish(std::string &error);
 
+    // Sends ffmpeg SIGKILL without touching the pipe, so a write blocked in
+    // another thread returns with EPIPE; kill() then reaps it.
+    void terminate();
+
     // Ends ffmpeg at once (SIGKILL) and reaps it; for an export broken off.
     void kill();
 

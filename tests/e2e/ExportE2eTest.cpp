@@ -276,6 +276,31 @@ TEST_F(ExportEndToEnd, AStopBySignalLeavesTheEarlierOutputByteForByteAndNoTempor
     }
 }
 
+TEST_F(ExportEndToEnd, AnFfmpegThatDiesFailsTheExportCleanly)
+{
+    WriteProduction();
+    const QByteArray earlier = "an earlier export\n";
+    QFile old(path("demo.mp4"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+    old.close();
+    // An ffmpeg that takes a few frames, then fails as on a full disk.
+    QTemporaryDir bin;
+    QFile fake(bin.filePath("ffmpeg"));
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\nhead -c 1000000 > /dev/null\necho 'No space left on device' >&2\nexit 1\n");
+    fake.close();
+    fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const Finished run = Export(scratch.path(), {"--export", "demo.mp4", "--size", "320x180"},
+                                bin.path() + ":/usr/bin:/bin");
+    EXPECT_EQ(run.status, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("velkaro: export failed: ffmpeg stopped reading the frames")) << run.err.toStdString();
+    QFile kept(path("demo.mp4"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), earlier);
+    EXPECT_EQ(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"demo.mp4", "prod.lua"}));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
