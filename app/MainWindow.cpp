@@ -8,11 +8,10 @@
 #include "REPLEdit.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
-#include "SoundErrorText.h"
+#include "Startup.h"
 #include "WorldWidget.h"
 
 #include <QDebug>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QSplitter>
 #include <QTextCursor>
@@ -20,34 +19,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Registers the console font from the working directory and lists the
-// families it supplies on the debug output.
-void RegisterConsoleFont()
-{
-    const int id = QFontDatabase::addApplicationFont("VeraMono.ttf");
-    if (id == -1)
-        return;
-    const QStringList families = QFontDatabase::applicationFontFamilies(id);
-    for (const QString &family : families)
-        qDebug().noquote() << family;
-}
-
-// Initialises the sound layer and opens the music stream; failures are
-// reported on the debug output and leave gMusicStream null.
-void OpenMusic()
-{
-    if (!FSOUND_Init(44100, 32, 1)) {
-        qDebug("FMOD: FSOUND_Init error!\n");
-        qDebug("%s\n", SoundErrorText(FSOUND_GetError()));
-        return;
-    }
-    gMusicStream = FSOUND_Stream_Open("music.mp3", FSOUND_MPEGACCURATE, 0, 0);
-    if (!gMusicStream) {
-        qDebug("FMOD: FSOUND_Stream_Open error!\n");
-        qDebug("%s\n", SoundErrorText(FSOUND_GetError()));
-    }
-}
 
 // Appends `text` to the console as a new paragraph of plain text, so
 // printed text that looks like HTML is shown as it is.

@@ -3,7 +3,7 @@
 #include "ProductionWatcher.h"
 
 #include "DemoWorld.h"
-#include "ScriptHost.h"
+#include "Startup.h"
 #include "WorldWidget.h"
 
 #include <QDebug>
@@ -18,7 +18,7 @@ ProductionWatcher::ProductionWatcher(WorldWidget *view, const QString &fileName,
     : QObject(parent)
     , view(view)
     , path(QDir::current().absoluteFilePath(fileName))
-    , chunk(QStringLiteral("dofile(\"%1\")").arg(fileName))
+    , fileName(fileName)
     , watcher(new QFileSystemWatcher(this))
     , settleTimer(new QTimer(this))
 {
@@ -94,17 +94,7 @@ void ProductionWatcher::Reload()
 
 bool ProductionWatcher::load()
 {
-    std::string output;
-    std::string error;
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile() && !info.isDir()) {
-        // A pipe, socket or device would block dofile in open() or read()
-        // where the runaway guard cannot reach it.
-        error = QStringLiteral("cannot read %1: not a regular file\n").arg(info.fileName()).toStdString();
-        qDebug("%s: %s\n", chunk.toUtf8().constData(), error.c_str());
-    } else {
-        RunScriptCaptured(chunk.toStdString(), output, error);
-    }
+    const std::string error = RunProduction(fileName);
     if (DemoWorld *world = view->world())
         world->errors().report(ErrorBoard::Production, error);
     return error.empty();

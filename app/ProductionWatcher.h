@@ -61,7 +61,7 @@ private:
 
     WorldWidget *view;
     QString path;           // absolute
-    QString chunk;          // dofile("<name>")
+    QString fileName;       // as given, relative to the working directory
     QFileSystemWatcher *watcher;
     QTimer *settleTimer;
     Stamp lastStamp;        // the file as the last event saw it

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ struct FSOUND_STREAM
     double anchorMs = 0.0;
     Clock::time_point anchorTime;
     double lastReadMs = 0.0;
+
+    // Position while playing on the virtual clock, in ms (fractions kept).
+    double virtualMs = 0.0;
 };
 
 namespace {
@@ -48,6 +52,7 @@ int gLastError = FMOD_ERR_NONE;
 double gBufferMs = 1000.0 * kBufferFrames / 44100.0;
 std::vector<FSOUND_STREAM *> gStreams; // every stream opened and not closed
 FSOUND_STREAM *gPlaying = nullptr;     // the stream that holds the mixer
+bool gVirtualClock = false;            // the export drives the clock; no sound
 
 bool IsOpenStream(const FSOUND_STREAM *stream)
 {
@@ -70,7 +75,7 @@ bool OpenMixer(int mixrate)
 // taken away): the stream is then stopped at its length.
 void Refresh(FSOUND_STREAM *stream)
 {
-    if (!stream->playing)
+    if (!stream->playing || gVirtualClock) // the virtual clock ends tracks itself
         return;
     if (gPlaying == stream && Mix_PlayingMusic())
         return;
@@ -85,7 +90,8 @@ void Refresh(FSOUND_STREAM *stream)
 void Halt(FSOUND_STREAM *stream)
 {
     if (gPlaying == stream) {
-        Mix_HaltMusic();
+        if (!gVirtualClock)
+            Mix_HaltMusic();
         gPlaying = nullptr;
     }
     stream->playing = false;
@@ -129,8 +135,9 @@ bool Start(FSOUND_STREAM *stream, int ms)
 {
     if (gPlaying && gPlaying != stream)
         Halt(gPlaying);
-    if (Mix_FadeInMusicPos(stream->music, 0, 0, ms / 1000.0) != 0)
+    if (!gVirtualClock && Mix_FadeInMusicPos(stream->music, 0, 0, ms / 1000.0) != 0)
         return false;
+    stream->virtualMs = ms;
     const Clock::time_point now = Clock::now();
     stream->playing = true;
     stream->ended = false;
@@ -153,6 +160,16 @@ bool IsReadableFile(const char *name)
     return readable;
 }
 
+// The playing stream ran out on the virtual clock: stopped at its length.
+void EndVirtualTrack(FSOUND_STREAM *stream)
+{
+    stream->playing = false;
+    stream->ended = true;
+    stream->positionMs = stream->lengthMs;
+    if (gPlaying == stream)
+        gPlaying = nullptr;
+}
+
 int Fail(int code)
 {
     gLastError = code;
@@ -171,6 +188,9 @@ signed char FSOUND_Init(int mixrate, int, unsigned int)
 
     // SDL would otherwise turn SIGINT/SIGTERM into events nobody reads.
     SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
+    // The virtual clock plays nothing: do not take the sound device.
+    if (gVirtualClock)
+        SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
     if (!OpenMixer(mixrate)) {
         // No device: the silent driver keeps real time. The override
         // priority beats an SDL_AUDIODRIVER naming a driver that failed.
@@ -287,6 +307,8 @@ int FSOUND_Stream_GetTime(FSOUND_STREAM *stream)
     Refresh(stream);
     if (!stream->playing)
         return stream->positionMs;
+    if (gVirtualClock) // the epsilon keeps sums of 1000/fps steps on whole ms
+        return std::min(static_cast<int>(std::floor(stream->virtualMs + 1e-6)), stream->lengthMs);
     return static_cast<int>(ClockMs(stream));
 }
 
@@ -301,7 +323,12 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms)
     ms = std::min(std::max(ms, 0), stream->lengthMs);
     Refresh(stream);
     stream->ended = false;
-    if (stream->playing) {
+    if (stream->playing && gVirtualClock) {
+        // As live: a seek to the length ends the track.
+        stream->virtualMs = ms;
+        if (ms >= stream->lengthMs)
+            EndVirtualTrack(stream);
+    } else if (stream->playing) {
         if (Mix_SetMusicPosition(ms / 1000.0) != 0) // seconds; stops at the end
             return Fail(FMOD_ERR_PLAY), 0;
         Anchor(stream, ms, Clock::now());
@@ -331,4 +358,20 @@ signed char FSOUND_IsPlaying(int channel)
         return 0;
     Refresh(gPlaying);
     return gPlaying ? 1 : 0;
+}
+
+// --- Virtual music clock ------------------------------------------------------
+
+void FSOUND_SetVirtualClock(bool on)
+{
+    gVirtualClock = on;
+}
+
+void FSOUND_AdvanceVirtualClock(double ms)
+{
+    if (!gVirtualClock || !gPlaying || !(ms > 0.0))
+        return;
+    gPlaying->virtualMs += ms;
+    if (gPlaying->virtualMs + 1e-6 >= gPlaying->lengthMs)
+        EndVirtualTrack(gPlaying);
 }

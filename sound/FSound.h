@@ -92,3 +92,16 @@ const char *FSOUND_Stream_GetName(FSOUND_STREAM *stream);
 
 // True only while a stream plays on `channel` (the music channel is 0).
 signed char FSOUND_IsPlaying(int channel);
+
+// --- Virtual music clock (offline rendering) ---------------------------------
+// With the virtual clock on, the mixer never plays: no sound is made, and
+// every stream call above (play, stop, seek, time, length, the end of the
+// track, IsPlaying) works as described but on a position that moves only
+// when FSOUND_AdvanceVirtualClock is called. Turn it on before FSOUND_Init
+// (the output then opens straight on the silent driver) and leave it on.
+void FSOUND_SetVirtualClock(bool on);
+
+// Moves the playing stream on by `ms` milliseconds (fractions are kept, so
+// steps of 1000/60 ms add up exactly to whole frames). Reaching the length
+// ends the track as it does live. Does nothing while no stream plays.
+void FSOUND_AdvanceVirtualClock(double ms);

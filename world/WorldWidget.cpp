@@ -182,13 +182,29 @@ void WorldWidget::keyReleaseEvent(QKeyEvent *event)
 
 // --- GL ---------------------------------------------------------------------
 
-void WorldWidget::initializeGL()
+void WorldWidget::SetFixedGLState()
 {
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void WorldWidget::PaintWorld(DemoWorld *world)
+{
+    // A bracket left open outside a paint (by update() or a console command)
+    // is closed before the frame starts.
+    CloseScriptPrimitive();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(1.0f, 1.0f);
+    world->renderFrame();
+}
+
+void WorldWidget::initializeGL()
+{
+    SetFixedGLState();
 }
 
 void WorldWidget::resizeGL(int w, int h)
@@ -200,13 +216,7 @@ void WorldWidget::resizeGL(int w, int h)
 
 void WorldWidget::paintGL()
 {
-    // A bracket left open outside a paint (by update() or a console command)
-    // is closed before the frame starts.
-    CloseScriptPrimitive();
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_POLYGON_OFFSET_FILL);
-    glPolygonOffset(1.0f, 1.0f);
-    demoWorld->renderFrame();
+    PaintWorld(demoWorld);
     // After the pick inside renderFrame, so the band never changes it.
     if (!demoWorld->errors().empty())
         paintErrorBand();

@@ -28,6 +28,13 @@ public:
     // so fixed-function calls work. Call before the QApplication exists.
     static void UseViewSurfaceFormat();
 
+    // The view's fixed GL state: opaque black clear colour, depth test
+    // GL_LESS, alpha blending. Set once per context (offline rendering too).
+    static void SetFixedGLState();
+    // One paint of `world` into the current framebuffer: clear colour and
+    // depth, filled polygons pushed back by offset 1/1, the world's frame.
+    static void PaintWorld(DemoWorld *world);
+
 public slots:
     // One frame: the world's step with dt = 0.05, a synchronous repaint,
     // then the timer re-armed, so frames never queue up.

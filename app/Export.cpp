@@ -1,0 +1,553 @@
+// The offline export: the same start-up as the window (script host, API,
+// font, music, prod.lua) but no window and no console, an offscreen
+// framebuffer of the requested size, the virtual music clock advanced by
+// exactly one frame per frame, and every frame piped to ffmpeg as raw RGB.
+// The result appears under its name only when complete: video goes to a
+// temporary file beside OUT, PNG frames to a temporary folder beside them,
+// and both are renamed into place at the end.
+#include "Export.h"
+
+#include "DemoWorld.h"
+#include "ExportOptions.h"
+#include "FSound.h"
+#include "FfmpegPipe.h"
+#include "MusicApi.h"   // gMusicStream
+#include "ScriptApi.h"
+#include "ScriptHost.h"
+#include "Startup.h"
+#include "WorldWidget.h" // UseViewSurfaceFormat, SetFixedGLState, PaintWorld
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QStandardPaths>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// --- Signals --------------------------------------------------------------------
+
+// The signal that asked the export to stop (SIGINT, SIGTERM), 0 while none.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int signal)
+{
+    gStopSignal = signal;
+}
+
+// Ctrl+C and SIGTERM only raise the flag (the frame loop looks at it; no
+// SA_RESTART, so a write blocked on ffmpeg returns); a dead ffmpeg shows
+// as EPIPE on the write instead of killing the export with SIGPIPE.
+void InstallSignalHandlers()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int Refuse(const std::string &why)
+{
+    std::fprintf(stderr, "velkaro: %s\n", why.c_str());
+    return 2;
+}
+
+int Fail(const std::string &why)
+{
+    std::fprintf(stderr, "velkaro: export failed: %s\n", why.c_str());
+    return 1;
+}
+
+// --- Output files -------------------------------------------------------------------
+
+// Where ffmpeg writes while the export runs, and the move into place.
+class OutputFiles
+{
+public:
+    explicit OutputFiles(const ExportOptions &options) : options(options) {}
+    ~OutputFiles() { discard(); }
+
+    // Checks OUT's folder; false with a reason when it cannot be written to.
+    bool check(std::string &why) const
+    {
+        const QFileInfo out(QString::fromStdString(options.output));
+        const QFileInfo folder(out.absolutePath());
+        if (!folder.isDir()) {
+            why = "the folder '" + out.path().toStdString() + "' does not exist";
+            return false;
+        }
+        if (!folder.isWritable()) {
+            why = "the folder '" + out.path().toStdString() + "' is not writable";
+            return false;
+        }
+        if (options.format != ExportFormat::PngSequence && out.isDir()) {
+            why = "'" + options.output + "' is a folder";
+            return false;
+        }
+        return true;
+    }
+
+    // Makes the temporary place; returns ffmpeg's target (file or pattern).
+    bool prepare(std::string &target, std::string &why)
+    {
+        const QFileInfo out(QString::fromStdString(options.output));
+        const QString pid = QString::number(getpid());
+        if (options.format == ExportFormat::PngSequence) {
+            tempFolder = out.absoluteDir().filePath(".velkaro-export-" + pid);
+            if (!QDir().mkpath(tempFolder)) {
+                why = "cannot make the folder " + tempFolder.toStdString();
+                tempFolder.clear();
+                return false;
+            }
+            target = QDir(tempFolder).filePath("%08d.png").toStdString();
+        } else {
+            tempFile = out.absoluteDir().filePath("." + out.fileName() + ".velkaro-" + pid + ".part");
+            target = tempFile.toStdString();
+        }
+        return true;
+    }
+
+    // Moves the finished output into place over any earlier one.
+    bool commit(long frames, std::string &why)
+    {
+        if (!tempFile.isEmpty()) {
+            if (std::rename(tempFile.toLocal8Bit().constData(), options.output.c_str()) != 0) {
+                why = "cannot rename the finished video to " + options.output + ": " + std::strerror(errno);
+                return false;
+            }
+            tempFile.clear();
+            return true;
+        }
+        for (long k = 0; k < frames; ++k) {
+            char name[32];
+            std::snprintf(name, sizeof(name), "%08ld.png", k);
+            const std::string from = QDir(tempFolder).filePath(name).toStdString();
+            const std::string to = PngFrameName(options.output, k);
+            if (std::rename(from.c_str(), to.c_str()) != 0) {
+                why = "cannot move frame " + std::to_string(k) + " to " + to + ": " + std::strerror(errno);
+                return false;
+            }
+        }
+        discard();
+        return true;
+    }
+
+    // Removes whatever the export left in its temporary place.
+    void discard()
+    {
+        if (!tempFile.isEmpty())
+            QFile::remove(tempFile);
+        if (!tempFolder.isEmpty())
+            QDir(tempFolder).removeRecursively();
+        tempFile.clear();
+        tempFolder.clear();
+    }
+
+private:
+    const ExportOptions &options;
+    QString tempFile;
+    QString tempFolder;
+};
+
+// --- Offscreen GL -------------------------------------------------------------------
+
+// A context of the view's format, current on an offscreen surface, drawing
+// into a framebuffer object with colour and depth of the export's size.
+class OffscreenTarget
+{
+public:
+    // 0 when ready, else an exit status (2: the size is beyond the GL) with
+    // the reason written to stderr.
+    int create(int width, int height)
+    {
+        const QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+        surface.setFormat(format);
+        surface.create();
+        context.setFormat(format);
+        if (!surface.isValid() || !context.create() || !context.makeCurrent(&surface))
+            return Fail("cannot create an OpenGL context (run under xvfb-run on a machine without a display)");
+
+        GLint renderbuffer = 0, texture = 0, viewport[2] = {0, 0};
+        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
+        glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+        const int maxWidth = std::min({renderbuffer, texture, viewport[0]});
+        const int maxHeight = std::min({renderbuffer, texture, viewport[1]});
+        if (width > maxWidth || height > maxHeight)
+            return Refuse("--size " + std::to_string(width) + "x" + std::to_string(height) +
+                          " is beyond what this OpenGL can render (at most " + std::to_string(maxWidth) + "x" +
+                          std::to_string(maxHeight) + ")");
+
+        QOpenGLFramebufferObjectFormat fboFormat;
+        fboFormat.setAttachment(QOpenGLFramebufferObject::CombinedDepthStencil);
+        fboFormat.setInternalTextureFormat(GL_RGBA8);
+        fbo = std::make_unique<QOpenGLFramebufferObject>(width, height, fboFormat);
+        if (!fbo->isValid() || !fbo->bind())
+            return Fail("cannot create a " + std::to_string(width) + "x" + std::to_string(height) +
+                        " framebuffer");
+        return 0;
+    }
+
+    ~OffscreenTarget()
+    {
+        if (fbo) {
+            context.makeCurrent(&surface);
+            fbo.reset();
+            context.doneCurrent();
+        }
+    }
+
+private:
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+    std::unique_ptr<QOpenGLFramebufferObject> fbo;
+};
+
+// --- Frame writer -------------------------------------------------------------------
+
+// Writes frames to ffmpeg on a thread of its own, with two frame buffers:
+// while one frame goes down the pipe the next one is rendered and read
+// back, so the encoder taking its time does not stall the GL.
+class FrameWriter
+{
+public:
+    FrameWriter(FfmpegPipe &encoder, size_t frameBytes)
+        : encoder(encoder), buffers{std::vector<unsigned char>(frameBytes), std::vector<unsigned char>(frameBytes)}
+    {
+        thread = std::thread([this] { run(); });
+    }
+    ~FrameWriter() { close(); }
+
+    // The buffer to fill with the next frame, once the writer is done with
+    // it; null when a write failed (the reason in error()).
+    unsigned char *nextBuffer()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !busy[fill] || failed; });
+        return failed ? nullptr : buffers[fill].data();
+    }
+
+    // Queues the buffer that nextBuffer handed out.
+    void submit()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        busy[fill] = true;
+        queued.push_back(fill);
+        fill ^= 1;
+        changed.notify_all();
+    }
+
+    // Writes what is queued, then ends the thread. False when a write failed.
+    bool close()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            closing = true;
+            changed.notify_all();
+        }
+        if (thread.joinable())
+            thread.join();
+        return !failed;
+    }
+
+    const std::string &error() const { return why; }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            changed.wait(lock, [this] { return !queued.empty() || closing; });
+            if (queued.empty())
+                return;
+            const int slot = queued.front();
+            lock.unlock();
+            std::string error;
+            const bool ok = encoder.write(buffers[slot].data(), buffers[slot].size(), &gStopSignal, error);
+            lock.lock();
+            queued.pop_front();
+            busy[slot] = false;
+            if (!ok) {
+                failed = true;
+                why = error;
+                queued.clear();
+            }
+            changed.notify_all();
+            if (!ok)
+                return;
+        }
+    }
+
+    FfmpegPipe &encoder;
+    std::vector<unsigned char> buffers[2];
+    bool busy[2] = {false, false};
+    int fill = 0;              // the buffer the frame loop fills next
+    std::deque<int> queued;    // buffers waiting for the pipe, oldest first
+    bool closing = false;
+    bool failed = false;
+    std::string why;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::thread thread;
+};
+
+// --- Progress -----------------------------------------------------------------------
+
+// One line updated in place on a terminal, a plain line per tenth
+// otherwise, and the closing summary.
+class Progress
+{
+public:
+    Progress(long frames, double fps) : frames(frames), fps(fps), terminal(isatty(STDERR_FILENO)) {}
+
+    void frameDone(long done)
+    {
+        const double wall = SecondsSince(start);
+        if (terminal) {
+            if (done < frames && wall - lastShown < 0.1)
+                return;
+            lastShown = wall;
+            std::fprintf(stderr, "\r%s\033[K", line(done, wall).c_str());
+            std::fflush(stderr);
+        } else if (done * 10 / frames > tenthsShown) {
+            tenthsShown = done * 10 / frames;
+            std::fprintf(stderr, "export: %ld%% %s\n", tenthsShown * 10, line(done, wall).c_str());
+        }
+    }
+
+    // Ends the in-place line before anything else is written.
+    void interrupt()
+    {
+        if (terminal && lastShown >= 0.0)
+            std::fputc('\n', stderr);
+        lastShown = -1.0;
+    }
+
+    void summary(const std::string &output)
+    {
+        interrupt();
+        const double wall = SecondsSince(start);
+        const double video = frames / fps;
+        std::fprintf(stderr, "export: %ld frames, %.2f s of video in %.2f s wall time (%.2fx real time): %s\n",
+                     frames, video, wall, wall > 0.0 ? video / wall : 0.0, output.c_str());
+    }
+
+private:
+    std::string line(long done, double wall) const
+    {
+        const double rate = wall > 0.0 ? done / wall : 0.0;
+        const long left = rate > 0.0 ? static_cast<long>((frames - done) / rate + 0.5) : 0;
+        char text[160];
+        std::snprintf(text, sizeof(text), "frame %ld/%ld, %.2f of %.2f s, %.1f fps, %ld:%02ld left", done,
+                      frames, done / fps, frames / fps, rate, left / 60, left % 60);
+        return text;
+    }
+
+    const long frames;
+    const double fps;
+    const bool terminal;
+    const Clock::time_point start = Clock::now();
+    double lastShown = -1.0;
+    long tenthsShown = 0;
+};
+
+// --- Timing -------------------------------------------------------------------------
+
+// Where a frame's time goes, summed over the export; shown when the
+// environment variable VELKARO_EXPORT_TIMING is set. With it on, the frame
+// waits for the GL to finish before the read-back, so the two are apart.
+struct Timing
+{
+    bool on = !qEnvironmentVariableIsEmpty("VELKARO_EXPORT_TIMING");
+    double update = 0, render = 0, raster = 0, readback = 0, pipe = 0, finish = 0;
+
+    void report(long frames) const
+    {
+        if (!on || frames <= 0)
+            return;
+        const double ms = 1000.0 / frames;
+        std::fprintf(stderr,
+                     "export timing per frame: update() %.2f ms, render() and GL calls %.2f ms, "
+                     "GL raster %.2f ms, read-back %.2f ms, waiting for ffmpeg %.2f ms; "
+                     "ffmpeg finishing %.2f s\n",
+                     update * ms, render * ms, raster * ms, readback * ms, pipe * ms, finish);
+    }
+};
+
+// Adds the time since `mark` to `sum` and moves `mark` on.
+void Lap(double &sum, Clock::time_point &mark)
+{
+    const Clock::time_point now = Clock::now();
+    sum += std::chrono::duration<double>(now - mark).count();
+    mark = now;
+}
+
+// --- Shutdown -------------------------------------------------------------------------
+
+// Closes the script host and the sound layer on every way out, as the main
+// window's destructor does.
+struct ProductionShutdown
+{
+    bool scriptHostOpen = false;
+
+    ~ProductionShutdown()
+    {
+        if (scriptHostOpen)
+            CloseScriptHost();
+        FSOUND_Stream_Close(gMusicStream);
+        gMusicStream = nullptr;
+        FSOUND_Close();
+    }
+};
+
+int StopStatus()
+{
+    return gStopSignal == SIGINT ? 130 : 128 + gStopSignal;
+}
+
+} // namespace
+
+int RunExport(const ExportOptions &requested, char *program)
+{
+    InstallSignalHandlers();
+    ExportOptions options = requested;
+    OutputFiles files(options);
+    std::string why;
+    if (!files.check(why))
+        return Refuse(why);
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    if (ffmpeg.isEmpty())
+        return Fail("ffmpeg is not on PATH; install the Debian package ffmpeg (sudo apt-get install ffmpeg)");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return Fail("no display for OpenGL; on a machine without one run: xvfb-run -a velkaro --export " +
+                    options.output);
+
+    // Qt sees only the program name: every other argument is the export's.
+    int qtArgc = 1;
+    char *qtArgv[] = {program, nullptr};
+    WorldWidget::UseViewSurfaceFormat();
+    QApplication application(qtArgc, qtArgv);
+    OffscreenTarget target;
+    if (const int status = target.create(options.width, options.height))
+        return status;
+
+    // The music first, on the virtual clock: its length settles the range.
+    ProductionShutdown shutdown;
+    FSOUND_SetVirtualClock(true);
+    OpenMusic();
+    const double musicSeconds = gMusicStream ? FSOUND_Stream_GetLengthMs(gMusicStream) / 1000.0 : -1.0;
+    why = ResolveExportRange(options, musicSeconds);
+    if (!why.empty())
+        return Refuse(why);
+    const long frames = ExportFrameCount(options);
+
+    // The rest of the window's start-up, without the window and the console.
+    OpenScriptHost();
+    shutdown.scriptHostOpen = true;
+    RegisterScriptApi();
+    RegisterConsoleFont();
+    DemoWorld world;
+    world.setViewport(0, 0, options.width, options.height);
+    WorldWidget::SetFixedGLState();
+    if (gMusicStream)
+        FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(options.from * 1000.0 + 0.5));
+    RunProduction();
+    if (gStopSignal)
+        return StopStatus();
+
+    std::string ffmpegTarget;
+    if (!files.prepare(ffmpegTarget, why))
+        return Fail(why);
+    const std::string music = gMusicStream ? QDir::current().absoluteFilePath("music.mp3").toStdString() : "";
+    FfmpegPipe encoder;
+    if (!encoder.start(ffmpeg.toStdString(), FfmpegArguments(options, ffmpegTarget, music), why))
+        return Fail(why);
+
+    // --- The frames: update() once, render once, read back, next frame's time.
+    const size_t rowBytes = static_cast<size_t>(options.width) * 3;
+    std::vector<unsigned char> pixels(rowBytes * options.height);
+    FrameWriter writer(encoder, pixels.size());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    const double frameMs = 1000.0 / options.fps;
+    Progress progress(frames, options.fps);
+    Timing timing;
+    for (long frame = 0; frame < frames && !gStopSignal; ++frame) {
+        Clock::time_point mark = Clock::now();
+        world.stepFrame(0.05f); // the view's constant step
+        Lap(timing.update, mark);
+        WorldWidget::PaintWorld(&world);
+        Lap(timing.render, mark);
+        if (timing.on) {
+            glFinish();
+            Lap(timing.raster, mark);
+        }
+        glReadPixels(0, 0, options.width, options.height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+        Lap(timing.readback, mark);
+        unsigned char *upright = writer.nextBuffer();
+        Lap(timing.pipe, mark);
+        if (!upright)
+            break;
+        // GL's rows run bottom up; ffmpeg wants the top row first.
+        for (int row = 0; row < options.height; ++row)
+            std::memcpy(upright + row * rowBytes, &pixels[(options.height - 1 - row) * rowBytes], rowBytes);
+        writer.submit();
+        Lap(timing.readback, mark);
+        FSOUND_AdvanceVirtualClock(frameMs);
+        progress.frameDone(frame + 1);
+    }
+
+    progress.interrupt();
+    if (gStopSignal) {
+        encoder.terminate(); // a write blocked on the pipe returns
+        writer.close();
+        encoder.kill();
+        std::fprintf(stderr, "velkaro: export stopped; %s left as it was\n", options.output.c_str());
+        return StopStatus();
+    }
+    if (!writer.close()) {
+        std::string ended;
+        encoder.finish(ended); // reaps ffmpeg; its own message is on stderr
+        return Fail(writer.error() + (ended.empty() ? "" : " (" + ended + ")"));
+    }
+    const Clock::time_point finishing = Clock::now();
+    if (!encoder.finish(why))
+        return Fail(why);
+    timing.finish = SecondsSince(finishing);
+    if (gStopSignal)
+        return StopStatus();
+    if (!files.commit(frames, why))
+        return Fail(why);
+    progress.summary(options.output);
+    timing.report(frames);
+    return 0;
+}

@@ -1,0 +1,336 @@
+// The offline export's command line: parsing, checks, defaults, the frame
+// count, PNG frame names and the ffmpeg command.
+#include "ExportOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const double kMaxFps = 1000.0;
+const double kDefaultSecondsWithoutMusic = 10.0;
+const int kMaxSide = 65536; // a sanity bound; the GL limit is checked later
+
+// --- Reading values ---------------------------------------------------------
+
+// A finite decimal number filling the whole text.
+bool ReadNumber(const std::string &text, double &value)
+{
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    char *end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+// A whole number of 1 to 5 digits, no sign.
+bool ReadSide(const std::string &text, int &value)
+{
+    if (text.empty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    value = std::atoi(text.c_str());
+    return true;
+}
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Seconds(double seconds)
+{
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.3g s", seconds);
+    return text;
+}
+
+// --- PNG patterns -------------------------------------------------------------
+
+// One frame-number conversion of a pattern, split out of its text.
+struct FramePattern
+{
+    std::string before, after; // with %% already turned into %
+    bool zeroPad = false;
+    int width = 0;
+};
+
+// Splits `pattern` at its one %d / %Nd / %0Nd; false (with a reason) when
+// it has none, more than one, or another conversion.
+bool SplitPattern(const std::string &pattern, FramePattern &split, std::string *why)
+{
+    int conversions = 0;
+    std::string *side = &split.before;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') {
+            *side += pattern[i];
+            continue;
+        }
+        size_t j = i + 1;
+        if (j < pattern.size() && pattern[j] == '%') {
+            *side += '%';
+            i = j;
+            continue;
+        }
+        const bool zero = j < pattern.size() && pattern[j] == '0';
+        if (zero)
+            ++j;
+        int width = 0;
+        while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])) && width < 100)
+            width = width * 10 + (pattern[j++] - '0');
+        if (j >= pattern.size() || pattern[j] != 'd' || width > 20) {
+            if (why)
+                *why = "the frame number in a PNG name must be %d, %Nd or %0Nd (write %% for a percent sign)";
+            return false;
+        }
+        ++conversions;
+        split.zeroPad = zero;
+        split.width = width;
+        side = &split.after;
+        i = j;
+    }
+    if (conversions != 1) {
+        if (why)
+            *why = "a PNG name needs exactly one frame number, e.g. shots/%05d.png";
+        return false;
+    }
+    return true;
+}
+
+// The format that OUT's name asks for, or a reason it asks for none.
+bool FormatOf(const std::string &output, ExportFormat &format, std::string &why)
+{
+    if (output.empty()) {
+        why = "--export needs a file name, e.g. --export demo.mp4";
+        return false;
+    }
+    const size_t slash = output.find_last_of('/');
+    const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    const std::string extension = dot == std::string::npos ? "" : Lower(name.substr(dot + 1));
+    const bool numbered = name.find('%') != std::string::npos;
+    if (extension == "png") {
+        if (slash != std::string::npos && output.find('%') < slash) {
+            why = "the frame number must be in the PNG file name, not in its folder";
+            return false;
+        }
+        FramePattern split;
+        if (!SplitPattern(name, split, &why))
+            return false;
+        format = ExportFormat::PngSequence;
+        return true;
+    }
+    static const struct { const char *extension; ExportFormat format; } kVideo[] = {
+        {"mp4", ExportFormat::Mp4}, {"mov", ExportFormat::Mov},
+        {"mkv", ExportFormat::Mkv}, {"webm", ExportFormat::Webm}};
+    for (const auto &video : kVideo) {
+        if (extension == video.extension && !numbered) {
+            format = video.format;
+            return true;
+        }
+    }
+    why = "cannot tell the format of '" + output +
+          "': use a name ending in .mp4, .mov, .mkv or .webm, or PNG frames like shots/%05d.png";
+    return false;
+}
+
+// The option names of the export command line.
+bool IsExportOption(const std::string &name)
+{
+    return name == "--export" || name == "--fps" || name == "--size" || name == "--from" ||
+           name == "--to" || name == "--help";
+}
+
+std::string OptionName(const std::string &argument)
+{
+    return argument.substr(0, argument.find('='));
+}
+
+} // namespace
+
+// --- Command line -------------------------------------------------------------
+
+CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
+{
+    CommandLine line;
+    if (std::none_of(arguments.begin(), arguments.end(),
+                     [](const std::string &a) { return IsExportOption(OptionName(a)); }))
+        return line; // the window, as always
+
+    auto refuse = [&line](const std::string &why) {
+        line.action = CommandLineAction::Refuse;
+        line.error = why;
+        return line;
+    };
+    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end()) {
+        line.action = CommandLineAction::Help;
+        return line;
+    }
+
+    bool haveOutput = false;
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        const std::string name = OptionName(argument);
+        if (!IsExportOption(name))
+            return refuse("unknown argument '" + argument + "' (see velkaro --help)");
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            return refuse(name + " is given twice");
+        seen.push_back(name);
+        std::string value;
+        if (name.size() < argument.size()) {
+            value = argument.substr(name.size() + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            return refuse(name + " needs a value");
+        }
+
+        ExportOptions &o = line.options;
+        if (name == "--export") {
+            std::string why;
+            if (!FormatOf(value, o.format, why))
+                return refuse(why);
+            o.output = value;
+            haveOutput = true;
+        } else if (name == "--fps") {
+            if (!ReadNumber(value, o.fps) || o.fps <= 0.0 || o.fps > kMaxFps)
+                return refuse("--fps must be a number above 0 and at most 1000, not '" + value + "'");
+        } else if (name == "--size") {
+            const size_t x = value.find_first_of("xX");
+            if (x == std::string::npos || !ReadSide(value.substr(0, x), o.width) ||
+                !ReadSide(value.substr(x + 1), o.height) || o.width < 1 || o.height < 1 ||
+                o.width > kMaxSide || o.height > kMaxSide)
+                return refuse("--size must be WIDTHxHEIGHT in pixels, e.g. 1280x720, not '" + value + "'");
+        } else if (name == "--from") {
+            if (!ReadNumber(value, o.from) || o.from < 0.0)
+                return refuse("--from must be a number of seconds, 0 or more, not '" + value + "'");
+        } else if (name == "--to") {
+            if (!ReadNumber(value, o.to) || o.to < 0.0)
+                return refuse("--to must be a number of seconds, 0 or more, not '" + value + "'");
+            o.toGiven = true;
+        }
+    }
+    ExportOptions &o = line.options;
+    if (!haveOutput)
+        return refuse("--export OUT is missing, e.g. velkaro --export demo.mp4");
+    if (o.toGiven && o.from >= o.to)
+        return refuse("--from (" + Seconds(o.from) + ") must come before --to (" + Seconds(o.to) + ")");
+    // 4:2:0 video halves the colour resolution in both directions.
+    if (IsVideoFormat(o.format) && (o.width % 2 || o.height % 2))
+        return refuse("a video needs an even width and height, not " + std::to_string(o.width) + "x" +
+                      std::to_string(o.height));
+    line.action = CommandLineAction::Export;
+    return line;
+}
+
+const char *ExportUsage()
+{
+    return "Usage: velkaro                 open the production in this folder in a window\n"
+           "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
+           "\n"
+           "Renders the production in this folder (prod.lua, music.mp3) frame by frame,\n"
+           "without a window, and writes it with its music to OUT:\n"
+           "  OUT.mp4, .mov, .mkv   H.264 video (yuv420p) with AAC audio\n"
+           "  OUT.webm              VP9 video with Opus audio\n"
+           "  shots/%05d.png        numbered PNG frames from 0, no audio\n"
+           "Options:\n"
+           "  --fps N          frames per second (default 60, at most 1000)\n"
+           "  --size WxH       picture size in pixels (default 1280x720)\n"
+           "  --from SECONDS   music time of the first frame (default 0)\n"
+           "  --to SECONDS     music time where the export ends (default: the end of\n"
+           "                   the music, or 10 s without music)\n"
+           "  --help           this text\n"
+           "Needs ffmpeg (Debian package ffmpeg) and a display for OpenGL; on a machine\n"
+           "without one: xvfb-run -a velkaro --export demo.mp4\n";
+}
+
+std::string ResolveExportRange(ExportOptions &options, double musicSeconds)
+{
+    if (musicSeconds > 0.0 && options.from >= musicSeconds)
+        return "--from " + Seconds(options.from) + " is beyond the end of the music (" +
+               Seconds(musicSeconds) + ")";
+    if (!options.toGiven) {
+        options.to = musicSeconds > 0.0 ? musicSeconds : kDefaultSecondsWithoutMusic;
+        options.toGiven = true;
+    }
+    if (options.from >= options.to)
+        return "--from (" + Seconds(options.from) + ") must come before the end (" + Seconds(options.to) + ")";
+    return std::string();
+}
+
+long ExportFrameCount(const ExportOptions &options)
+{
+    const double frames = (options.to - options.from) * options.fps;
+    return std::max(1L, static_cast<long>(std::ceil(frames - 1e-6)));
+}
+
+bool IsVideoFormat(ExportFormat format)
+{
+    return format != ExportFormat::PngSequence;
+}
+
+std::string PngFrameName(const std::string &pattern, long frame)
+{
+    FramePattern split;
+    if (!SplitPattern(pattern, split, nullptr))
+        return pattern;
+    char number[64];
+    std::snprintf(number, sizeof(number), split.zeroPad ? "%0*ld" : "%*ld", split.width, frame);
+    return split.before + number + split.after;
+}
+
+// --- ffmpeg -------------------------------------------------------------------
+
+std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std::string &target,
+                                         const std::string &musicFile)
+{
+    char number[64];
+    std::vector<std::string> a = {"-hide_banner", "-loglevel", "error", "-nostats", "-y"};
+    // The frames: raw rgb24, top row first, at the export's rate.
+    std::snprintf(number, sizeof(number), "%.9g", options.fps);
+    a.insert(a.end(), {"-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size",
+                       std::to_string(options.width) + "x" + std::to_string(options.height),
+                       "-framerate", number, "-i", "pipe:0"});
+    const bool audio = IsVideoFormat(options.format) && !musicFile.empty();
+    if (audio) {
+        char from[64], duration[64];
+        std::snprintf(from, sizeof(from), "%.6f", options.from);
+        std::snprintf(duration, sizeof(duration), "%.6f", options.to - options.from);
+        a.insert(a.end(), {"-ss", from, "-t", duration, "-i", musicFile});
+    }
+    a.insert(a.end(), {"-map", "0:v:0"});
+    if (audio)
+        a.insert(a.end(), {"-map", "1:a:0"});
+
+    switch (options.format) {
+    case ExportFormat::Mp4:
+    case ExportFormat::Mov:
+    case ExportFormat::Mkv:
+        a.insert(a.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p"});
+        if (audio)
+            a.insert(a.end(), {"-c:a", "aac", "-b:a", "192k"});
+        if (options.format == ExportFormat::Mkv)
+            a.insert(a.end(), {"-f", "matroska"});
+        else // the index at the front, so players start before the whole file is read
+            a.insert(a.end(), {"-movflags", "+faststart", "-f", options.format == ExportFormat::Mp4 ? "mp4" : "mov"});
+        break;
+    case ExportFormat::Webm:
+        a.insert(a.end(), {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", "32", "-b:v", "0",
+                           "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1"});
+        if (audio)
+            a.insert(a.end(), {"-c:a", "libopus", "-b:a", "128k"});
+        a.insert(a.end(), {"-f", "webm"});
+        break;
+    case ExportFormat::PngSequence:
+        a.insert(a.end(), {"-c:v", "png", "-pix_fmt", "rgb24", "-start_number", "0", "-f", "image2"});
+        break;
+    }
+    a.push_back(target);
+    return a;
+}

@@ -1,0 +1,42 @@
+// FfmpegPipe: one ffmpeg child process whose standard input is a pipe that
+// the export writes raw frames into. A dying ffmpeg turns into a failed
+// write (EPIPE, never SIGPIPE); a stop request (Ctrl+C, SIGTERM) breaks off
+// a blocked write.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class FfmpegPipe
+{
+public:
+    FfmpegPipe() = default;
+    ~FfmpegPipe();                       // kills a child still running
+    FfmpegPipe(const FfmpegPipe &) = delete;
+    FfmpegPipe &operator=(const FfmpegPipe &) = delete;
+
+    // Starts `program` with `arguments`, its stdin the pipe, stdout and
+    // stderr shared with this process. False with `error` set on failure.
+    bool start(const std::string &program, const std::vector<std::string> &arguments, std::string &error);
+
+    // Writes all `size` bytes. False when ffmpeg has gone (the reason in
+    // `error`) or when *stop became non-zero while the write waited.
+    bool write(const void *data, size_t size, const volatile std::sig_atomic_t *stop, std::string &error);
+
+    // Closes the pipe (end of input) and waits for ffmpeg to finish writing.
+    // True when it exited with status 0; else `error` says how it ended.
+    bool finish(std::string &error);
+
+    // Sends ffmpeg SIGKILL without touching the pipe, so a write blocked in
+    // another thread returns with EPIPE; kill() then reaps it.
+    void terminate();
+
+    // Ends ffmpeg at once (SIGKILL) and reaps it; for an export broken off.
+    void kill();
+
+private:
+    int input = -1;   // write end of the pipe
+    pid_t child = -1;
+};
