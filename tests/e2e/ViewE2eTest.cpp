@@ -229,6 +229,28 @@ TEST_F(ViewEndToEnd, AQuadAndACubeAppearWhereTheProductionPutsThem)
     EXPECT_GT(CountNear(shot, cx + static_cast<int>(20 * unit * 100 / 90), cy, 5, blue), 100) << "the cube";
 }
 
+TEST_F(ViewEndToEnd, AHoleCarvedIntoTheVoxelBlockShowsWhatLiesBehind)
+{
+    // The block's +Z face fills the middle of the view.
+    Start("function update() pollCommand() end\n"
+          "makeVoxelBlock() setCamPos(500, 500, 1600) lookAt(500, 500, 0)\n"
+          "function render() beginQuadGL() renderVoxelBlock() endGL() end\n");
+    Pointer(5, 5);
+    QThread::msleep(300);
+    const QImage before = Screenshot(program->windowId());
+    ASSERT_FALSE(before.isNull());
+    const int cx = before.width() / 2, cy = (before.height() - 6) / 2;
+    const auto black = [](QColor c) { return c.red() < 8 && c.green() < 8 && c.blue() < 8; };
+    EXPECT_EQ(CountNear(before, cx, cy, 10, black), 0) << "the block's face";
+
+    // A 20 x 20 tunnel through the middle of the block, front to back.
+    Command("for i = 40, 59 do for k = 40, 59 do for j = 0, 99 do carveVoxelAt(i, j, k) end end end");
+    QThread::msleep(300);
+    const QImage after = Screenshot(program->windowId());
+    EXPECT_EQ(CountNear(after, cx, cy, 6, black), 13 * 13) << "the background through the hole";
+    EXPECT_EQ(CountNear(after, cx, 30, 10, black), 0) << "the block around the hole";
+}
+
 TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
 {
     // Thousands of calls with random arguments inside render(); any error
@@ -237,7 +259,8 @@ TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
           "local names = {'drawLine', 'getCamPos', 'setCamPos', 'rotateCam', 'lookAt', 'beginTriGL',\n"
           "  'beginQuadGL', 'beginLinGL', 'endGL', 'vectorGL', 'colorGL', 'drawCube', 'getMp3Time',\n"
           "  'setMp3Time', 'getMp3Length', 'playMp3', 'stopMp3', 'isMp3Playing', 'fullscreenMode',\n"
-          "  'windowedMode', 'enableStdMouseCam', 'disableStdMouseCam', 'getMouseCursorPos'}\n"
+          "  'windowedMode', 'enableStdMouseCam', 'disableStdMouseCam', 'getMouseCursorPos', 'makeVoxelBlock',\n"
+          "  'renderVoxelBlock', 'carveVoxelAt', 'addVoxelAt', 'getMp3Spectrum', 'getMp3Level'}\n"
           "local values = {0, -0, 1, -1, 0.5, -0.5, 255.9, 2^31, -2^31 - 1, 2^53, 1e300, -1e300, 1/0, -1/0, 0/0,\n"
           "  '1', ' 2 ', '0x10', 'x', '', true, false, {}, {1, 2}, print, nil}\n"
           "math.randomseed(7) calls, failures, frames = 0, {}, 0\n"
