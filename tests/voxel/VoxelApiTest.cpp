@@ -30,12 +30,31 @@ static bool NothrowFails()
     --gNothrowAllowance;
     return false;
 }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return NothrowFails() ? nullptr : std::malloc(size); }
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return NothrowFails() ? nullptr : std::malloc(size); }
+// Each forwards to the matching throwing allocation, so the memory comes from
+// the allocator its delete returns it to (AddressSanitizer checks that).
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    try {
+        return NothrowFails() ? nullptr : ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
+{
+    try {
+        return NothrowFails() ? nullptr : ::operator new[](size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 void *operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t &) noexcept
 {
-    const std::size_t alignment = static_cast<std::size_t>(align);
-    return NothrowFails() ? nullptr : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    try {
+        return NothrowFails() ? nullptr : ::operator new[](size, align);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 namespace {
