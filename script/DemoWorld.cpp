@@ -69,20 +69,23 @@ void DemoWorld::onMouseMove(int, int)
 
 void DemoWorld::onLeftButtonDown(int, int)
 {
-    const Vector3 p = cursorPos();
-    char chunk[1024];
-    std::snprintf(chunk, sizeof(chunk), "LMBDown(%2.3f, %2.3f)",
-                  static_cast<double>(p.x), static_cast<double>(p.y));
-    runMouseCall(chunk, ErrorBoard::LeftButtonDown);
+    runButtonCall("LMBDown", ErrorBoard::LeftButtonDown);
 }
 
 void DemoWorld::onLeftButtonUp(int, int)
 {
+    runButtonCall("LMBUp", ErrorBoard::LeftButtonUp);
+}
+
+void DemoWorld::runButtonCall(const char *callback, ErrorBoard::Source source)
+{
+    // "LMBDown(%2.3f, %2.3f)" or "LMBUp(%2.3f, %2.3f)" with the cursor of the
+    // last move, not the event's own position.
     const Vector3 p = cursorPos();
     char chunk[1024];
-    std::snprintf(chunk, sizeof(chunk), "LMBUp(%2.3f, %2.3f)",
+    std::snprintf(chunk, sizeof(chunk), "%s(%2.3f, %2.3f)", callback,
                   static_cast<double>(p.x), static_cast<double>(p.y));
-    runMouseCall(chunk, ErrorBoard::LeftButtonUp);
+    runMouseCall(chunk, source);
 }
 
 void DemoWorld::runMouseCall(const char *chunk, ErrorBoard::Source source)

@@ -36,6 +36,8 @@ private:
     // Runs a mouse callback chunk like RunScript (results dropped, the same
     // debug output) and reports its outcome to the board.
     void runMouseCall(const char *chunk, ErrorBoard::Source source);
+    // Runs callback(x, y) with the cursor position, as runMouseCall does.
+    void runButtonCall(const char *callback, ErrorBoard::Source source);
 
     ErrorBoard errorBoard;
 };
