@@ -1,6 +1,6 @@
--- Velkaro example production: a block of voxels that the music carves a
+-- Velkaro example production: a cube of voxels that the music carves a
 -- tunnel into, a ring of cubes that pulses with the music's loudness, and
--- the music's spectrum as bars on top of the block.
+-- the music's spectrum as bars on top of the cube.
 --
 -- The top level runs once at start-up (and again each time you save this
 -- file: values written as `x = x or ...` survive that); update() and
@@ -8,11 +8,23 @@
 -- mouse. Drag to look around, hold space and drag to orbit, right-drag to
 -- pan, wheel to zoom.
 
-makeVoxelBlock()                   -- 100 x 100 x 100 cubes of 10 units
+makeVoxelBlock()                   -- 100 x 100 x 100 cells of 10 units
 if not started then
+  -- Carve the block down to a cube of 40 x 40 x 40 cells standing on the
+  -- floor behind the grid: cells i, j from 50 to 89 (x, z from 500 to 900),
+  -- k from 0 to 39 (y from 0 to 400). Fewer faces to draw, and room to
+  -- look around it.
+  for i = 0, 99 do
+    for j = 0, 99 do
+      local inside = i >= 50 and i < 90 and j >= 50 and j < 90
+      for k = 0, 99 do
+        if not inside or k >= 40 then carveVoxelAt(i, j, k) end
+      end
+    end
+  end
   playMp3()
-  setCamPos(1300, 1250, 1650)
-  lookAt(470, 580, 560)
+  setCamPos(80, 560, 20)
+  lookAt(650, 170, 650)
   started = true
 end
 
@@ -21,26 +33,27 @@ depth = depth or 0                 -- how deep the tunnel goes, in cells
 
 function update()
   if not isMp3Playing() then playMp3() end      -- loop the music
-  -- Each beat carves one more layer of the tunnel into the front face.
-  local wanted = math.min(99, math.floor(getMp3Time() / beat))
+  -- Each beat carves one more layer of the tunnel into the face that looks
+  -- at the camera.
+  local wanted = math.min(40, math.floor(getMp3Time() / beat))
   while depth < wanted do
-    for i = 40, 59 do
-      for k = 40, 59 do carveVoxelAt(i, 99 - depth, k) end
+    for i = 65, 74 do
+      for k = 15, 24 do carveVoxelAt(i, 50 + depth, k) end
     end
     depth = depth + 1
   end
 end
 
--- A box of width w and height h on (x, y, z), seen from the front, the top
--- and the right: three quads, the sides darker so the shape reads.
+-- A box of width w and height h on (x, y, z), seen from the camera's side
+-- (-x, -z) and from above: three quads, the sides darker so the shape reads.
 function bar(x, y, z, w, h, r, g, b)
   local x1, y1, z1 = x + w, y + h, z + w
   colorGL(r, g, b, 255)                                              -- top
   vectorGL(x, y1, z1) vectorGL(x1, y1, z1) vectorGL(x1, y1, z) vectorGL(x, y1, z)
-  colorGL(r * 0.7, g * 0.7, b * 0.7, 255)                            -- front
-  vectorGL(x, y, z1) vectorGL(x1, y, z1) vectorGL(x1, y1, z1) vectorGL(x, y1, z1)
-  colorGL(r * 0.5, g * 0.5, b * 0.5, 255)                            -- right
-  vectorGL(x1, y, z1) vectorGL(x1, y, z) vectorGL(x1, y1, z) vectorGL(x1, y1, z1)
+  colorGL(r * 0.7, g * 0.7, b * 0.7, 255)                            -- -z side
+  vectorGL(x, y, z) vectorGL(x, y1, z) vectorGL(x1, y1, z) vectorGL(x1, y, z)
+  colorGL(r * 0.5, g * 0.5, b * 0.5, 255)                            -- -x side
+  vectorGL(x, y, z) vectorGL(x, y, z1) vectorGL(x, y1, z1) vectorGL(x, y1, z)
 end
 
 function render()
@@ -48,19 +61,19 @@ function render()
   beginQuadGL()
   renderVoxelBlock()
 
-  -- 24 spectrum bars standing along the front edge of the block's top
-  local bands = getMp3Spectrum(24)
+  -- 16 spectrum bars standing along the near edge of the cube's top
+  local bands = getMp3Spectrum(16)
   for b = 1, #bands do
-    bar(b * 40 - 30, 1000, 900, 30, 10 + 500 * bands[b], 255, 60 + 8 * b, 255 - 8 * b)
+    bar(480 + b * 25, 400, 515, 20, 5 + 250 * bands[b], 255, 60 + 12 * b, 255 - 12 * b)
   end
 
-  -- twelve cubes circling above the block, as big as the music is loud
+  -- twelve cubes circling above the cube, as big as the music is loud
   for n = 0, 11 do
     local a = n / 12 * 2 * math.pi + t * 0.5
-    local size = 40 + 200 * level
-    local x, z = 500 + 650 * math.cos(a), 500 + 650 * math.sin(a)
+    local size = 20 + 100 * level
+    local x, z = 700 + 330 * math.cos(a), 700 + 330 * math.sin(a)
     colorGL(255, 120 + 100 * math.cos(a), 60, 255)
-    drawCube(x - size / 2, 1150, z - size / 2, size, true, true, true, true, true, true)
+    drawCube(x - size / 2, 480, z - size / 2, size, true, true, true, true, true, true)
   end
   endGL()
 end
