@@ -153,6 +153,7 @@ TEST_F(MainWindowTest, EqualsCommandsShowTheirValuesAndOtherCommandsAreUnchanged
         const char *shown;   // a pattern for what follows the command, up to the next prompt
     } const cases[] = {
         {"=1+1", "2\n"},
+        {"=getCamPos()", "162\t66\t35\n"},
         {"=nil, {}", "nil\ttable: 0x[0-9a-f]+\n"},
         {"=", ""},
         {"=)", "\\[string \"return \\)\"\\]:1: unexpected symbol near '\\)'\n\n"},
