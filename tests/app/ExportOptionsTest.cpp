@@ -12,10 +12,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-CommandLine Parse(std::vector<std::string> arguments)
-{
-    return ParseCommandLine(arguments);
-}
+CommandLine Parse(std::vector<std::string> arguments) { return ParseCommandLine(arguments); }
 
 TEST(ExportOptions, ArgumentsWithoutExportOptionsStartTheWindowAndHelpWinsOverEverything)
 {
@@ -76,23 +73,21 @@ TEST(ExportOptions, EveryBadArgumentIsRefusedWithOneLine)
 
 TEST(ExportOptions, GoodArgumentsAndTheirDefaults)
 {
-    CommandLine line = Parse({"--export", "demo.mp4"});
-    ASSERT_EQ(line.action, CommandLineAction::Export) << line.error;
-    EXPECT_EQ(line.options.format, ExportFormat::Mp4);
-    EXPECT_EQ(line.options.fps, 60.0);
-    EXPECT_EQ(line.options.width, 1280);
-    EXPECT_EQ(line.options.height, 720);
-    EXPECT_EQ(line.options.from, 0.0);
-    EXPECT_FALSE(line.options.toGiven);
-
-    line = Parse({"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"});
-    ASSERT_EQ(line.action, CommandLineAction::Export) << line.error;
-    EXPECT_EQ(line.options.format, ExportFormat::PngSequence); // odd sizes are fine for PNG
-    EXPECT_EQ(line.options.width, 641);
-    EXPECT_EQ(line.options.height, 361);
-    EXPECT_EQ(line.options.fps, 29.97);
-    EXPECT_EQ(line.options.from, 0.5);
-    EXPECT_EQ(line.options.to, 2.5);
+    // Defaults, then every option in any order (odd sizes are fine for PNG).
+    const struct { std::vector<std::string> arguments; ExportFormat format; double fps, from, to; int width, height; bool toGiven; }
+        cases[] = {{{"--export", "demo.mp4"}, ExportFormat::Mp4, 60, 0, 0, 1280, 720, false},
+                   {{"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"},
+                    ExportFormat::PngSequence, 29.97, 0.5, 2.5, 641, 361, true}};
+    for (const auto &c : cases) {
+        const CommandLine line = Parse(c.arguments);
+        ASSERT_EQ(line.action, CommandLineAction::Export) << line.error;
+        const ExportOptions &o = line.options;
+        EXPECT_EQ(o.format, c.format);
+        EXPECT_EQ(std::vector<double>({o.fps, o.from, o.width * 1.0, o.height * 1.0}),
+                  std::vector<double>({c.fps, c.from, c.width * 1.0, c.height * 1.0}));
+        EXPECT_EQ(o.toGiven, c.toGiven);
+        EXPECT_EQ(o.toGiven ? o.to : 0.0, c.to);
+    }
     for (const auto &[name, format] : {std::pair{"a.MOV", ExportFormat::Mov}, {"dir.x/a.mkv", ExportFormat::Mkv},
                                        {"a.webm", ExportFormat::Webm}})
         EXPECT_EQ(Parse({"--export", name}).options.format, format) << name;

@@ -4,24 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <string>
 
-TEST(SoundErrorText, KnownCodesKeepTheirExactBlanks)
+// Known codes keep their exact text and blanks; every other code is unknown.
+TEST(SoundErrorText, KnownCodesKeepTheirExactTextAndOthersAreUnknown)
 {
-    EXPECT_STREQ(SoundErrorText(0), "No errors");
-    EXPECT_STREQ(SoundErrorText(1),
-                 "Cannot call this command after FSOUND_Init.  Call FSOUND_Close first.");
-    EXPECT_STREQ(SoundErrorText(3), "Error initializing output device.");
-    EXPECT_STREQ(SoundErrorText(9), "File not found");
-    EXPECT_STREQ(SoundErrorText(10), "Unknown file format");
-    EXPECT_STREQ(SoundErrorText(12), "Not enough memory ");
-    EXPECT_STREQ(SoundErrorText(18), "Required Mediaplayer codec is not installed");
-}
-
-TEST(SoundErrorText, EveryOtherCodeIsUnknown)
-{
-    for (int code : {19, 20, -1, -18, INT_MAX, INT_MIN})
-        EXPECT_STREQ(SoundErrorText(code), "Unknown error") << code;
+    const struct { int code; const char *text; } cases[] = {
+        {0, "No errors"}, {1, "Cannot call this command after FSOUND_Init.  Call FSOUND_Close first."},
+        {3, "Error initializing output device."}, {9, "File not found"}, {10, "Unknown file format"},
+        {12, "Not enough memory "}, {18, "Required Mediaplayer codec is not installed"},
+        {19, "Unknown error"}, {20, "Unknown error"}, {-1, "Unknown error"}, {-18, "Unknown error"},
+        {INT_MAX, "Unknown error"}, {INT_MIN, "Unknown error"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(SoundErrorText(c.code), c.text) << c.code;
     for (int code = 0; code <= 18; ++code)
         EXPECT_STRNE(SoundErrorText(code), "Unknown error") << code;
 }

@@ -1,6 +1,7 @@
 // ConsoleHarness: a REPLEdit wired as the main window wires it (commands run
-// through the script host, output and errors are appended, then NewPrompt).
-// The parent records the keys the console leaves unconsumed, modifiers apart.
+// through the script host, or `run` when set; output and errors are appended,
+// then NewPrompt). The parent records the keys the console leaves
+// unconsumed, modifiers apart.
 #pragma once
 
 #include "REPLEdit.h"
@@ -10,6 +11,9 @@
 #include <QStringList>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 
 class KeyRecorder : public QWidget
@@ -36,7 +40,10 @@ public:
         QObject::connect(repl, &REPLEdit::CommandEntered, repl, [this](QString sCommand) {
             commands.append(sCommand);
             std::string out, err;
-            RunScriptCaptured(sCommand.toStdString(), out, err);
+            if (run)
+                run(sCommand.toStdString(), out, err);
+            else
+                RunScriptCaptured(sCommand.toStdString(), out, err);
             for (const std::string &text : {out, err})
                 if (!text.empty())
                     repl->append(QString::fromStdString(text));
@@ -64,7 +71,17 @@ public:
     void Ctrl(Qt::Key key) { Key(key, Qt::ControlModifier); }
     void Enter(const QString &text) { Type(text); Key(Qt::Key_Return); }
 
+    // With the input empty, a typed command runs and its output follows it.
+    void ExpectCommandRuns()
+    {
+        Enter("print(40 + 2)");
+        ASSERT_FALSE(commands.isEmpty());
+        EXPECT_EQ(commands.last(), "print(40 + 2)");
+        EXPECT_TRUE(Text().endsWith("print(40 + 2)\n42\n\nLua>")) << Text().right(80).toStdString();
+    }
+
     KeyRecorder parent;
     REPLEdit *repl = nullptr;
     QStringList commands;
+    std::function<void(const std::string &, std::string &, std::string &)> run;
 };

@@ -6,51 +6,25 @@
 
 namespace {
 
-class ChunkCompleteTest : public ::testing::Test
+// Unfinished blocks, strings, comments and calls continue; complete chunks and
+// early errors do not; "=" commands are judged as the "return" they run as.
+TEST(ChunkCompleteTest, OnlyChunksThatFailAtTheirEndAreIncomplete)
 {
-protected:
-    void SetUp() override { OpenScriptHost(); }
-    void TearDown() override { CloseScriptHost(); }
-};
-
-TEST_F(ChunkCompleteTest, UnfinishedBlocksStringsAndCommentsAreIncomplete)
-{
-    EXPECT_FALSE(IsChunkComplete("for i=1,3 do"));
-    EXPECT_FALSE(IsChunkComplete("for i=1,3 do\n    print(i)"));
-    EXPECT_FALSE(IsChunkComplete("s = [[abc"));
-    EXPECT_FALSE(IsChunkComplete("--[[ c"));
-    EXPECT_FALSE(IsChunkComplete("print("));
-    EXPECT_FALSE(IsChunkComplete("function f()"));
-}
-
-TEST_F(ChunkCompleteTest, CompleteChunksAndEarlyErrorsAreComplete)
-{
-    EXPECT_TRUE(IsChunkComplete(""));
-    EXPECT_TRUE(IsChunkComplete("for i=1,3 do\n    print(i)\nend"));
-    EXPECT_TRUE(IsChunkComplete("x = = 1"));
-    EXPECT_TRUE(IsChunkComplete("x = = 1 for i=1,3 do"));
-    // "'<eof>'" earlier in the message than its end does not count.
-    EXPECT_TRUE(IsChunkComplete("x = \"'<eof>'\" = 1"));
-}
-
-TEST_F(ChunkCompleteTest, ValueCommandsContinueAsTheReturnTheyRunAs)
-{
-    EXPECT_FALSE(IsChunkComplete("=f("));
-    EXPECT_FALSE(IsChunkComplete("={1,"));
-    EXPECT_TRUE(IsChunkComplete("="));
-    EXPECT_TRUE(IsChunkComplete("=)"));
-    EXPECT_TRUE(IsChunkComplete("=f(\n1)"));
-}
-
-TEST_F(ChunkCompleteTest, RunsNothingAndLeavesTheStackAsFound)
-{
+    const struct Host { Host() { OpenScriptHost(); } ~Host() { CloseScriptHost(); } } host;
     const int top = lua_gettop(gLuaState);
-    EXPECT_TRUE(IsChunkComplete("ran = true"));
-    EXPECT_FALSE(IsChunkComplete("if x then"));
+    const struct { const char *chunk; bool complete; } cases[] = {
+        {"for i=1,3 do", false}, {"for i=1,3 do\n    print(i)", false}, {"s = [[abc", false}, {"--[[ c", false},
+        {"print(", false}, {"function f()", false}, {"if x then", false}, {"=f(", false}, {"={1,", false},
+        {"", true}, {"for i=1,3 do\n    print(i)\nend", true}, {"x = = 1", true}, {"x = = 1 for i=1,3 do", true},
+        {"x = \"'<eof>'\" = 1", true}, // "'<eof>'" not at the message's end
+        {"=", true}, {"=)", true}, {"=f(\n1)", true}, {"ran = true", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(IsChunkComplete(c.chunk), c.complete) << c.chunk;
+    // Nothing ran and the stack is as found.
     EXPECT_EQ(lua_gettop(gLuaState), top);
     lua_getglobal(gLuaState, "ran");
     EXPECT_TRUE(lua_isnil(gLuaState, -1));
-    lua_pop(gLuaState, 1);
 }
 
 } // namespace
