@@ -75,14 +75,12 @@ std::vector<Vector3> LineVertices(const Feedback &fb)
 
 TEST_F(ScriptApiGLTest, FunctionsAreRegisteredOnceInTheirFixedOrder)
 {
-    const std::vector<std::string> expected = {
-        "drawLine", "getCamPos", "setCamPos", "rotateCam", "lookAt", "beginTriGL", "beginQuadGL", "beginLinGL",
-        "endGL", "vectorGL", "colorGL", "drawCube", "getMp3Time", "setMp3Time", "getMp3Length", "playMp3",
-        "stopMp3", "isMp3Playing", "fullscreenMode", "windowedMode", "enableStdMouseCam",
-        "disableStdMouseCam", "getMouseCursorPos", "makeVoxelBlock", "renderVoxelBlock", "carveVoxelAt",
-        "addVoxelAt",
-        // beyond the fixed table of 27
-        "getMp3Spectrum", "getMp3Level"};
+    // The fixed table of 27, then the two music analysis functions.
+    const std::vector<std::string> expected = {"drawLine", "getCamPos", "setCamPos", "rotateCam", "lookAt",
+        "beginTriGL", "beginQuadGL", "beginLinGL", "endGL", "vectorGL", "colorGL", "drawCube", "getMp3Time",
+        "setMp3Time", "getMp3Length", "playMp3", "stopMp3", "isMp3Playing", "fullscreenMode", "windowedMode",
+        "enableStdMouseCam", "disableStdMouseCam", "getMouseCursorPos", "makeVoxelBlock", "renderVoxelBlock",
+        "carveVoxelAt", "addVoxelAt", "getMp3Spectrum", "getMp3Level"};
     const std::vector<luaL_Reg> functions = ScriptFunctions();
     ASSERT_EQ(functions.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -107,14 +105,11 @@ TEST_F(ScriptApiGLTest, DrawCubeEmitsTheSelectedFacesInTheFixedOrder)
     for (int i = 0; i < 24; ++i)
         expectVecNear(all[i], Vector3(s[i][0], s[i][1], s[i][2]), 1e-3f);
 
-    struct Case { const char *call; size_t triangles; };
-    const Case cases[] = {
-        {"drawCube(0, 0, 0, 2)", 0},                                  // missing faces read false
-        {"drawCube(0, 0, 0, 2, 0, nil, false, nil, nil, nil)", 2},     // 0 is true in Lua: -X only
-        {"drawCube(0, 0, 0, 2, true, true, true, true, true, true)", 12},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(Capture(std::string("beginQuadGL() ") + c.call + " endGL()").polygons.size(), c.triangles) << c.call;
+    // Missing faces read false; 0 is true in Lua (here -X only).
+    for (const auto &[faces, triangles] : {std::pair{"", 0u}, {", 0, nil, false, nil, nil, nil", 2u},
+                                          {", true, true, true, true, true, true", 12u}})
+        EXPECT_EQ(Capture(std::string("beginQuadGL() drawCube(0, 0, 0, 2") + faces + ") endGL()").polygons.size(),
+                  triangles) << faces;
 
     // A negative edge mirrors the box to the other side of the corner.
     const std::vector<Vector3> mirrored = LineVertices(Capture(
@@ -125,15 +120,12 @@ TEST_F(ScriptApiGLTest, DrawCubeEmitsTheSelectedFacesInTheFixedOrder)
 
 TEST_F(ScriptApiGLTest, VerticesAndColoursFollowTheLooseNumberRules)
 {
-    struct Case { const char *color; float r; };
-    const Case colours[] = {
-        {"255.9", 1.0f}, {"256", 0.0f}, {"-1", 1.0f}, {"'128'", 128 / 255.0f}, {"1e300", 1.0f},
-        {"-1e300", 0.0f}, {"1/0", 1.0f}, {"-1/0", 0.0f}, {"0/0", 0.0f}, {"'x'", 0.0f}, {"{}", 0.0f}};
-    for (const Case &c : colours) {
-        const Feedback fb = Capture(std::string("colorGL(") + c.color +
-                                    ", 0, 0, 255) beginLinGL() vectorGL(1, 1) vectorGL(5, 5) endGL()");
-        ASSERT_EQ(fb.lines.size(), 1u) << c.color;
-        EXPECT_NEAR(fb.lines[0][0].r, c.r, 1e-3f) << c.color;
+    for (const auto &[color, r] : {std::pair{"255.9", 1.0f}, {"256", 0.0f}, {"-1", 1.0f}, {"'128'", 128 / 255.0f},
+                                   {"1e300", 1.0f}, {"-1e300", 0.0f}, {"1/0", 1.0f}, {"-1/0", 0.0f}, {"0/0", 0.0f},
+                                   {"'x'", 0.0f}, {"{}", 0.0f}}) {
+        const Feedback fb = Capture(std::string("colorGL(") + color + ", 0, 0, 255) beginLinGL() vectorGL(1, 1) vectorGL(5, 5) endGL()");
+        ASSERT_EQ(fb.lines.size(), 1u) << color;
+        EXPECT_NEAR(fb.lines[0][0].r, r, 1e-3f) << color;
     }
 
     const std::vector<Vector3> points = LineVertices(Capture(
