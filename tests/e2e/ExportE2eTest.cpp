@@ -14,75 +14,61 @@
 
 namespace {
 
-// A production that paints each frame in a colour of its music time t:
-// red = 8 * round(10 t), green = 255 - red, blue = 200 while the music
-// plays, else 0; the top half is white. The camera looks along -z at the
-// height of the quads, so the horizon (y = 500) splits the picture in two
-// and the floor lies out of sight below. With SEEK_AT set, update() of that
-// frame seeks to SEEK_TO.
+// A production that paints each frame in a colour of its music time t: red =
+// 8 * round(10 t), green = 255 - red, blue = 200 while the music plays; the top
+// half is white (the camera looks along -z at the horizon, y = 500). With
+// SEEK_AT set, update() of that frame seeks to SEEK_TO.
 const char kClockProduction[] =
-    "playMp3()\n"
-    "setCamPos(0, 500, 100) lookAt(0, 500, 0)\n"
+    "playMp3() setCamPos(0, 500, 100) lookAt(0, 500, 0)\n"
     "local frame = -1\n"
-    "function update()\n"
-    "  frame = frame + 1\n"
-    "  if SEEK_AT and frame == SEEK_AT then setMp3Time(SEEK_TO) end\n"
-    "end\n"
+    "function update() frame = frame + 1 if SEEK_AT and frame == SEEK_AT then setMp3Time(SEEK_TO) end end\n"
     "function render()\n"
     "  local red = 8 * math.floor(getMp3Time() * 10 + 0.5)\n"
-    "  beginQuadGL()\n"
-    "  colorGL(red, 255 - red, isMp3Playing() and 200 or 0, 255)\n"
+    "  beginQuadGL() colorGL(red, 255 - red, isMp3Playing() and 200 or 0, 255)\n"
     "  vectorGL(-1000, -500, 0) vectorGL(1000, -500, 0) vectorGL(1000, 1500, 0) vectorGL(-1000, 1500, 0)\n"
     "  colorGL(255, 255, 255, 255)\n"
-    "  vectorGL(-1000, 500, 1) vectorGL(1000, 500, 1) vectorGL(1000, 1500, 1) vectorGL(-1000, 1500, 1)\n"
-    "  endGL()\n"
+    "  vectorGL(-1000, 500, 1) vectorGL(1000, 500, 1) vectorGL(1000, 1500, 1) vectorGL(-1000, 1500, 1) endGL()\n"
     "end\n";
 
-// The exit status (-1: did not end normally) and the output of an export run.
-struct Finished
+// ffprobe's view of a file's stream of `type` ("video", "audio"; empty when
+// none) and, for "format", of the file as a whole.
+QJsonObject Probe(const QString &file, const QString &type)
 {
-    int status = -1;
-    QString out, err;
-};
-
-void Launch(QProcess &process, const QString &folder, const QStringList &arguments, const QString &path = QString())
-{
-    process.setProcessEnvironment(ProgramEnvironment(path));
-    process.setWorkingDirectory(folder);
-    process.start(VELKARO_EXE, arguments);
-}
-
-Finished Export(const QString &folder, const QStringList &arguments, const QString &path = QString())
-{
-    QProcess process;
-    Launch(process, folder, arguments, path);
-    Finished run;
-    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
-        run.status = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-// The stream of `type` ("video", "audio") in ffprobe's view of a file.
-QJsonObject StreamOf(const QJsonObject &probe, const QString &type)
-{
+    const QJsonObject probe = QJsonDocument::fromJson(RunTool("ffprobe", {"-v", "error", "-print_format", "json",
+                                                          "-show_streams", "-show_format", file})).object();
     for (const QJsonValue &stream : probe["streams"].toArray())
         if (stream.toObject()["codec_type"].toString() == type)
             return stream.toObject();
-    return QJsonObject();
-}
-
-// ffprobe's view of a file: its streams and its format.
-QJsonObject Probe(const QString &file)
-{
-    return QJsonDocument::fromJson(RunTool("ffprobe", {"-v", "error", "-print_format", "json", "-show_streams",
-                                                       "-show_format", file}).toUtf8()).object();
+    return probe[type].toObject();
 }
 
 class ExportEndToEnd : public EndToEndTest
 {
 protected:
+    // The exit status (-1: did not end normally) and the output of an export run.
+    struct Finished
+    {
+        int status = -1;
+        QString out, err;
+    };
+
+    void Launch(QProcess &process, const QStringList &arguments, const QString &path = QString())
+    {
+        process.setProcessEnvironment(ProgramEnvironment(path));
+        process.setWorkingDirectory(scratch.path());
+        process.start(VELKARO_EXE, arguments);
+    }
+    Finished Export(const QStringList &arguments, const QString &path = QString())
+    {
+        QProcess process;
+        Launch(process, arguments, path);
+        Finished run;
+        if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
+            run.status = process.exitCode();
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
     void WriteProduction(const QByteArray &prelude = QByteArray())
     {
         ASSERT_TRUE(WriteFile(path("prod.lua"), prelude + kClockProduction));
@@ -120,7 +106,7 @@ TEST_F(ExportEndToEnd, PngFramesFollowTheVirtualClockExactlyAndRepeatByteForByte
         tenths.push_back(10 + k);
     for (const QString folder : {"first", "second"}) {
         ASSERT_TRUE(QDir(scratch.path()).mkdir(folder));
-        const Finished run = Export(scratch.path(), {"--export", folder + "/%03d.png", "--fps", "10", "--size",
+        const Finished run = Export({"--export", folder + "/%03d.png", "--fps", "10", "--size",
                                                      "160x90", "--from", "1", "--to", "3"});
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains("export: 100% frame 20/20")) << run.err.toStdString();
@@ -141,7 +127,7 @@ TEST_F(ExportEndToEnd, AProductionSeesItsOwnSeekAndTheEndOfTheTrack)
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.5));
     WriteProduction("SEEK_AT, SEEK_TO = 4, 2.2\n");
     ASSERT_TRUE(QDir(scratch.path()).mkdir("shots"));
-    const Finished run = Export(scratch.path(), {"--export", "shots/%03d.png", "--fps", "10", "--size", "160x90",
+    const Finished run = Export({"--export", "shots/%03d.png", "--fps", "10", "--size", "160x90",
                                                  "--to", "1"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     ExpectFrames(path("shots"), {0, 1, 2, 3, 22, 23, 24, 25, 25, 25},
@@ -169,22 +155,22 @@ TEST_F(ExportEndToEnd, VideosHaveTheSizeRateDurationAndTheMusicWhenThereIsMusic)
         if (c.music > 0) {
             ASSERT_TRUE(MakeToneMp3(path("music.mp3"), c.music));
         }
-        const Finished run = Export(scratch.path(), QStringList({"--export", c.file, "--fps", c.fps, "--size",
+        const Finished run = Export(QStringList({"--export", c.file, "--fps", c.fps, "--size",
                                                                  "320x180"}) + c.more);
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(QString("export: %1 frames, %2 s of video").arg(c.frames).arg(c.seconds, 0, 'f', 2)))
             << run.err.toStdString();
-        const QJsonObject probe = Probe(path(c.file)), video = StreamOf(probe, "video");
+        const QJsonObject video = Probe(path(c.file), "video");
         EXPECT_EQ(video["codec_name"].toString(), c.codec) << c.file.toStdString();
         EXPECT_EQ(video["pix_fmt"].toString(), "yuv420p") << c.file.toStdString();
         EXPECT_EQ(video["width"].toInt(), 320) << c.file.toStdString();
         EXPECT_EQ(video["height"].toInt(), 180) << c.file.toStdString();
         EXPECT_EQ(video["r_frame_rate"].toString(), c.fps + "/1") << c.file.toStdString();
-        EXPECT_EQ(StreamOf(probe, "audio")["codec_name"].toString(), c.audio) << c.file.toStdString();
-        EXPECT_NEAR(probe["format"].toObject()["duration"].toString().toDouble(), c.seconds, 1.0 / c.fps.toInt())
+        EXPECT_EQ(Probe(path(c.file), "audio")["codec_name"].toString(), c.audio) << c.file.toStdString();
+        EXPECT_NEAR(Probe(path(c.file), "format")["duration"].toString().toDouble(), c.seconds, 1.0 / c.fps.toInt())
             << c.file.toStdString();
     }
-    EXPECT_EQ(StreamOf(Probe(path("demo.mp4")), "video")["nb_frames"].toString(), "50");
+    EXPECT_EQ(Probe(path("demo.mp4"), "video")["nb_frames"].toString(), "50");
 }
 
 // Each refusal: its status and one line "velkaro: ..." naming the reason,
@@ -210,7 +196,7 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
         {{"--export", "demo.mp4"}, 1, "install the Debian package ffmpeg", "/nonexistent"},
     };
     for (const auto &c : cases) {
-        const Finished run = Export(scratch.path(), c.arguments, c.path);
+        const Finished run = Export(c.arguments, c.path);
         const std::string args = c.arguments.join(' ').toStdString();
         EXPECT_EQ(run.status, c.status) << args;
         EXPECT_TRUE(run.err.startsWith("velkaro: ") && run.err.contains(c.reason) && run.err.count('\n') == 1 &&
@@ -218,7 +204,7 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
     }
     EXPECT_EQ(Entries(), QStringList({"music.mp3", "prod.lua"})) << "the production ran or left output";
 
-    const Finished help = Export(scratch.path(), {"--help"});
+    const Finished help = Export({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: velkaro")) << help.out.toStdString();
 }
@@ -246,7 +232,7 @@ TEST_F(ExportEndToEnd, AStoppedExportLeavesTheEarlierOutputByteForByteAndNoTempo
     for (const auto &c : cases) {
         ASSERT_TRUE(WriteFile(path("demo.mp4"), earlier));
         QProcess process;
-        Launch(process, scratch.path(), {"--export", "demo.mp4", "--size", "320x180", "--to", "600"}, c.path);
+        Launch(process, {"--export", "demo.mp4", "--size", "320x180", "--to", "600"}, c.path);
         ASSERT_TRUE(process.waitForStarted(10000));
         if (c.signal) {
             // Stop it once the temporary video has grown: mid-export for sure.

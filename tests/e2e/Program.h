@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -33,15 +34,15 @@ inline bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
 }
 
 // Runs a helper command to its end and returns its standard output.
-inline QString RunTool(const QString &program, const QStringList &arguments)
+inline QByteArray RunTool(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
     process.waitForFinished(30000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return process.readAllStandardOutput();
 }
 
-inline QString Xdotool(const QStringList &arguments) { return RunTool("xdotool", arguments); }
+inline QString Xdotool(const QStringList &arguments) { return QString::fromUtf8(RunTool("xdotool", arguments)).trimmed(); }
 
 // Types `line` into the focused widget and presses Return.
 inline void TypeLine(const QString &line)
@@ -75,39 +76,41 @@ public:
         process.setWorkingDirectory(folder);
         process.setProcessEnvironment(ProgramEnvironment());
     }
-
-    ~Program()
-    {
-        if (running()) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
+    ~Program() { process.kill(); process.waitForFinished(5000); }
 
     // Starts the program and waits until its main window is visible. Xvfb now
     // and then drops a connection set up at the same moment as another (here:
     // the xdotool polling); a start that failed so is retried.
     bool start(int timeoutMs = 30000)
     {
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (startOnce(timeoutMs))
-                return true;
+        for (int attempt = 0; attempt < 3; ++attempt, debug.clear(), QThread::msleep(500)) {
+            process.start(VELKARO_EXE, {});
+            QElapsedTimer timer;
+            timer.start();
+            // The pause between polls; QProcess also learns of an exit only here.
+            while (process.waitForStarted(10000) && !process.waitForFinished(100) && timer.elapsed() < timeoutMs) {
+                window = Xdotool({"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                                  "--name", "^Velkaro$"}).section('\n', 0, 0);
+                if (!window.isEmpty())
+                    return true;
+            }
             if (running() || !debugOutput().contains("could not connect to display"))
                 return false;
-            debug.clear();
-            QThread::msleep(500);
         }
         return false;
     }
 
     const QString &windowId() const { return window; }
+    bool running() const { return process.state() != QProcess::NotRunning; }
+    // The exit status, or -1 when the program did not end normally.
+    int exitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
+    void terminate() { ::kill(static_cast<pid_t>(process.processId()), SIGTERM); }
 
     // Everything the program wrote to its debug output (stderr) so far.
     QString debugOutput()
     {
         process.waitForReadyRead(50);
-        debug += QString::fromUtf8(process.readAllStandardError());
-        return debug;
+        return debug += QString::fromUtf8(process.readAllStandardError());
     }
 
     // Waits until `text` is in the debug output more than `after` times.
@@ -124,11 +127,6 @@ public:
         return ended;
     }
 
-    bool running() const { return process.state() != QProcess::NotRunning; }
-    // The exit status, or -1 when the program did not end normally.
-    int exitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
-    void terminate() { ::kill(static_cast<pid_t>(process.processId()), SIGTERM); }
-
     // Gives the window the keyboard focus (there is no window manager) and
     // sends it keys, e.g. {"key", "Escape"}.
     void keys(const QStringList &arguments)
@@ -141,27 +139,6 @@ public:
     bool requestClose() { return RunTool(WM_CLOSE_EXE, {window}).isEmpty(); }
 
 private:
-    bool startOnce(int timeoutMs)
-    {
-        process.start(VELKARO_EXE, {});
-        if (!process.waitForStarted(10000))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            const QString found = Xdotool({"search", "--onlyvisible", "--pid",
-                                           QString::number(process.processId()), "--name", "^Velkaro$"});
-            if (!found.isEmpty()) {
-                window = found.split('\n').first();
-                return true;
-            }
-            // The pause between polls; QProcess also learns of an exit only here.
-            if (process.waitForFinished(100))
-                return false;
-        }
-        return false;
-    }
-
     QProcess process;
     QString window;
     QString debug;
@@ -169,12 +146,13 @@ private:
 
 // --- Files -------------------------------------------------------------------
 
-inline bool WriteFile(const QString &path, const QByteArray &contents)
+inline bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The file's bytes; empty when it cannot be read.
 inline QByteArray ReadFile(const QString &path)
 {
     QFile file(path);
@@ -213,10 +191,7 @@ inline QImage Screenshot(const QString &window, const std::function<bool(const Q
 {
     QImage shot;
     WaitUntil([&] {
-        QProcess process;
-        process.start("import", {"-window", window, "png:-"});
-        process.waitForFinished(30000);
-        shot = QImage::fromData(process.readAllStandardOutput(), "PNG");
+        shot = QImage::fromData(RunTool("import", {"-window", window, "png:-"}), "PNG");
         return !until || (!shot.isNull() && until(shot));
     }, timeoutMs);
     return shot;
@@ -233,7 +208,7 @@ inline int CountPixels(const QImage &image, const QRect &area, const std::functi
     return count;
 }
 
-// Pixels within `radius` (a square) of (x, y) that satisfy `match`.
+// Pixels within `radius` of (x, y) (a square) that satisfy `match`.
 inline int CountNear(const QImage &image, int x, int y, int radius, const std::function<bool(QColor)> &match)
 {
     return CountPixels(image, QRect(x - radius, y - radius, 2 * radius + 1, 2 * radius + 1), match);
@@ -247,10 +222,8 @@ const int kSomeText = 20;
 // Red pixels of the band's text in the lowest `rows` rows (all rows when 0).
 inline int RedPixels(const QImage &image, int rows = kBandRows)
 {
-    const int top = rows > 0 ? image.height() - rows : 0;
-    return CountPixels(image, QRect(0, top, image.width(), image.height() - top), [](QColor c) {
-        return c.red() > 150 && c.green() < 110 && c.blue() < 110;
-    });
+    return CountPixels(image, QRect(0, rows > 0 ? image.height() - rows : 0, image.width(), image.height()),
+                       [](QColor c) { return c.red() > 150 && c.green() < 110 && c.blue() < 110; });
 }
 
 // Red band pixels once the picture shows the band `shown` (some text) or
@@ -299,23 +272,17 @@ protected:
 // then clicks into the console near its bottom, below the text.
 inline void OpenConsole(Program &program)
 {
-    const QString geometry = Xdotool({"getwindowgeometry", "--shell", program.windowId()});
-    int x = 0, y = 0, width = 0, height = 0;
-    for (const QString &line : geometry.split('\n')) {
-        const QStringList pair = line.split('=');
-        int *field = pair[0] == "X" ? &x : pair[0] == "Y" ? &y : pair[0] == "WIDTH" ? &width
-                   : pair[0] == "HEIGHT" ? &height : nullptr;
-        if (field && pair.size() == 2)
-            *field = pair[1].toInt();
-    }
-    const QString middle = QString::number(x + width / 2);
+    QMap<QString, int> g;   // X, Y, WIDTH, HEIGHT
+    for (const QString &line : Xdotool({"getwindowgeometry", "--shell", program.windowId()}).split('\n'))
+        g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
     const auto moveTo = [&](int above) {
-        Xdotool({"mousemove", "--sync", middle, QString::number(y + height - above)});
+        Xdotool({"mousemove", "--sync", QString::number(g["X"] + g["WIDTH"] / 2),
+                 QString::number(g["Y"] + g["HEIGHT"] - above)});
     };
     moveTo(2);
     Xdotool({"mousedown", "1"});
     for (int step = 1; step <= 10; ++step)
-        moveTo(2 + step * height / 20);
+        moveTo(2 + step * g["HEIGHT"] / 20);
     Xdotool({"mouseup", "1"});
     moveTo(12);
     Xdotool({"click", "1"});
