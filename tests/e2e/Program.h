@@ -1,122 +1,123 @@
-// Program: the real velkaro executable started in a scratch folder under
-// the test's X display, with helpers to find its window, drive it with
-// xdotool and read back its debug output and exit status.
+// Program: the real velkaro executable started in a scratch folder under the
+// test's X display, and what the end-to-end tests share to drive it (xdotool),
+// wait for its files and debug lines, and read its picture.
 #pragma once
 
 #include "ScratchDir.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
+#include <QColor>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
+#include <QTemporaryDir>
 #include <QThread>
+
+#include <functional>
+#include <memory>
 
 #include <signal.h>
 
+// Polls `done` every 20 ms until it holds or `timeoutMs` has passed.
+inline bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (; !done(); QThread::msleep(20))
+        if (timer.elapsed() > timeoutMs)
+            return done();
+    return true;
+}
+
 // Runs a helper command to its end and returns its standard output.
-inline QString RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+inline QByteArray RunTool(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
     process.waitForFinished(30000);
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return process.readAllStandardOutput();
 }
 
-inline QString Xdotool(const QStringList &arguments, int *exitCode = nullptr)
+inline QString Xdotool(const QStringList &arguments) { return QString::fromUtf8(RunTool("xdotool", arguments)).trimmed(); }
+
+// Types `line` into the focused widget and presses Return.
+inline void TypeLine(const QString &line)
 {
-    return RunTool("xdotool", arguments, exitCode);
+    Xdotool({"type", "--delay", "20", line});
+    Xdotool({"key", "Return"});
 }
 
+// The environment of every run: X through xcb, Qt's messages on stderr, the
+// silent sound driver, and a private runtime folder as a desktop session has
+// (Qt warns without). A non-null `path` replaces PATH.
+inline QProcessEnvironment ProgramEnvironment(const QString &path = QString())
+{
+    static QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_FORCE_STDERR_LOGGING", "1");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("SDL_AUDIODRIVER", "dummy");
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    if (!path.isNull())
+        environment.insert("PATH", path);
+    return environment;
+}
+
+// The program with its window: started, found, sent keys and closed.
 class Program
 {
 public:
     explicit Program(const QString &folder)
     {
         process.setWorkingDirectory(folder);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_FORCE_STDERR_LOGGING", "1");
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.insert("SDL_AUDIODRIVER", "dummy");
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(ProgramEnvironment());
     }
+    ~Program() { process.kill(); process.waitForFinished(5000); }
 
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
-    // Starts the program and waits until its main window is visible. Xvfb
-    // now and then drops a connection set up at the same moment as another
-    // (here: the xdotool polling below); a start that failed so is retried.
+    // Starts the program and waits until its main window is visible. Xvfb now
+    // and then drops a connection set up at the same moment as another (here:
+    // the xdotool polling); a start that failed so is retried.
     bool start(int timeoutMs = 30000)
     {
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (startOnce(timeoutMs))
-                return true;
-            if (process.state() != QProcess::NotRunning || !debugOutput().contains("could not connect to display"))
+        for (int attempt = 0; attempt < 3; ++attempt, debug.clear(), QThread::msleep(500)) {
+            process.start(VELKARO_EXE, {});
+            QElapsedTimer timer;
+            timer.start();
+            // The pause between polls; QProcess also learns of an exit only here.
+            while (process.waitForStarted(10000) && !process.waitForFinished(100) && timer.elapsed() < timeoutMs) {
+                window = Xdotool({"search", "--onlyvisible", "--pid", QString::number(process.processId()),
+                                  "--name", "^Velkaro$"}).section('\n', 0, 0);
+                if (!window.isEmpty())
+                    return true;
+            }
+            if (running() || !debugOutput().contains("could not connect to display"))
                 return false;
-            debug.clear();
-            QThread::msleep(500);
         }
         return false;
     }
 
-    qint64 pid() const { return process.processId(); }
     const QString &windowId() const { return window; }
+    bool running() const { return process.state() != QProcess::NotRunning; }
+    // The exit status, or -1 when the program did not end normally.
+    int exitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
+    void terminate() { ::kill(static_cast<pid_t>(process.processId()), SIGTERM); }
 
     // Everything the program wrote to its debug output (stderr) so far.
     QString debugOutput()
     {
         process.waitForReadyRead(50);
-        debug += QString::fromUtf8(process.readAllStandardError());
-        return debug;
+        return debug += QString::fromUtf8(process.readAllStandardError());
     }
 
-private:
-    bool startOnce(int timeoutMs)
+    // Waits until `text` is in the debug output more than `after` times.
+    bool waitForDebug(const QString &text, int timeoutMs = 10000, int after = 0)
     {
-        process.start(VELKARO_EXE, {});
-        if (!process.waitForStarted(10000))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            const QString found = Xdotool({"search", "--onlyvisible", "--pid",
-                                           QString::number(process.processId()), "--name", "^Velkaro$"});
-            if (!found.isEmpty()) {
-                window = found.split('\n').first();
-                return true;
-            }
-            // The pause between polls; QProcess also learns of an exit only here.
-            if (process.waitForFinished(100))
-                return false;
-        }
-        return false;
-    }
-
-public:
-    // Waits until the debug output contains `text`.
-    bool waitForDebug(const QString &text, int timeoutMs = 10000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!debugOutput().contains(text)) {
-            if (timer.elapsed() > timeoutMs || process.state() == QProcess::NotRunning)
-                return debugOutput().contains(text);
-        }
-        return true;
+        WaitUntil([&] { return debugOutput().count(text) > after || !running(); }, timeoutMs);
+        return debugOutput().count(text) > after;
     }
 
     bool waitForExit(int timeoutMs = 15000)
@@ -126,14 +127,8 @@ public:
         return ended;
     }
 
-    bool running() const { return process.state() != QProcess::NotRunning; }
-    bool exitedNormally() const { return process.exitStatus() == QProcess::NormalExit; }
-    int exitCode() const { return process.exitCode(); }
-
-    void terminate() { ::kill(static_cast<pid_t>(process.processId()), SIGTERM); }
-
     // Gives the window the keyboard focus (there is no window manager) and
-    // sends it keys, e.g. {"key", "Escape"} or {"type", "print(1)"}.
+    // sends it keys, e.g. {"key", "Escape"}.
     void keys(const QStringList &arguments)
     {
         Xdotool({"windowfocus", "--sync", window});
@@ -149,31 +144,103 @@ private:
     QString debug;
 };
 
-inline void WriteFile(const QString &path, const QByteArray &contents)
+// --- Files -------------------------------------------------------------------
+
+inline bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(contents);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The file's bytes; empty when it cannot be read.
 inline QByteArray ReadFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Replaces `path` in one step (write aside, rename), so a reader never
-// sees half a file.
+// Replaces `path` in one step (write aside, rename): no reader sees half a file.
 inline void ReplaceFile(const QString &path, const QByteArray &contents)
 {
-    const QString aside = path + ".part";
-    WriteFile(aside, contents);
+    WriteFile(path + ".part", contents);
     QFile::remove(path);
-    QFile::rename(aside, path);
+    QFile::rename(path + ".part", path);
 }
 
-// Fixture of the end-to-end tests: a scratch folder to start the program in,
-// and a skip where there is no X display to start it on.
+inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
+{
+    return WaitUntil([&] { return QString::fromUtf8(ReadFile(path)).contains(text); }, timeoutMs);
+}
+
+// The finished lines of a file the program appends to: a line still being
+// written (no '\n' yet) is left out.
+inline QStringList CompleteLines(const QString &path)
+{
+    const QString text = QString::fromUtf8(ReadFile(path));
+    return text.left(text.lastIndexOf('\n') + 1).split('\n', Qt::SkipEmptyParts);
+}
+
+// --- Pictures ----------------------------------------------------------------
+
+// The window's picture as the X server shows it (ImageMagick's import). The
+// server shows a new frame a little after the program made it: with `until`,
+// pictures are taken until one satisfies it or `timeoutMs` has passed, and
+// the last one is returned.
+inline QImage Screenshot(const QString &window, const std::function<bool(const QImage &)> &until = {},
+                         int timeoutMs = 3000)
+{
+    QImage shot;
+    WaitUntil([&] {
+        shot = QImage::fromData(RunTool("import", {"-window", window, "png:-"}), "PNG");
+        return !until || (!shot.isNull() && until(shot));
+    }, timeoutMs);
+    return shot;
+}
+
+// Pixels of `image` inside `area` (clipped to the image) that satisfy `match`.
+inline int CountPixels(const QImage &image, const QRect &area, const std::function<bool(QColor)> &match)
+{
+    const QRect r = area.intersected(image.rect());
+    int count = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            count += match(image.pixelColor(x, y)) ? 1 : 0;
+    return count;
+}
+
+// Pixels within `radius` of (x, y) (a square) that satisfy `match`.
+inline int CountNear(const QImage &image, int x, int y, int radius, const std::function<bool(QColor)> &match)
+{
+    return CountPixels(image, QRect(x - radius, y - radius, 2 * radius + 1, 2 * radius + 1), match);
+}
+
+// The error band: red text in the lowest rows of the view while the console is
+// collapsed. kSomeText red pixels make at least a few letters.
+const int kBandRows = 48;
+const int kSomeText = 20;
+
+// Red pixels of the band's text in the lowest `rows` rows (all rows when 0).
+inline int RedPixels(const QImage &image, int rows = kBandRows)
+{
+    return CountPixels(image, QRect(0, rows > 0 ? image.height() - rows : 0, image.width(), image.height()),
+                       [](QColor c) { return c.red() > 150 && c.green() < 110 && c.blue() < 110; });
+}
+
+// Red band pixels once the picture shows the band `shown` (some text) or
+// gone (none), or the last count after three seconds.
+inline int BandPixels(const QString &window, bool shown, int rows = kBandRows)
+{
+    int red = 0;
+    Screenshot(window, [&](const QImage &shot) {
+        red = RedPixels(shot, rows);
+        return shown ? red > kSomeText : red == 0;
+    });
+    return red;
+}
+
+// --- Fixture -----------------------------------------------------------------
+
+// A scratch folder to start the program in, and a skip without an X display.
 class EndToEndTest : public ::testing::Test
 {
 protected:
@@ -184,79 +251,39 @@ protected:
         ASSERT_TRUE(scratch.isValid());
     }
 
-    ScratchDir scratch;
-};
+    QString path(const QString &name) const { return scratch.filePath(name); }
+    QString Text(const QString &name) const { return QString::fromUtf8(ReadFile(path(name))); }
 
-// --- Window helpers ----------------------------------------------------------
-
-struct Geometry
-{
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-inline Geometry WindowGeometry(const QString &window)
-{
-    Geometry g;
-    const QString text = Xdotool({"getwindowgeometry", "--shell", window});
-    for (const QString &line : text.split('\n')) {
-        const QStringList pair = line.split('=');
-        if (pair.size() != 2)
-            continue;
-        const int value = pair[1].toInt();
-        if (pair[0] == "X") g.x = value;
-        if (pair[0] == "Y") g.y = value;
-        if (pair[0] == "WIDTH") g.width = value;
-        if (pair[0] == "HEIGHT") g.height = value;
+    // Writes prod.lua (unless `production` is null) and starts `program` on it.
+    void Start(const QByteArray &production = QByteArray())
+    {
+        if (!production.isNull()) {
+            ASSERT_TRUE(WriteFile(path("prod.lua"), production));
+        }
+        program = std::make_unique<Program>(scratch.path());
+        ASSERT_TRUE(program->start()) << program->debugOutput().toStdString();
     }
-    return g;
-}
+
+    ScratchDir scratch;
+    std::unique_ptr<Program> program;
+};
 
 // Drags the splitter handle from the window's bottom edge up to its middle,
 // then clicks into the console near its bottom, below the text.
 inline void OpenConsole(Program &program)
 {
-    const Geometry g = WindowGeometry(program.windowId());
-    const QString x = QString::number(g.x + g.width / 2);
-    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2)});
+    QMap<QString, int> g;   // X, Y, WIDTH, HEIGHT
+    for (const QString &line : Xdotool({"getwindowgeometry", "--shell", program.windowId()}).split('\n'))
+        g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+    const auto moveTo = [&](int above) {
+        Xdotool({"mousemove", "--sync", QString::number(g["X"] + g["WIDTH"] / 2),
+                 QString::number(g["Y"] + g["HEIGHT"] - above)});
+    };
+    moveTo(2);
     Xdotool({"mousedown", "1"});
     for (int step = 1; step <= 10; ++step)
-        Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 2 - step * g.height / 20)});
+        moveTo(2 + step * g["HEIGHT"] / 20);
     Xdotool({"mouseup", "1"});
-    Xdotool({"mousemove", "--sync", x, QString::number(g.y + g.height - 12)});
+    moveTo(12);
     Xdotool({"click", "1"});
-}
-
-inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 50) {
-        if (QString::fromUtf8(ReadFile(path)).contains(text))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
-}
-
-// The window's picture as the X server shows it (ImageMagick's import).
-inline QImage Screenshot(const QString &window)
-{
-    QProcess process;
-    process.start("import", {"-window", window, "png:-"});
-    process.waitForFinished(30000);
-    return QImage::fromData(process.readAllStandardOutput(), "PNG");
-}
-
-// Pixels of the error band's red text in the lowest `rows` rows of `image`
-// (all rows when 0).
-inline int RedPixels(const QImage &image, int rows = 0)
-{
-    const QImage picture = image.convertToFormat(QImage::Format_RGB32);
-    const int first = rows > 0 ? qMax(0, picture.height() - rows) : 0;
-    int count = 0;
-    for (int y = first; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb c = picture.pixel(x, y);
-            count += qRed(c) > 150 && qGreen(c) < 110 && qBlue(c) < 110;
-        }
-    }
-    return count;
 }
