@@ -259,13 +259,4 @@ TEST_F(ErrorBandTest, TheBandLeavesTheGLStateAndThePickUnderItUnchanged)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    // Listing the tests needs no display; running them does.
-    ::testing::InitGoogleTest(&argc, argv);
-    if (GTEST_FLAG_GET(list_tests))
-        return RUN_ALL_TESTS();
-    WorldWidget::UseViewSurfaceFormat();
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
-}
+#include "ViewTestMain.h"

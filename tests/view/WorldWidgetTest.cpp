@@ -85,12 +85,4 @@ TEST_F(WorldWidgetTest, AutoRepeatedKeysAreNotForwarded)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (GTEST_FLAG_GET(list_tests))
-        return RUN_ALL_TESTS();
-    WorldWidget::UseViewSurfaceFormat();
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
-}
+#include "ViewTestMain.h"
