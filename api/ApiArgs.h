@@ -13,18 +13,24 @@ inline float ArgFloat(lua_State *L, int index)
     return static_cast<float>(lua_tonumber(L, index));
 }
 
-// Argument `index` truncated toward zero to a 32-bit integer. Values the
-// conversion cannot represent are clamped first instead of being undefined:
-// NaN gives 0, +inf and anything above INT_MAX give INT_MAX, -inf and
-// anything below INT_MIN give INT_MIN.
+// `value` truncated toward zero and clamped into lo..hi; NaN gives `ifNaN`.
+// The comparisons come first, in double precision, so nothing that the
+// conversion cannot represent (infinities, huge values) ever reaches it.
+inline int TruncateInto(double value, int lo, int hi, int ifNaN)
+{
+    if (std::isnan(value))
+        return ifNaN;
+    if (value >= static_cast<double>(hi))
+        return hi;
+    if (value <= static_cast<double>(lo))
+        return lo;
+    return static_cast<int>(value);
+}
+
+// Argument `index` truncated toward zero to a 32-bit integer: NaN gives 0,
+// +inf and anything above INT_MAX give INT_MAX, -inf and anything below
+// INT_MIN give INT_MIN.
 inline int ArgInt32(lua_State *L, int index)
 {
-    const double value = lua_tonumber(L, index);
-    if (std::isnan(value))
-        return 0;
-    if (value >= 2147483647.0)
-        return INT_MAX;
-    if (value <= -2147483648.0)
-        return INT_MIN;
-    return static_cast<int>(value);
+    return TruncateInto(lua_tonumber(L, index), INT_MIN, INT_MAX, 0);
 }

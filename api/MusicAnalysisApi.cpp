@@ -4,21 +4,13 @@
 // error and read their argument loosely.
 #include "MusicAnalysisApi.h"
 
-#include "FSound.h"
+#include "ApiArgs.h"
+#include "Music.h"
 #include "MusicAnalysis.h"
-#include "MusicApi.h"
-
-#include <cmath>
 
 namespace {
 
 constexpr int kDefaultBands = 16;
-
-// True while the music plays, by the same test as isMp3Playing.
-bool MusicPlays()
-{
-    return gMusicStream && gMusicChannel != -1 && (FSOUND_IsPlaying(gMusicChannel) & 0xff) != 0;
-}
 
 } // namespace
 
@@ -26,19 +18,14 @@ int SpectrumBandCount(lua_State *L, int index)
 {
     if (!lua_isnumber(L, index)) // missing, nil, a table, "x"
         return kDefaultBands;
-    const double n = std::trunc(lua_tonumber(L, index));
-    if (std::isnan(n))
-        return kDefaultBands;
-    // Compared as doubles before converting: huge values and infinities
-    // never reach the int conversion.
-    return n < 1.0 ? 1 : n > kMaxSpectrumBands ? kMaxSpectrumBands : static_cast<int>(n);
+    return TruncateInto(lua_tonumber(L, index), 1, kMaxSpectrumBands, kDefaultBands);
 }
 
 int ScriptGetMp3Spectrum(lua_State *L)
 {
     const int bands = SpectrumBandCount(L, 1);
     float values[kMaxSpectrumBands] = {};
-    if (MusicPlays())
+    if (MusicIsPlaying())
         StreamSpectrum(gMusicStream, bands, values);
     lua_createtable(L, bands, 0);
     for (int i = 0; i < bands; ++i) {
@@ -50,7 +37,7 @@ int ScriptGetMp3Spectrum(lua_State *L)
 
 int ScriptGetMp3Level(lua_State *L)
 {
-    lua_pushnumber(L, MusicPlays() ? StreamLevel(gMusicStream) : 0.0f);
+    lua_pushnumber(L, MusicIsPlaying() ? StreamLevel(gMusicStream) : 0.0f);
     return 1;
 }
 

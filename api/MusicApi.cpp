@@ -5,20 +5,9 @@
 // None of them raises a Lua error or checks its arguments.
 #include "MusicApi.h"
 
+#include "ApiArgs.h"
 #include "FSound.h"
-
-#include <algorithm>
-#include <climits>
-#include <cmath>
-
-extern "C" {
-#include <lauxlib.h>
-#include <lua.h>
-#include <lualib.h>
-}
-
-FSOUND_STREAM *gMusicStream = nullptr;
-int gMusicChannel = -1;
+#include "Music.h"
 
 namespace {
 
@@ -42,15 +31,10 @@ int ScriptSetMp3Time(lua_State *L)
     if (!gMusicStream)
         return 0;
     // Missing or non-numeric: 0. The product truncates toward zero, so
-    // -0.0004 s seeks to 0 ms and 0.0015 s to 1 ms. NaN and values beyond
-    // the int range (which the conversion cannot represent) are clamped
-    // first; the sound layer clamps into the track anyway.
-    const float seconds = static_cast<float>(lua_tonumber(L, 1));
-    double ms = seconds * 1000.0;
-    if (std::isnan(ms))
-        ms = 0.0;
-    ms = std::clamp(ms, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX));
-    FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(ms));
+    // -0.0004 s seeks to 0 ms and 0.0015 s to 1 ms; NaN seeks to 0 and
+    // values beyond the int range are clamped (the sound layer clamps into
+    // the track anyway).
+    FSOUND_Stream_SetTime(gMusicStream, TruncateInto(ArgFloat(L, 1) * 1000.0, INT_MIN, INT_MAX, 0));
     return 0;
 }
 
@@ -76,8 +60,7 @@ int ScriptStopMp3(lua_State *)
 
 int ScriptIsMp3Playing(lua_State *L)
 {
-    const bool playing = gMusicChannel != -1 && (FSOUND_IsPlaying(gMusicChannel) & 0xff) != 0;
-    lua_pushboolean(L, playing ? 1 : 0);
+    lua_pushboolean(L, MusicIsPlaying() ? 1 : 0);
     return 1;
 }
 

@@ -2,15 +2,10 @@
 // the one music stream, in seconds on the Lua side.
 #pragma once
 
-struct FSOUND_STREAM;
+#include "Music.h" // gMusicStream, gMusicChannel
+
 struct lua_State;
 struct luaL_Reg;
-
-// The music stream, null when the sound layer did not start or the music
-// file did not open. Set by the main window at start-up.
-extern FSOUND_STREAM *gMusicStream;
-// Channel the stream was last started on; -1 until playMp3 obtains one.
-extern int gMusicChannel;
 
 int ScriptGetMp3Time(lua_State *L);   // getMp3Time() -> seconds
 int ScriptSetMp3Time(lua_State *L);   // setMp3Time(seconds)

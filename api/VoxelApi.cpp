@@ -2,6 +2,8 @@
 // makeVoxelBlock they do nothing; none raises a Lua error or returns a value.
 #include "VoxelApi.h"
 
+#include "ApiArgs.h"
+
 #include "VoxelBlock.h"
 #include "VoxelRender.h"
 
@@ -13,15 +15,12 @@
 
 namespace {
 
-// Argument `index` as a cell index: lua_tonumber (missing or non-numeric
-// reads 0), truncated toward zero. NaN, the infinities and values beyond the
-// 32-bit range, which no conversion can represent, become -1: no cell.
+// Argument `index` as a cell index, truncated toward zero (missing or
+// non-numeric reads 0). NaN becomes -1 and values beyond the 32-bit range
+// are clamped to its ends: no cell either way.
 int32_t ToCellIndex(lua_State *L, int index)
 {
-    const lua_Number value = lua_tonumber(L, index);
-    if (!(value > -2147483649.0 && value < 2147483648.0))
-        return -1;
-    return static_cast<int32_t>(value);
+    return TruncateInto(lua_tonumber(L, index), INT_MIN, INT_MAX, -1);
 }
 
 } // namespace

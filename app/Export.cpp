@@ -7,15 +7,13 @@
 // and both are renamed into place at the end.
 #include "Export.h"
 
-#include "DemoWorld.h"
 #include "ExportOptions.h"
 #include "FSound.h"
 #include "FfmpegPipe.h"
-#include "MusicApi.h"   // gMusicStream
+#include "Music.h"
+#include "Production.h"
 #include "ScriptApi.h"
-#include "ScriptHost.h"
-#include "Startup.h"
-#include "WorldWidget.h" // UseViewSurfaceFormat, SetFixedGLState, PaintWorld
+#include "WorldWidget.h" // UseViewSurfaceFormat
 
 #include <QApplication>
 #include <QDir>
@@ -411,24 +409,6 @@ void Lap(double &sum, Clock::time_point &mark)
     mark = now;
 }
 
-// --- Shutdown -------------------------------------------------------------------------
-
-// Closes the script host and the sound layer on every way out, as the main
-// window's destructor does.
-struct ProductionShutdown
-{
-    bool scriptHostOpen = false;
-
-    ~ProductionShutdown()
-    {
-        if (scriptHostOpen)
-            CloseScriptHost();
-        FSOUND_Stream_Close(gMusicStream);
-        gMusicStream = nullptr;
-        FSOUND_Close();
-    }
-};
-
 int StopStatus()
 {
     return gStopSignal == SIGINT ? 130 : 128 + gStopSignal;
@@ -462,9 +442,10 @@ int RunExport(const ExportOptions &requested, char *program)
         return status;
 
     // The music first, on the virtual clock: its length settles the range.
-    ProductionShutdown shutdown;
+    // The production shuts down on every way out, as the window's does.
+    Production production;
     FSOUND_SetVirtualClock(true);
-    OpenMusic();
+    production.openMusic();
     const double musicSeconds = gMusicStream ? FSOUND_Stream_GetLengthMs(gMusicStream) / 1000.0 : -1.0;
     why = ResolveExportRange(options, musicSeconds);
     if (!why.empty())
@@ -472,16 +453,13 @@ int RunExport(const ExportOptions &requested, char *program)
     const long frames = ExportFrameCount(options);
 
     // The rest of the window's start-up, without the window and the console.
-    OpenScriptHost();
-    shutdown.scriptHostOpen = true;
-    RegisterScriptApi();
-    RegisterConsoleFont();
-    DemoWorld world;
-    world.setViewport(0, 0, options.width, options.height);
-    WorldWidget::SetFixedGLState();
+    production.openScriptHost(RegisterScriptApi);
+    Production::RegisterConsoleFont();
+    production.world().setViewport(0, 0, options.width, options.height);
+    Production::SetFixedGLState();
     if (gMusicStream)
         FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(options.from * 1000.0 + 0.5));
-    RunProduction();
+    production.run();
     if (gStopSignal)
         return StopStatus();
 
@@ -503,9 +481,9 @@ int RunExport(const ExportOptions &requested, char *program)
     Timing timing;
     for (long frame = 0; frame < frames && !gStopSignal; ++frame) {
         Clock::time_point mark = Clock::now();
-        world.stepFrame(0.05f); // the view's constant step
+        production.tick();
         Lap(timing.update, mark);
-        WorldWidget::PaintWorld(&world);
+        production.paint();
         Lap(timing.render, mark);
         if (timing.on) {
             glFinish();

@@ -1,14 +1,12 @@
 // The main window's start-up sequence, Escape handling and shutdown.
 #include "MainWindow.h"
 
-#include "FSound.h"
+#include "ChunkComplete.h"
 #include "MainWindowForm.h"
-#include "MusicApi.h"
 #include "ProductionWatcher.h"
 #include "REPLEdit.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
-#include "Startup.h"
 #include "WorldWidget.h"
 
 #include <QDebug>
@@ -37,27 +35,24 @@ MainWindow::MainWindow(QWidget *parent)
     , form(new MainWindowForm)
 {
     gMainWindow = this;
-    OpenScriptHost();
-    RegisterScriptApi();
-    RegisterConsoleFont();
-    form->SetupForm(this);
+    production.openScriptHost(RegisterScriptApi);
+    Production::RegisterConsoleFont();
+    form->SetupForm(this, &production);
     form->repl->SetPrompt("Lua>");
     setWindowTitle("Velkaro");
     setStyleSheet("QSplitter::handle { background: black }");
     form->splitter->setSizes({500, 0});
     form->world->setFocus(Qt::OtherFocusReason);
-    OpenMusic();
+    production.openMusic();
     // Runs dofile("prod.lua") now and again whenever the file is saved.
-    (new ProductionWatcher(form->world, QStringLiteral("prod.lua"), this))->RunAtStartUp();
+    (new ProductionWatcher(form->world, &production, QStringLiteral("prod.lua"), this))->RunAtStartUp();
 }
 
 MainWindow::~MainWindow()
 {
     delete form;
     form = nullptr;
-    CloseScriptHost();
-    FSOUND_Stream_Close(gMusicStream);
-    FSOUND_Close();
+    // The production's shutdown follows: the Lua state, then the sound.
 }
 
 void MainWindow::RunREPLCommand(QString sCommand)
@@ -69,10 +64,11 @@ void MainWindow::RunREPLCommand(QString sCommand)
     std::string values;
     int valueCount = 0;
     // "=expr" shows what "return expr" returns, after what it printed.
+    const std::string chunk = ConsoleChunk(sCommand.toStdString());
     if (sCommand.startsWith(QLatin1Char('=')))
-        valueCount = RunScriptCapturedValues("return " + sCommand.mid(1).toStdString(), output, error, values);
+        valueCount = RunScriptCapturedValues(chunk, output, error, values);
     else
-        RunScriptCaptured(sCommand.toStdString(), output, error);
+        RunScriptCaptured(chunk, output, error);
     if (!output.empty())
         AppendPlainParagraph(form->repl, output);
     if (valueCount > 0)

@@ -1,6 +1,9 @@
 // The main window: performs the ordered start-up in its constructor, ends
-// the program on Escape, and shuts the script host and sound down.
+// the program on Escape, and shuts the script host and sound down (its
+// production does, when it goes with the window).
 #pragma once
+
+#include "Production.h"
 
 #include <QMainWindow>
 
@@ -28,5 +31,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    Production production;
     MainWindowForm *form;
 };

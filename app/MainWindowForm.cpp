@@ -5,7 +5,6 @@
 #include "REPLEdit.h"
 #include "WorldWidget.h"
 
-#include <QCoreApplication>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -24,7 +23,7 @@ void SetExpanding(QWidget *widget, int verticalStretch)
 
 } // namespace
 
-void MainWindowForm::SetupForm(MainWindow *window)
+void MainWindowForm::SetupForm(MainWindow *window, Production *production)
 {
     if (window->objectName().isEmpty())
         window->setObjectName("MainWindow");
@@ -42,7 +41,7 @@ void MainWindowForm::SetupForm(MainWindow *window)
     splitter->setObjectName("splitter");
     splitter->setOrientation(Qt::Vertical);
 
-    world = new WorldWidget(splitter);
+    world = new WorldWidget(production, splitter);
     world->setObjectName("world");
     SetExpanding(world, 4);
     world->setMinimumSize(0, 300);
@@ -61,13 +60,5 @@ void MainWindowForm::SetupForm(MainWindow *window)
     verticalLayout->addWidget(splitter);
     window->setCentralWidget(centralWidget);
 
-    RetranslateForm(window);
-
     QObject::connect(repl, &REPLEdit::CommandEntered, window, &MainWindow::RunREPLCommand);
-    QMetaObject::connectSlotsByName(window);
-}
-
-void MainWindowForm::RetranslateForm(MainWindow *window)
-{
-    window->setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow"));
 }

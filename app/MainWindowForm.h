@@ -4,6 +4,7 @@
 #pragma once
 
 class MainWindow;
+class Production;
 class QSplitter;
 class QVBoxLayout;
 class QWidget;
@@ -18,8 +19,7 @@ struct MainWindowForm
     WorldWidget *world = nullptr;
     REPLEdit *repl = nullptr;
 
-    // Builds the widgets on `window` and connects the console to it.
-    void SetupForm(MainWindow *window);
-    // Sets the form's translatable texts (a provisional window title).
-    void RetranslateForm(MainWindow *window);
+    // Builds the widgets on `window`, the view showing `production`, and
+    // connects the console to the window.
+    void SetupForm(MainWindow *window, Production *production);
 };

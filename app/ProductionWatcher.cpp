@@ -2,8 +2,7 @@
 // reload of the production through the script host.
 #include "ProductionWatcher.h"
 
-#include "DemoWorld.h"
-#include "Startup.h"
+#include "Production.h"
 #include "WorldWidget.h"
 
 #include <QDebug>
@@ -14,9 +13,11 @@
 
 #include <sys/stat.h>   // stat: inode and nanosecond times of the file
 
-ProductionWatcher::ProductionWatcher(WorldWidget *view, const QString &fileName, QObject *parent)
+ProductionWatcher::ProductionWatcher(WorldWidget *view, Production *production, const QString &fileName,
+                                     QObject *parent)
     : QObject(parent)
     , view(view)
+    , production(production)
     , path(QDir::current().absoluteFilePath(fileName))
     , fileName(fileName)
     , watcher(new QFileSystemWatcher(this))
@@ -94,8 +95,7 @@ void ProductionWatcher::Reload()
 
 bool ProductionWatcher::load()
 {
-    const std::string error = RunProduction(fileName);
-    if (DemoWorld *world = view->world())
-        world->errors().report(ErrorBoard::Production, error);
+    const std::string error = production->run(fileName);
+    production->world().errors().report(ErrorBoard::Production, error);
     return error.empty();
 }

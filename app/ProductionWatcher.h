@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+class Production;
 class QFileSystemWatcher;
 class QTimer;
 class WorldWidget;
@@ -21,8 +22,10 @@ class ProductionWatcher : public QObject
 
 public:
     // Watches `fileName` (taken from the working directory now) and its
-    // folder; `view` supplies the GL context and the error board.
-    ProductionWatcher(WorldWidget *view, const QString &fileName, QObject *parent = nullptr);
+    // folder; `production` runs it and takes the outcome on its world's
+    // error board, in the GL context of `view`.
+    ProductionWatcher(WorldWidget *view, Production *production, const QString &fileName,
+                      QObject *parent = nullptr);
 
     // The start-up run of the production: dofile without announcing it,
     // its outcome reported to the board. The view need not be shown yet.
@@ -60,6 +63,7 @@ private:
     Stamp readStamp() const;
 
     WorldWidget *view;
+    Production *production;
     QString path;           // absolute
     QString fileName;       // as given, relative to the working directory
     QFileSystemWatcher *watcher;

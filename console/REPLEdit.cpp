@@ -1,20 +1,25 @@
 // REPLEdit: key handling, input region, continuation lines, history and
-// bracket matching of the Lua console. The session log lives in
-// SessionLog.cpp.
+// bracket matching of the Lua console, and the reading and writing of its
+// session log, whose format SessionLog.cpp parses and formats.
 #include "REPLEdit.h"
 
 #include "ChunkComplete.h"
+#include "SessionLog.h"
 
+#include <QFile>
 #include <QFont>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRect>
+#include <QSaveFile>
 #include <QStringView>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTextOption>
+
+QString gSessionFileName = QStringLiteral("replsession.txt");
 
 namespace {
 
@@ -395,4 +400,46 @@ void REPLEdit::paintEvent(QPaintEvent *e)
         painter.end();
     }
     QTextEdit::paintEvent(e);
+}
+
+// --- Session log --------------------------------------------------------------
+
+void REPLEdit::SaveSession(QString sFileName)
+{
+    // Through QSaveFile, so a failed or interrupted save leaves the
+    // previous file whole; a writable file in a folder where no temporary
+    // file can be made is still saved, in place.
+    QSaveFile file(sFileName);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    const QByteArray bytes = FormatSessionLog(vHistory, toPlainText());
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return;
+    }
+    // commit() keeps the old file when any write failed.
+    file.commit();
+}
+
+void REPLEdit::LoadSession(QString sFileName)
+{
+    QFile file(sFileName);
+    if (file.open(QIODevice::ReadOnly)) {
+        const SessionContent content = ParseSessionLog(file.readAll());
+        file.close();
+        vHistory = content.vHistory;
+        iHistoryIndex = int(vHistory.size());
+        clear();
+        // Replacing the whole document at once lets the editor lay it out
+        // lazily instead of paragraph by paragraph, and keeps the restored
+        // text out of the undo stack.
+        if (!content.sText.isEmpty())
+            document()->setPlainText(content.sText);
+    }
+
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+    RefreshInputState();
 }

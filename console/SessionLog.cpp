@@ -2,24 +2,14 @@
 // entries, each entry followed by a "###" line, then the console text.
 // A line of an entry that is "###" after any number of backslashes is
 // written with one backslash more and read with one less, so that every
-// command, whatever lines it holds, comes back as it was entered.
-// Written in UTF-8 through QSaveFile, so a failed or interrupted save leaves
-// the previous file whole; read back so that no file, however damaged, can
-// crash the console or make it allocate more than the file's own size.
-#include "REPLEdit.h"
+// command, whatever lines it holds, comes back as it was entered. Read back
+// so that no file, however damaged, can crash the console or make it
+// allocate more than the file's own size.
 #include "SessionLog.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringList>
 #include <QStringView>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextStream>
-
-QString gSessionFileName = QStringLiteral("replsession.txt");
 
 namespace {
 
@@ -76,29 +66,13 @@ QString EscapeEntry(const QString &entry)
 
 } // namespace
 
-void REPLEdit::SaveSession(QString sFileName)
+QByteArray FormatSessionLog(const QVector<QString> &history, const QString &text)
 {
-    QSaveFile file(sFileName);
-    // A writable file in a folder where no temporary file can be made is
-    // still saved, in place.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    {
-        QTextStream out(&file);
-        out.setEncoding(QStringConverter::Utf8);
-        out << int(vHistory.size()) << "\n";
-        for (const QString &entry : vHistory)
-            out << EscapeEntry(entry) << "\n" << "###\n";
-        out << toPlainText();
-        out.flush();
-        if (out.status() != QTextStream::Ok) {
-            file.cancelWriting();
-            return;
-        }
-    }
-    // commit() keeps the old file when any write failed.
-    file.commit();
+    QString out = QString::number(history.size()) + QLatin1Char('\n');
+    for (const QString &entry : history)
+        out += EscapeEntry(entry) + QLatin1String("\n###\n");
+    out += text;
+    return out.toUtf8();
 }
 
 SessionContent ParseSessionLog(const QByteArray &bytes)
@@ -161,24 +135,3 @@ SessionContent ParseSessionLog(const QByteArray &bytes)
     return content;
 }
 
-void REPLEdit::LoadSession(QString sFileName)
-{
-    QFile file(sFileName);
-    if (file.open(QIODevice::ReadOnly)) {
-        const SessionContent content = ParseSessionLog(file.readAll());
-        file.close();
-        vHistory = content.vHistory;
-        iHistoryIndex = int(vHistory.size());
-        clear();
-        // Replacing the whole document at once lets the editor lay it out
-        // lazily instead of paragraph by paragraph, and keeps the restored
-        // text out of the undo stack.
-        if (!content.sText.isEmpty())
-            document()->setPlainText(content.sText);
-    }
-
-    QTextCursor cursor = textCursor();
-    cursor.movePosition(QTextCursor::End);
-    setTextCursor(cursor);
-    RefreshInputState();
-}

@@ -1,6 +1,6 @@
 // SessionLog: the format of the console's session log, "replsession.txt",
-// read without a widget: the count line, the history entries each ended by a
-// "###" line, then the console text.
+// as a parse/format pair without a widget or a file: the count line, the
+// history entries each ended by a "###" line, then the console text.
 #pragma once
 
 #include <QByteArray>
@@ -19,3 +19,7 @@ struct SessionContent
 // An entry's lines that are "###" after one or more backslashes lose one
 // backslash (the writer adds one to every such line and to "###" itself).
 SessionContent ParseSessionLog(const QByteArray &bytes);
+
+// The bytes of a session log (UTF-8) holding `history` and the console
+// `text`; ParseSessionLog gives both back exactly.
+QByteArray FormatSessionLog(const QVector<QString> &history, const QString &text);

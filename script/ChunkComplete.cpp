@@ -12,7 +12,7 @@ bool IsChunkComplete(const std::string &chunk)
     const size_t markLength = sizeof(kEofMark) - 1;
 
     // "=expr" is run as "return expr", so it continues as that would.
-    const std::string text = !chunk.empty() && chunk[0] == '=' ? "return " + chunk.substr(1) : chunk;
+    const std::string text = ConsoleChunk(chunk);
     bool incomplete = false;
     if (luaL_loadbuffer(gLuaState, text.data(), text.size(), "=stdin") == LUA_ERRSYNTAX) {
         size_t length = 0;
@@ -23,4 +23,9 @@ bool IsChunkComplete(const std::string &chunk)
     }
     lua_settop(gLuaState, -2);
     return !incomplete;
+}
+
+std::string ConsoleChunk(const std::string &command)
+{
+    return !command.empty() && command[0] == '=' ? "return " + command.substr(1) : command;
 }

@@ -11,3 +11,7 @@
 // is left as it was found. A chunk starting with "=" is tested as "return"
 // followed by the rest, the way the console runs it.
 bool IsChunkComplete(const std::string &chunk);
+
+// The Lua text the console runs for a command: "=expr" becomes
+// "return expr" (its values are shown); anything else runs as it is.
+std::string ConsoleChunk(const std::string &command);

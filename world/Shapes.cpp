@@ -2,6 +2,8 @@
 // wire sphere, with the geometry of GLUT's shapes of the same names.
 #include "Shapes.h"
 
+#include "CubeFaces.h"
+
 #include <GL/gl.h>
 #include <cmath>
 
@@ -34,26 +36,16 @@ void drawWireCube(float size)
 void drawSolidCube(float size)
 {
     const float h = size * 0.5f;
-    // Per face: outward normal, then four corners counter-clockwise seen
-    // from outside (corner bits as in cubeCorner).
-    struct Face
-    {
-        float nx, ny, nz;
-        int corners[4];
-    };
-    static const Face faces[6] = {
-        {1, 0, 0, {1, 3, 7, 5}},   // +x
-        {-1, 0, 0, {0, 4, 6, 2}},  // -x
-        {0, 1, 0, {2, 6, 7, 3}},   // +y
-        {0, -1, 0, {0, 1, 5, 4}},  // -y
-        {0, 0, 1, {4, 5, 7, 6}},   // +z
-        {0, 0, -1, {0, 2, 3, 1}},  // -z
-    };
+    // The shared face table: each face's corners run counter-clockwise seen
+    // from outside; its normal is the axis its corners all share.
     glBegin(GL_QUADS);
-    for (const Face &f : faces) {
-        glNormal3f(f.nx, f.ny, f.nz);
-        for (int c : f.corners)
-            cubeCorner(c, h);
+    for (const auto &face : kCubeFaceSigns) {
+        const float n[3] = {face[0][0] == face[2][0] ? face[0][0] : 0.0f,
+                            face[0][1] == face[2][1] ? face[0][1] : 0.0f,
+                            face[0][2] == face[2][2] ? face[0][2] : 0.0f};
+        glNormal3f(n[0], n[1], n[2]);
+        for (const auto &c : face)
+            glVertex3f(c[0] * h, c[1] * h, c[2] * h);
     }
     glEnd();
 }

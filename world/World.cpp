@@ -74,11 +74,11 @@ World::~World() = default;
 
 // --- Event entries -------------------------------------------------------
 
-void World::stepFrame(float dt)
+void World::stepFrame()
 {
     if (stdMouseCam && leftButtonHeld && spaceHeld)
         orbit(pickedPoint, 0.0f, 0.0f);
-    update(dt);
+    update();
 }
 
 void World::renderFrame()
@@ -136,19 +136,17 @@ void World::leftButtonUp(int x, int y)
     onLeftButtonUp(x, y);
 }
 
-void World::rightButtonDown(int x, int y)
+void World::rightButtonDown(int, int)
 {
     rightButtonHeld = true;
     if (stdMouseCam)
         pickingEnabled = false;
-    onRightButtonDown(x, y);
 }
 
-void World::rightButtonUp(int x, int y)
+void World::rightButtonUp(int, int)
 {
     rightButtonHeld = false;
     pickingEnabled = true;
-    onRightButtonUp(x, y);
 }
 
 void World::wheelBackward(int, int)
@@ -161,18 +159,16 @@ void World::wheelForward(int, int)
     onWheelForward();
 }
 
-void World::keyDown(char key, int x, int y)
+void World::keyDown(char key, int, int)
 {
     if (key == ' ')
         spaceHeld = true;
-    onKeyDown(key, x, y);
 }
 
-void World::keyUp(char key, int x, int y)
+void World::keyUp(char key, int, int)
 {
     if (key == ' ')
         spaceHeld = false;
-    onKeyUp(key, x, y);
 }
 
 // --- Camera ----------------------------------------------------------------
@@ -272,15 +268,11 @@ void World::setupCamera()
 
 // --- Hooks -------------------------------------------------------------------
 
-void World::update(float) {}
+void World::update() {}
 void World::render() {}
 void World::onMouseMove(int, int) {}
 void World::onLeftButtonDown(int, int) {}
 void World::onLeftButtonUp(int, int) {}
-void World::onRightButtonDown(int, int) {}
-void World::onRightButtonUp(int, int) {}
-void World::onKeyDown(char, int, int) {}
-void World::onKeyUp(char, int, int) {}
 
 void World::onWheelBackward()
 {

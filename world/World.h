@@ -21,8 +21,8 @@ public:
 
     // --- Event entries, called by the view (x, y: widget pixels, origin top-left).
 
-    // Per frame tick: the held-button orbit step, then update(dt).
-    void stepFrame(float dt);
+    // Per frame tick: the held-button orbit step, then update().
+    void stepFrame();
     // Per paint, after the buffers are cleared: matrices, grid, render(),
     // floor, pick, marker.
     void renderFrame();
@@ -37,7 +37,7 @@ public:
     // One wheel step each, whatever the delta; x and y are not used.
     void wheelBackward(int x, int y);
     void wheelForward(int x, int y);
-    // The space bar (32) is the orbit modifier; every key reaches the hooks.
+    // The space bar (32) is the orbit modifier; x and y are not used.
     void keyDown(char key, int x, int y);
     void keyUp(char key, int x, int y);
 
@@ -96,19 +96,15 @@ public:
 protected:
     // --- Hooks for subclasses, in slot order. Only the wheel hooks act here.
 
-    virtual void update(float dt);
+    virtual void update();
     virtual void render();
     virtual void onMouseMove(int x, int y);
     virtual void onLeftButtonDown(int x, int y);
     virtual void onLeftButtonUp(int x, int y);
-    virtual void onRightButtonDown(int x, int y);
-    virtual void onRightButtonUp(int x, int y);
     // Zoom out: a tenth of the distance to the pick point, at most 20 units.
     virtual void onWheelBackward();
     // Zoom in: a tenth of the distance to the pick point, at most 20 units.
     virtual void onWheelForward();
-    virtual void onKeyDown(char key, int x, int y);
-    virtual void onKeyUp(char key, int x, int y);
 
     Transform cameraTransform;
     float fieldOfView = 90.0f;           // vertical field of view, degrees

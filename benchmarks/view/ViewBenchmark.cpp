@@ -4,6 +4,7 @@
 // draws 20,000 coloured quads every frame, and one vectorGL call from Lua.
 // Needs an X display (run under xvfb-run).
 #include "ScriptApi.h"
+#include "Production.h"
 #include "ScriptHost.h"
 #include "WorldWidget.h"
 
@@ -21,6 +22,7 @@ namespace {
 class CountingView : public WorldWidget
 {
 public:
+    explicit CountingView(Production *production) : WorldWidget(production) {}
     int paints = 0;
 
 protected:
@@ -35,12 +37,12 @@ protected:
 class ViewFixture
 {
 public:
-    ViewFixture(int width, int height, const char *production)
+    ViewFixture(int width, int height, const char *script)
     {
         OpenScriptHost();
         RegisterScriptApi();
-        RunScript(production);
-        widget = std::make_unique<CountingView>();
+        RunScript(script);
+        widget = std::make_unique<CountingView>(&production);
         widget->resize(width, height);
         widget->show();
         exposed = QTest::qWaitForWindowExposed(widget.get());
@@ -57,6 +59,7 @@ public:
         widget.reset();
         CloseScriptHost();
     }
+    Production production;
     std::unique_ptr<CountingView> widget;
     bool exposed = false;
 };

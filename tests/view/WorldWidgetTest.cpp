@@ -1,6 +1,6 @@
 // The view widget under X: wheel direction and key forwarding rules, driven
 // with real Qt events.
-#include "DemoWorld.h"
+#include "Production.h"
 #include "ScriptHost.h"
 #include "WorldWidget.h"
 
@@ -54,7 +54,8 @@ protected:
         return length(widget.world()->camera().position() - before) > 1e-3f;
     }
 
-    WorldWidget widget;
+    Production production;
+    WorldWidget widget{&production};
 };
 
 TEST_F(WorldWidgetTest, WheelDeltaOfZeroOrLessZoomsOut)

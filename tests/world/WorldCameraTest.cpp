@@ -96,10 +96,10 @@ TEST_F(WorldGLTest, HeldButtonAndSpaceConvergeTheAimByAFifthPerFrame)
     world.pickedPoint = Vector3(150, 40, 70);
     const Transform start = world.camera();
     world.leftButtonDown(400, 300);
-    world.stepFrame(0.05f);   // space up
+    world.stepFrame();   // space up
     world.keyDown(' ', 0, 0);
     world.disableStdMouseCam();
-    world.stepFrame(0.05f);
+    world.stepFrame();
     expectSameTransform(world.camera(), start);
     world.enableStdMouseCam();
 
@@ -107,7 +107,7 @@ TEST_F(WorldGLTest, HeldButtonAndSpaceConvergeTheAimByAFifthPerFrame)
     float remaining = rotationAngle(start.rotation(), straight);
     ASSERT_GT(remaining, 0.2f);
     for (int frame = 0; frame < 6; ++frame) {
-        world.stepFrame(0.05f);
+        world.stepFrame();
         expectVecNear(world.camera().position(), start.position(), 1e-3f);
         const float now = rotationAngle(world.camera().rotation(), straight);
         EXPECT_NEAR(now / remaining, 0.8f, 0.01f) << "frame " << frame;
@@ -115,7 +115,7 @@ TEST_F(WorldGLTest, HeldButtonAndSpaceConvergeTheAimByAFifthPerFrame)
     }
     const Transform held = world.camera();
     world.keyUp(' ', 0, 0);
-    world.stepFrame(0.05f);
+    world.stepFrame();
     expectSameTransform(world.camera(), held);
 }
 

@@ -6,6 +6,8 @@
 #include "ErrorBoard.h"
 #include "World.h"
 
+class Production;
+
 class DemoWorld : public World
 {
 public:
@@ -19,10 +21,15 @@ public:
     ErrorBoard &errors() { return errorBoard; }
     const ErrorBoard &errors() const { return errorBoard; }
 
+    // The run this world belongs to (null for a world made on its own): the
+    // script functions reach the run's state through gDemoWorld.
+    Production *production() const { return owner; }
+    void setProduction(Production *run) { owner = run; }
+
 protected:
     // Runs "update()"; its output and error go to the debug output, its
     // outcome to the error board (as do those of the hooks below).
-    void update(float dt) override;
+    void update() override;
     // Runs "render()"; its output and error go to the debug output.
     void render() override;
     // Runs OnMouseMove(x, y, dx, dy) with the cursor and its last movement.
@@ -40,6 +47,7 @@ private:
     void runButtonCall(const char *callback, ErrorBoard::Source source);
 
     ErrorBoard errorBoard;
+    Production *owner = nullptr;
 };
 
 // The one DemoWorld while it exists, null otherwise; the camera, input and

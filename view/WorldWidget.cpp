@@ -4,8 +4,7 @@
 // reads the viewport and the matrices) makes it current first.
 #include "WorldWidget.h"
 
-#include "DemoWorld.h"
-#include "ScriptPrimitive.h"
+#include "Production.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -25,7 +24,6 @@
 namespace {
 
 const int kFramePeriodMs = 10;
-const float kTimeStep = 0.05f;   // the world's step per frame, never measured
 
 // The error band: text and strip colours, padding in logical pixels.
 const QColor kBandColour(0, 0, 0, 170);
@@ -62,21 +60,21 @@ struct GLBindings
 
 } // namespace
 
-WorldWidget::WorldWidget(QWidget *parent)
+WorldWidget::WorldWidget(Production *production, QWidget *parent)
     : QOpenGLWidget(parent)
+    , production(production)
 {
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
-    demoWorld = new DemoWorld;
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &WorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
     frameTimer->start(kFramePeriodMs);
 }
 
-WorldWidget::~WorldWidget()
+DemoWorld *WorldWidget::world() const
 {
-    delete demoWorld;
+    return &production->world();
 }
 
 void WorldWidget::UseViewSurfaceFormat()
@@ -96,7 +94,7 @@ void WorldWidget::UseViewSurfaceFormat()
 void WorldWidget::UpdateFrame()
 {
     makeCurrent();
-    demoWorld->stepFrame(kTimeStep);
+    production->tick();
     repaint();
     // Qt turns a repaint() that comes within one screen refresh of the last
     // composition into a queued update request on the window; deliver it
@@ -125,9 +123,9 @@ void WorldWidget::mousePressEvent(QMouseEvent *event)
     // The held set, not the changed button: any press while the left (or
     // right) button is held reports that button down again.
     if (event->buttons() & Qt::LeftButton)
-        demoWorld->leftButtonDown(p.x(), p.y());
+        world()->leftButtonDown(p.x(), p.y());
     if (event->buttons() & Qt::RightButton)
-        demoWorld->rightButtonDown(p.x(), p.y());
+        world()->rightButtonDown(p.x(), p.y());
 }
 
 void WorldWidget::mouseReleaseEvent(QMouseEvent *event)
@@ -135,16 +133,16 @@ void WorldWidget::mouseReleaseEvent(QMouseEvent *event)
     makeCurrent();
     const QPoint p = toPixels(event->position());
     if (event->button() == Qt::LeftButton)
-        demoWorld->leftButtonUp(p.x(), p.y());
+        world()->leftButtonUp(p.x(), p.y());
     if (event->button() == Qt::RightButton)
-        demoWorld->rightButtonUp(p.x(), p.y());
+        world()->rightButtonUp(p.x(), p.y());
 }
 
 void WorldWidget::mouseMoveEvent(QMouseEvent *event)
 {
     makeCurrent();
     const QPoint p = toPixels(event->position());
-    demoWorld->mouseMove(p.x(), p.y());
+    world()->mouseMove(p.x(), p.y());
 }
 
 void WorldWidget::wheelEvent(QWheelEvent *event)
@@ -152,9 +150,9 @@ void WorldWidget::wheelEvent(QWheelEvent *event)
     makeCurrent();
     const QPoint p = toPixels(event->position());
     if (event->angleDelta().y() <= 0)
-        demoWorld->wheelBackward(p.x(), p.y());
+        world()->wheelBackward(p.x(), p.y());
     else
-        demoWorld->wheelForward(p.x(), p.y());
+        world()->wheelForward(p.x(), p.y());
     event->accept();
 }
 
@@ -163,7 +161,7 @@ void WorldWidget::keyPressEvent(QKeyEvent *event)
     if (!event->isAutoRepeat() && !event->text().isEmpty()) {
         makeCurrent();
         const QPoint p = toPixels(mapFromGlobal(QCursor::pos()));
-        demoWorld->keyDown(keyCode(event), p.x(), p.y());
+        world()->keyDown(keyCode(event), p.x(), p.y());
     }
     // Unaccepted, so the main window sees every key too (Escape quits there).
     QWidget::keyPressEvent(event);
@@ -177,54 +175,34 @@ void WorldWidget::keyReleaseEvent(QKeyEvent *event)
     }
     makeCurrent();
     const QPoint p = toPixels(mapFromGlobal(QCursor::pos()));
-    demoWorld->keyUp(keyCode(event), p.x(), p.y());
+    world()->keyUp(keyCode(event), p.x(), p.y());
 }
 
 // --- GL ---------------------------------------------------------------------
 
-void WorldWidget::SetFixedGLState()
-{
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LESS);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-}
-
-void WorldWidget::PaintWorld(DemoWorld *world)
-{
-    // A bracket left open outside a paint (by update() or a console command)
-    // is closed before the frame starts.
-    CloseScriptPrimitive();
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_POLYGON_OFFSET_FILL);
-    glPolygonOffset(1.0f, 1.0f);
-    world->renderFrame();
-}
-
 void WorldWidget::initializeGL()
 {
-    SetFixedGLState();
+    Production::SetFixedGLState();
 }
 
 void WorldWidget::resizeGL(int w, int h)
 {
     // Qt hands over logical pixels; the viewport covers the framebuffer.
     const qreal ratio = devicePixelRatioF();
-    demoWorld->setViewport(0, 0, qRound(w * ratio), qRound(h * ratio));
+    world()->setViewport(0, 0, qRound(w * ratio), qRound(h * ratio));
 }
 
 void WorldWidget::paintGL()
 {
-    PaintWorld(demoWorld);
+    production->paint();
     // After the pick inside renderFrame, so the band never changes it.
-    if (!demoWorld->errors().empty())
+    if (!world()->errors().empty())
         paintErrorBand();
 }
 
 void WorldWidget::paintErrorBand()
 {
-    const std::vector<ErrorBoard::Line> lines = demoWorld->errors().lines();
+    const std::vector<ErrorBoard::Line> lines = world()->errors().lines();
 
     // Keep everything the world set: attributes, client arrays, all three
     // matrix stacks and the bindings outside the attribute stack.

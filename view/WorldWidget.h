@@ -1,6 +1,7 @@
-// WorldWidget: the OpenGL view in the upper pane. It owns the DemoWorld,
-// runs the frame loop on a single-shot timer, sets the fixed GL state and
-// hands every mouse, wheel and key event to the world. The picture is the
+// WorldWidget: the OpenGL view that shows a production. It is given the
+// production whose world it drives, runs the frame loop on a single-shot
+// timer, sets the fixed GL state and hands every mouse, wheel and key event
+// to the world. The picture is the
 // world's renderFrame and the script's render(); over it the view paints,
 // with QPainter, the band of the production's latest errors (the world's
 // error board), leaving the GL state as the world left it.
@@ -9,6 +10,7 @@
 #include <QOpenGLWidget>
 
 class DemoWorld;
+class Production;
 class QTimer;
 
 class WorldWidget : public QOpenGLWidget
@@ -16,28 +18,20 @@ class WorldWidget : public QOpenGLWidget
     Q_OBJECT
 
 public:
-    // Tracks the mouse, takes the focus on click, creates the world and
-    // arms the frame timer (10 ms, single shot).
-    explicit WorldWidget(QWidget *parent = nullptr);
-    ~WorldWidget() override;
+    // Tracks the mouse, takes the focus on click and arms the frame timer
+    // (10 ms, single shot). `production` outlives the view's frames.
+    explicit WorldWidget(Production *production, QWidget *parent = nullptr);
 
-    DemoWorld *world() const { return demoWorld; }
+    DemoWorld *world() const;
 
     // Makes the default surface format the one the view needs: RGBA, a
     // 24-bit depth buffer, double buffering and the compatibility profile,
     // so fixed-function calls work. Call before the QApplication exists.
     static void UseViewSurfaceFormat();
 
-    // The view's fixed GL state: opaque black clear colour, depth test
-    // GL_LESS, alpha blending. Set once per context (offline rendering too).
-    static void SetFixedGLState();
-    // One paint of `world` into the current framebuffer: clear colour and
-    // depth, filled polygons pushed back by offset 1/1, the world's frame.
-    static void PaintWorld(DemoWorld *world);
-
 public slots:
-    // One frame: the world's step with dt = 0.05, a synchronous repaint,
-    // then the timer re-armed, so frames never queue up.
+    // One frame: the production's tick, a synchronous repaint, then the
+    // timer re-armed, so frames never queue up.
     void UpdateFrame();
 
 protected:
@@ -63,6 +57,6 @@ private:
     // The key's first character as a Latin-1 code (0 when it has none).
     static char keyCode(const QKeyEvent *event);
 
-    DemoWorld *demoWorld;
+    Production *production;
     QTimer *frameTimer;
 };

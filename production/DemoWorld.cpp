@@ -40,7 +40,7 @@ DemoWorld::~DemoWorld()
     gDemoWorld = nullptr;
 }
 
-void DemoWorld::update(float)
+void DemoWorld::update()
 {
     errorBoard.report(ErrorBoard::Update,
                       RunFrameCall("update()", "Lua update() output: ", "Lua update() error: "));

@@ -1,0 +1,103 @@
+// Production: the start-up steps, the frame and the shutdown of a run.
+#include "Production.h"
+
+#include "FSound.h"
+#include "Music.h"
+#include "ScriptHost.h"
+#include "ScriptPrimitive.h"
+#include "SoundErrorText.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QFontDatabase>
+
+#include <GL/gl.h>
+
+Production::Production()
+{
+    demoWorld.setProduction(this);
+}
+
+Production::~Production()
+{
+    if (scriptHostOpen)
+        CloseScriptHost();
+    FSOUND_Stream_Close(gMusicStream);
+    gMusicStream = nullptr;
+    FSOUND_Close();
+}
+
+// --- Start-up ---------------------------------------------------------------
+
+void Production::openScriptHost(void (*registerFunctions)())
+{
+    OpenScriptHost();
+    scriptHostOpen = true;
+    registerFunctions();
+}
+
+void Production::RegisterConsoleFont()
+{
+    const int id = QFontDatabase::addApplicationFont("VeraMono.ttf");
+    if (id == -1)
+        return;
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    for (const QString &family : families)
+        qDebug().noquote() << family;
+}
+
+void Production::openMusic()
+{
+    if (!FSOUND_Init(44100, 32, 1)) {
+        qDebug("FMOD: FSOUND_Init error!\n");
+        qDebug("%s\n", SoundErrorText(FSOUND_GetError()));
+        return;
+    }
+    gMusicStream = FSOUND_Stream_Open("music.mp3", FSOUND_MPEGACCURATE, 0, 0);
+    if (!gMusicStream) {
+        qDebug("FMOD: FSOUND_Stream_Open error!\n");
+        qDebug("%s\n", SoundErrorText(FSOUND_GetError()));
+    }
+}
+
+std::string Production::run(const QString &fileName)
+{
+    const QString chunk = QStringLiteral("dofile(\"%1\")").arg(fileName);
+    std::string output;
+    std::string error;
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        error = QStringLiteral("cannot read %1: not a regular file\n").arg(info.fileName()).toStdString();
+        qDebug("%s: %s\n", chunk.toUtf8().constData(), error.c_str());
+        return error;
+    }
+    RunScriptCaptured(chunk.toStdString(), output, error);
+    return error;
+}
+
+// --- The frame --------------------------------------------------------------
+
+void Production::SetFixedGLState()
+{
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void Production::tick()
+{
+    demoWorld.stepFrame();
+}
+
+void Production::paint()
+{
+    // A bracket left open outside a paint (by update() or a console command)
+    // is closed before the frame starts.
+    CloseScriptPrimitive();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(1.0f, 1.0f);
+    demoWorld.renderFrame();
+}
