@@ -31,6 +31,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -437,6 +438,7 @@ int RunExport(const ExportOptions &requested, char *program)
     char *qtArgv[] = {program, nullptr};
     WorldWidget::UseViewSurfaceFormat();
     QApplication application(qtArgc, qtArgv);
+    std::setlocale(LC_NUMERIC, "C"); // numbers with "." for Lua and ffmpeg, as in the window
     OffscreenTarget target;
     if (const int status = target.create(options.width, options.height))
         return status;

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ int main(int argc, char **argv)
 
     WorldWidget::UseViewSurfaceFormat();
     QApplication application(argc, argv);
+    // The application object took the whole locale from the environment;
+    // numbers stay in the C locale, so printf, strtod and Lua write and read
+    // "." under any language (Qt's own text does not use it).
+    std::setlocale(LC_NUMERIC, "C");
     MainWindow window;
     window.show();
     return application.exec();
