@@ -11,7 +11,8 @@
 namespace {
 
 // red = sync("red"): 0 at row 0 rising linearly to 240 at row 16 (2 s at
-// 120 bpm), then held. Frame 4's update() seeks the music to 1.5 s.
+// 120 bpm), then held, read above the horizon (the floor lies below it).
+// Frame 4's update() seeks the music to 1.5 s.
 const char kSync[] = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack red\n0 0 linear\n16 240 step\n";
 const char kProduction[] =
     "playMp3() setCamPos(0, 0, 100) lookAt(0, 0, 0)\n"
@@ -41,7 +42,7 @@ protected:
     {
         std::vector<int> reds;
         for (int k = 0; k < 10; ++k)
-            reds.push_back(qRed(QImage(path(folder + QString::asprintf("/%02d.png", k))).pixel(32, 18)));
+            reds.push_back(qRed(QImage(path(folder + QString::asprintf("/%02d.png", k))).pixel(32, 6)));
         return reds;
     }
 };
