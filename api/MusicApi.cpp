@@ -8,6 +8,7 @@
 #include "ApiArgs.h"
 #include "FSound.h"
 #include "Music.h"
+#include "Production.h"
 
 namespace {
 
@@ -16,6 +17,13 @@ void PushSeconds(lua_State *L, int ms)
 {
     const float seconds = static_cast<float>(ms) * 0.001f;
     lua_pushnumber(L, static_cast<lua_Number>(seconds));
+}
+
+// The production's time follows a move of the music made by the script.
+void TimelineFollowsMusic()
+{
+    if (Production *production = gDemoWorld ? gDemoWorld->production() : nullptr)
+        production->timeline().followMusic();
 }
 
 } // namespace
@@ -35,6 +43,7 @@ int ScriptSetMp3Time(lua_State *L)
     // values beyond the int range are clamped (the sound layer clamps into
     // the track anyway).
     FSOUND_Stream_SetTime(gMusicStream, TruncateInto(ArgFloat(L, 1) * 1000.0, INT_MIN, INT_MAX, 0));
+    TimelineFollowsMusic();
     return 0;
 }
 
@@ -48,6 +57,7 @@ int ScriptPlayMp3(lua_State *)
 {
     if (gMusicStream)
         gMusicChannel = FSOUND_Stream_Play(FSOUND_FREE, gMusicStream);
+    TimelineFollowsMusic();
     return 0;
 }
 
@@ -55,6 +65,7 @@ int ScriptStopMp3(lua_State *)
 {
     if (gMusicStream)
         FSOUND_Stream_Stop(gMusicStream); // gMusicChannel keeps its value
+    TimelineFollowsMusic();
     return 0;
 }
 

@@ -461,6 +461,13 @@ int RunExport(const ExportOptions &requested, char *program)
     Production::SetFixedGLState();
     if (gMusicStream)
         FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(options.from * 1000.0 + 0.5));
+    // Without music the production's own clock runs on frames too, from
+    // --from. The sync tracks are read once, as they are on disk; a file
+    // that does not parse stops the export (its frames would be untimed).
+    production.timeline().useVirtualClock(options.from);
+    production.openSync(false);
+    if (!production.sync().error().empty())
+        return Refuse(production.sync().fileName().toStdString() + ": " + production.sync().error());
     production.run();
     if (gStopSignal)
         return StopStatus();
@@ -503,6 +510,7 @@ int RunExport(const ExportOptions &requested, char *program)
         writer.submit();
         Lap(timing.readback, mark);
         FSOUND_AdvanceVirtualClock(frameMs);
+        production.timeline().advanceVirtualClock(frameMs / 1000.0);
         progress.frameDone(frame + 1);
     }
 

@@ -7,9 +7,11 @@
 #include "REPLEdit.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
+#include "SyncPane.h"
 #include "WorldWidget.h"
 
 #include <QDebug>
+#include <QDockWidget>
 #include <QKeyEvent>
 #include <QSplitter>
 #include <QTextCursor>
@@ -44,6 +46,14 @@ MainWindow::MainWindow(QWidget *parent)
     form->splitter->setSizes({500, 0});
     form->world->setFocus(Qt::OtherFocusReason);
     production.openMusic();
+    // The sync pane, beside the view and hidden: the form stays as it is.
+    syncDock = new QDockWidget(QStringLiteral("Sync"), this);
+    syncDock->setObjectName("syncDock");
+    syncDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    syncDock->setWidget(new SyncPane(&production, syncDock));
+    addDockWidget(Qt::RightDockWidgetArea, syncDock);
+    syncDock->hide();
+    production.openSync(true);
     // Runs dofile("prod.lua") now and again whenever the file is saved.
     (new ProductionWatcher(form->world, &production, QStringLiteral("prod.lua"), this))->RunAtStartUp();
 }
@@ -86,5 +96,27 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     }
     if (event->key() == Qt::Key_Escape)
         std::exit(1);
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        toggleSyncPane();
+        return;
+    }
+    // The view's keys come here unaccepted; the console's never do.
+    if (focusWidget() == form->world && SyncPane::TransportKey(production.timeline(), event))
+        return;
     QWidget::keyPressEvent(event);
+}
+
+void MainWindow::toggleSyncPane()
+{
+    if (syncDock->isVisible()) {
+        syncDock->hide();
+        form->world->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // Room for the pane without squeezing the view and the console.
+    const int needed = 403 + syncDock->widget()->sizeHint().width();
+    if (!isFullScreen() && !isMaximized() && width() < needed)
+        resize(needed, height());
+    syncDock->show();
+    syncDock->widget()->setFocus(Qt::OtherFocusReason);
 }

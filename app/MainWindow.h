@@ -1,5 +1,6 @@
 // The main window: performs the ordered start-up in its constructor, ends
-// the program on Escape, and shuts the script host and sound down (its
+// the program on Escape, opens and closes the sync pane on F2, takes the
+// transport keys from the view, and shuts the script host and sound down (its
 // production does, when it goes with the window).
 #pragma once
 
@@ -7,6 +8,7 @@
 
 #include <QMainWindow>
 
+class QDockWidget;
 class QKeyEvent;
 struct MainWindowForm;
 
@@ -31,6 +33,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // F2: shows the sync pane beside the view (with the focus) or hides it.
+    void toggleSyncPane();
+
     Production production;
     MainWindowForm *form;
+    QDockWidget *syncDock = nullptr; // hidden until F2
 };

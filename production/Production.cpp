@@ -75,6 +75,19 @@ std::string Production::run(const QString &fileName)
     return error;
 }
 
+void Production::openSync(bool live)
+{
+    syncLive = live;
+    syncFile.read();
+    syncChanged();
+}
+
+void Production::syncChanged()
+{
+    clock.setTempo(syncFile.tracks().bpm, syncFile.tracks().rowsPerBeat);
+    demoWorld.errors().report(ErrorBoard::Sync, syncFile.error());
+}
+
 // --- The frame --------------------------------------------------------------
 
 void Production::SetFixedGLState()
@@ -88,6 +101,9 @@ void Production::SetFixedGLState()
 
 void Production::tick()
 {
+    if (syncLive && syncFile.readIfChanged())
+        syncChanged();
+    clock.beginFrame();
     demoWorld.stepFrame();
 }
 

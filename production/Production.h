@@ -6,6 +6,8 @@
 #pragma once
 
 #include "DemoWorld.h"
+#include "SyncFile.h"
+#include "Timeline.h"
 
 #include <QString>
 
@@ -24,6 +26,9 @@ public:
     Production &operator=(const Production &) = delete;
 
     DemoWorld &world() { return demoWorld; }
+    // The time and its transport; the sync tracks and their file.
+    Timeline &timeline() { return clock; }
+    SyncFile &sync() { return syncFile; }
 
     // --- Start-up steps, in the order the window takes them.
 
@@ -44,13 +49,21 @@ public:
     // not a regular file": dofile would block on it where the runaway guard
     // cannot reach.
     std::string run(const QString &fileName = QStringLiteral("prod.lua"));
+    // Reads "sync.txt" (before the production runs, so its top level can
+    // use the tracks). With `live`, every tick reads it again when it
+    // changed on disk; the export reads it once, as it is.
+    void openSync(bool live);
+    // The tempo and the error band follow the sync file's last read or
+    // write (after an edit of the tracks).
+    void syncChanged();
 
     // --- The frame.
 
     // The fixed GL state of every context that shows a production: opaque
     // black clear colour, depth test GL_LESS, alpha blending.
     static void SetFixedGLState();
-    // The frame's tick: the world's step, which calls update().
+    // The frame's tick: a changed sync file read again (when live), the
+    // frame's time taken, then the world's step, which calls update().
     void tick();
     // One paint into the current framebuffer: an open bracket closed,
     // colour and depth cleared, filled polygons pushed back by offset 1/1,
@@ -60,4 +73,7 @@ public:
 private:
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
+    Timeline clock;
+    SyncFile syncFile;
+    bool syncLive = false;
 };

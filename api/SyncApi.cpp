@@ -1,0 +1,62 @@
+// The timing functions: they read the frame's time from the production's
+// timeline and the tracks from its sync file. Without a production (a world
+// made on its own) they return 0. None raises a Lua error.
+#include "SyncApi.h"
+
+#include "Production.h"
+
+#include <lua.hpp>
+
+namespace {
+
+Production *CurrentProduction()
+{
+    return gDemoWorld ? gDemoWorld->production() : nullptr;
+}
+
+int PushTimeline(lua_State *L, double (Timeline::*reading)() const)
+{
+    Production *production = CurrentProduction();
+    lua_pushnumber(L, production ? (production->timeline().*reading)() : 0.0);
+    return 1;
+}
+
+} // namespace
+
+int ScriptGetTime(lua_State *L)
+{
+    return PushTimeline(L, &Timeline::time);
+}
+
+int ScriptGetBeat(lua_State *L)
+{
+    return PushTimeline(L, &Timeline::beat);
+}
+
+int ScriptGetRow(lua_State *L)
+{
+    return PushTimeline(L, &Timeline::row);
+}
+
+int ScriptSync(lua_State *L)
+{
+    // Only strings name tracks; a name the file cannot hold (empty, with a
+    // space) reads 0 and makes no track. The lookup allocates nothing.
+    Production *production = CurrentProduction();
+    double value = 0.0;
+    if (production && lua_type(L, 1) == LUA_TSTRING) {
+        size_t length = 0;
+        const char *name = lua_tolstring(L, 1, &length);
+        value = production->sync().tracks().value(std::string_view(name, length), production->timeline().row());
+    }
+    lua_pushnumber(L, value);
+    return 1;
+}
+
+const luaL_Reg kSyncFunctions[] = {
+    {"getTime", ScriptGetTime},
+    {"getBeat", ScriptGetBeat},
+    {"getRow", ScriptGetRow},
+    {"sync", ScriptSync},
+    {nullptr, nullptr},
+};

@@ -1,0 +1,101 @@
+// SyncFile: reading, watching and atomically writing the sync file.
+#include "SyncFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <sys/stat.h>
+
+SyncFile::SyncFile(const QString &fileName) : name(fileName) {}
+
+SyncFile::Stamp SyncFile::readStamp() const
+{
+    Stamp stamp;
+    struct stat info;
+    if (::stat(QFile::encodeName(name).constData(), &info) == 0) {
+        stamp.inode = info.st_ino;
+        stamp.size = info.st_size;
+        stamp.modifiedNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+        stamp.changedNs = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
+    }
+    return stamp;
+}
+
+bool SyncFile::read()
+{
+    known = seen = readStamp();
+    QFile file(name);
+    if (!file.exists()) {
+        problem.clear();
+        diskBad = false;
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = "cannot read " + name.toStdString() + ": " + file.errorString().toStdString();
+        diskBad = true;
+        return false;
+    }
+    const QByteArray text = file.readAll();
+    diskBad = !ParseSyncText(std::string_view(text.constData(), static_cast<size_t>(text.size())), syncTracks,
+                             problem);
+    return !diskBad;
+}
+
+bool SyncFile::readIfChanged()
+{
+    const Stamp now = readStamp();
+    const bool settled = now == seen;
+    seen = now;
+    if (now == known || !settled)
+        return false;
+    read();
+    return true;
+}
+
+bool SyncFile::write()
+{
+    QSaveFile file(name);
+    const std::string text = FormatSyncText(syncTracks);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), static_cast<qint64>(text.size())) !=
+                                                static_cast<qint64>(text.size()) || !file.commit()) {
+        problem = "cannot write " + name.toStdString() + ": " + file.errorString().toStdString();
+        return false;
+    }
+    problem.clear();
+    diskBad = false;
+    known = seen = readStamp();
+    return true;
+}
+
+template <class Edit> bool SyncFile::edit(Edit change)
+{
+    if (readStamp() != known)
+        read();
+    if (diskBad)
+        return false;
+    return change() && write();
+}
+
+bool SyncFile::setKey(const std::string &track, int row, double value)
+{
+    return edit([&] {
+        SyncTrack *t = syncTracks.findOrAdd(track);
+        return t && t->setKey(row, value);
+    });
+}
+
+bool SyncFile::cycleInterpolation(const std::string &track, int row)
+{
+    return edit([&] {
+        SyncTrack *t = syncTracks.find(track);
+        return t && t->cycleInterpolation(row);
+    });
+}
+
+bool SyncFile::removeKey(const std::string &track, int row)
+{
+    return edit([&] {
+        SyncTrack *t = syncTracks.find(track);
+        return t && t->removeKey(row);
+    });
+}

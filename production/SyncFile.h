@@ -1,0 +1,68 @@
+// SyncFile: the production's sync tracks and the file "sync.txt" they live
+// in. Reads the file (again whenever it changed on disk), keeps the last
+// good tracks when a version does not parse, and writes the whole file
+// after every edit, atomically (written aside, then renamed over).
+#pragma once
+
+#include "SyncTracks.h"
+
+#include <QString>
+
+#include <string>
+
+class SyncFile
+{
+public:
+    explicit SyncFile(const QString &fileName = QStringLiteral("sync.txt"));
+
+    SyncTracks &tracks() { return syncTracks; }
+    const SyncTracks &tracks() const { return syncTracks; }
+    const QString &fileName() const { return name; }
+
+    // Reads the file now. No file is no error and keeps the tracks. True
+    // when the tracks were replaced.
+    bool read();
+    // Reads the file when it changed since it was last read or written and
+    // has stayed the same since the previous call (so a save still in
+    // progress is not read half way). True when it was read (well or not).
+    bool readIfChanged();
+
+    // What went wrong with the last read or write, "line N: ..." for a
+    // file that does not parse; empty when all is well.
+    const std::string &error() const { return problem; }
+
+    // --- Edits (the sync pane's): each takes in a change on disk first,
+    // changes the tracks and writes the file. They are refused (false,
+    // nothing changed) while the file on disk does not parse, so it is
+    // never written over; also when the change is not possible or the
+    // file cannot be written (then error() says why; the edit is kept and
+    // the next write saves it).
+    bool setKey(const std::string &track, int row, double value);
+    bool cycleInterpolation(const std::string &track, int row);
+    bool removeKey(const std::string &track, int row);
+    // Writes the tracks as they are.
+    bool write();
+
+private:
+    // Inode, size and times of the file; all zero while there is none.
+    struct Stamp
+    {
+        unsigned long long inode = 0;
+        long long size = 0, modifiedNs = 0, changedNs = 0;
+        bool operator==(const Stamp &o) const
+        {
+            return inode == o.inode && size == o.size && modifiedNs == o.modifiedNs && changedNs == o.changedNs;
+        }
+        bool operator!=(const Stamp &o) const { return !(*this == o); }
+    };
+    Stamp readStamp() const;
+    // Takes in a change on disk, then applies `edit` and writes.
+    template <class Edit> bool edit(Edit change);
+
+    QString name;
+    SyncTracks syncTracks;
+    std::string problem;
+    bool diskBad = false; // the file on disk did not parse
+    Stamp known;          // the file as last read or written
+    Stamp seen;           // the file at the previous readIfChanged
+};

@@ -1,0 +1,320 @@
+// SyncTracks: the tracks, the interpolation and the sync file's text.
+#include "SyncTracks.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const char *const kNames[] = {"step", "linear", "smooth", "ramp"};
+const char kHeader[] = "velkaro-sync 1";
+const int kMaxRowsPerBeat = 1000;
+const double kMaxBpm = 100000.0;
+
+// The words of a line, split at spaces and tabs.
+std::vector<std::string_view> Words(std::string_view line)
+{
+    std::vector<std::string_view> words;
+    size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
+            ++at;
+        size_t end = at;
+        while (end < line.size() && line[end] != ' ' && line[end] != '\t')
+            ++end;
+        if (end > at)
+            words.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+// A whole word as a finite number with "." as the decimal point.
+bool ReadNumber(std::string_view word, double &value)
+{
+    if (!word.empty() && word[0] == '+')
+        word.remove_prefix(1);
+    const char *end = word.data() + word.size();
+    const auto result = std::from_chars(word.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
+}
+
+// A whole word of digits as an int.
+bool ReadRow(std::string_view word, int &row)
+{
+    const char *end = word.data() + word.size();
+    const auto result = std::from_chars(word.data(), end, row);
+    return !word.empty() && word[0] != '-' && result.ec == std::errc() && result.ptr == end;
+}
+
+bool ReadInterpolation(std::string_view word, Interpolation &interpolation)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (word == kNames[i]) {
+            interpolation = static_cast<Interpolation>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string Quoted(std::string_view word)
+{
+    return "'" + std::string(word) + "'";
+}
+
+} // namespace
+
+// --- Interpolation -----------------------------------------------------------
+
+const char *InterpolationName(Interpolation interpolation)
+{
+    return kNames[static_cast<int>(interpolation)];
+}
+
+Interpolation NextInterpolation(Interpolation interpolation)
+{
+    return static_cast<Interpolation>((static_cast<int>(interpolation) + 1) % 4);
+}
+
+double Shape(Interpolation interpolation, double t)
+{
+    switch (interpolation) {
+    case Interpolation::Step:
+        return 0.0;
+    case Interpolation::Linear:
+        return t;
+    case Interpolation::Smooth:
+        return t * t * (3.0 - 2.0 * t);
+    case Interpolation::Ramp:
+        return t * t;
+    }
+    return 0.0;
+}
+
+std::string FormatNumber(double value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 6);
+    return std::string(text, result.ptr);
+}
+
+double RoundToFile(double value)
+{
+    double rounded = value;
+    const std::string text = FormatNumber(value);
+    std::from_chars(text.data(), text.data() + text.size(), rounded);
+    return rounded;
+}
+
+// --- One track -----------------------------------------------------------------
+
+double SyncTrack::valueAt(double row) const
+{
+    const size_t n = keyList.size();
+    if (n == 0)
+        return 0.0;
+    if (!(row > keyList[0].row)) // also NaN
+        return keyList[0].value;
+    if (row >= keyList[n - 1].row)
+        return keyList[n - 1].value;
+    // Here n >= 2 and the row lies inside some segment [k, k + 1).
+    size_t k = segment;
+    const auto inside = [&](size_t i) { return i + 1 < n && keyList[i].row <= row && row < keyList[i + 1].row; };
+    if (!inside(k)) {
+        if (inside(k + 1)) {
+            ++k;
+        } else {
+            const auto after = std::upper_bound(keyList.begin(), keyList.end(), row,
+                                                [](double r, const SyncKey &key) { return r < key.row; });
+            k = static_cast<size_t>(after - keyList.begin()) - 1;
+        }
+        segment = k;
+    }
+    const SyncKey &a = keyList[k];
+    const SyncKey &b = keyList[k + 1];
+    const double t = (row - a.row) / (b.row - a.row);
+    return a.value + (b.value - a.value) * Shape(a.interpolation, t);
+}
+
+const SyncKey *SyncTrack::keyAt(int row) const
+{
+    const auto at = std::lower_bound(keyList.begin(), keyList.end(), row,
+                                     [](const SyncKey &key, int r) { return key.row < r; });
+    return at != keyList.end() && at->row == row ? &*at : nullptr;
+}
+
+bool SyncTrack::setKey(int row, double value)
+{
+    if (row < 0 || !std::isfinite(value))
+        return false;
+    const auto at = std::lower_bound(keyList.begin(), keyList.end(), row,
+                                     [](const SyncKey &key, int r) { return key.row < r; });
+    if (at != keyList.end() && at->row == row)
+        at->value = RoundToFile(value);
+    else
+        keyList.insert(at, SyncKey{row, RoundToFile(value), Interpolation::Step});
+    return true;
+}
+
+bool SyncTrack::cycleInterpolation(int row)
+{
+    SyncKey *key = const_cast<SyncKey *>(keyAt(row));
+    if (!key)
+        return false;
+    key->interpolation = NextInterpolation(key->interpolation);
+    return true;
+}
+
+bool SyncTrack::removeKey(int row)
+{
+    const SyncKey *key = keyAt(row);
+    if (!key)
+        return false;
+    keyList.erase(keyList.begin() + (key - keyList.data()));
+    return true;
+}
+
+bool SyncTrack::appendKey(const SyncKey &key)
+{
+    if (key.row < 0 || (!keyList.empty() && key.row <= keyList.back().row))
+        return false;
+    keyList.push_back(SyncKey{key.row, RoundToFile(key.value), key.interpolation});
+    return true;
+}
+
+// --- The set of tracks -------------------------------------------------------------
+
+bool SyncTracks::IsTrackName(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    for (unsigned char c : name) {
+        if (c <= ' ' || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+SyncTrack *SyncTracks::find(std::string_view name) const
+{
+    const auto at = index.find(name);
+    return at == index.end() ? nullptr : tracks[at->second].get();
+}
+
+SyncTrack *SyncTracks::findOrAdd(std::string_view name)
+{
+    if (SyncTrack *track = find(name))
+        return track;
+    if (!IsTrackName(name))
+        return nullptr;
+    tracks.push_back(std::make_unique<SyncTrack>(std::string(name)));
+    index.emplace(tracks.back()->name(), count() - 1);
+    return tracks.back().get();
+}
+
+double SyncTracks::value(std::string_view name, double row)
+{
+    const SyncTrack *track = findOrAdd(name);
+    return track ? track->valueAt(row) : 0.0;
+}
+
+// --- The file's text -----------------------------------------------------------------
+
+bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error)
+{
+    SyncTracks read;
+    SyncTrack *current = nullptr;
+    int lineNumber = 0;
+    std::string problem;
+    size_t at = 0;
+    while (problem.empty() && at <= text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const std::vector<std::string_view> words = Words(line);
+
+        if (lineNumber == 1) {
+            if (words.size() == 2 && words[0] == "velkaro-sync" && words[1] != "1")
+                problem = "version " + std::string(words[1]) + " of the sync format is not known (this program reads 1)";
+            else if (words.size() != 2 || words[0] != "velkaro-sync")
+                problem = std::string("not a sync file: the first line must be \"") + kHeader + "\"";
+            continue;
+        }
+        if (words.empty() || words[0][0] == '#')
+            continue;
+
+        const std::string_view word = words[0];
+        double number = 0.0;
+        if (word == "bpm") {
+            if (words.size() != 2 || !ReadNumber(words[1], number) || number <= 0.0 || number > kMaxBpm)
+                problem = "bpm must be one number above 0";
+            else
+                read.bpm = number;
+        } else if (word == "rows-per-beat") {
+            int rows = 0;
+            if (words.size() != 2 || !ReadRow(words[1], rows) || rows < 1 || rows > kMaxRowsPerBeat)
+                problem = "rows-per-beat must be one whole number from 1 to " + std::to_string(kMaxRowsPerBeat);
+            else
+                read.rowsPerBeat = rows;
+        } else if (word == "track") {
+            if (words.size() != 2)
+                problem = "a track line is \"track NAME\" with one name without spaces";
+            else if (!SyncTracks::IsTrackName(words[1]))
+                problem = "track name " + Quoted(words[1]) + " has a control character in it";
+            else if (read.find(words[1]))
+                problem = "track " + Quoted(words[1]) + " is given twice";
+            else
+                current = read.findOrAdd(words[1]);
+        } else if (word[0] == '-' || (word[0] >= '0' && word[0] <= '9')) {
+            SyncKey key;
+            if (!current)
+                problem = "a key before the first track line";
+            else if (words.size() != 3)
+                problem = "a key is \"ROW VALUE INTERPOLATION\"";
+            else if (!ReadRow(words[0], key.row))
+                problem = "row " + Quoted(words[0]) + " is not a whole number from 0 up";
+            else if (!ReadNumber(words[1], key.value))
+                problem = "value " + Quoted(words[1]) + " is not a number (decimals are written with \".\")";
+            else if (!ReadInterpolation(words[2], key.interpolation))
+                problem = "interpolation " + Quoted(words[2]) + " is not step, linear, smooth or ramp";
+            else if (!current->appendKey(key))
+                problem = "row " + std::to_string(key.row) + " is not after the key before it (row " +
+                          std::to_string(current->keys().back().row) + ")";
+        } else {
+            problem = "unknown line " + Quoted(line) +
+                      ": expected a key, \"track NAME\", \"bpm\" or \"rows-per-beat\"";
+        }
+    }
+    if (lineNumber == 1 && text.empty())
+        problem = std::string("the file is empty: the first line must be \"") + kHeader + "\"";
+    if (!problem.empty()) {
+        error = "line " + std::to_string(lineNumber) + ": " + problem;
+        return false;
+    }
+    tracks = std::move(read);
+    error.clear();
+    return true;
+}
+
+std::string FormatSyncText(const SyncTracks &tracks)
+{
+    std::string text = std::string(kHeader) + "\n";
+    text += "bpm " + FormatNumber(tracks.bpm) + "\n";
+    text += "rows-per-beat " + std::to_string(tracks.rowsPerBeat) + "\n";
+    for (int i = 0; i < tracks.count(); ++i) {
+        const SyncTrack &track = tracks.track(i);
+        text += "track " + track.name() + "\n";
+        for (const SyncKey &key : track.keys())
+            text += std::to_string(key.row) + " " + FormatNumber(key.value) + " " +
+                    InterpolationName(key.interpolation) + "\n";
+    }
+    return text;
+}

@@ -1,0 +1,112 @@
+// SyncTracks: named tracks of keyframes on the row grid of the tempo, read
+// by the production with sync(name) and edited in the sync pane, and their
+// plain-text file format (parse and format). Pure logic: no files, no Qt,
+// no GL.
+//
+// A key sits on a whole row and holds a value and the interpolation towards
+// the next key. Before the first key a track holds the first key's value,
+// after the last key the last key's value; a track without keys is 0.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+enum class Interpolation { Step, Linear, Smooth, Ramp };
+
+// "step", "linear", "smooth", "ramp".
+const char *InterpolationName(Interpolation interpolation);
+// The next one in that order, after "ramp" "step" again.
+Interpolation NextInterpolation(Interpolation interpolation);
+// The fraction of the way (0..1) shaped by the interpolation: step 0,
+// linear t, smooth t²(3 − 2t), ramp t².
+double Shape(Interpolation interpolation, double t);
+
+// `value` rounded to the 6 significant digits the file keeps, so what the
+// program plays is what the file says after a restart.
+double RoundToFile(double value);
+// `value` as the file writes it: up to 6 significant digits, "." as the
+// decimal point whatever the locale.
+std::string FormatNumber(double value);
+
+struct SyncKey
+{
+    int row = 0;
+    double value = 0.0;
+    Interpolation interpolation = Interpolation::Step;
+};
+
+class SyncTrack
+{
+public:
+    explicit SyncTrack(std::string name) : trackName(std::move(name)) {}
+
+    const std::string &name() const { return trackName; }
+    const std::vector<SyncKey> &keys() const { return keyList; }
+
+    // The value at a fractional row. Remembers the segment it found, so
+    // rows that move on steadily (frames) cost no search.
+    double valueAt(double row) const;
+
+    // The key on `row`, or null.
+    const SyncKey *keyAt(int row) const;
+    // Sets the value of the key on `row` (its interpolation stays), or adds
+    // a key there that holds its value (step). The value is rounded to the
+    // file's 6 digits. Rows below 0 are refused (false).
+    bool setKey(int row, double value);
+    // Cycles the interpolation of the key on `row`; false when none is there.
+    bool cycleInterpolation(int row);
+    // Removes the key on `row`; false when none is there.
+    bool removeKey(int row);
+    // Appends a key after the last one (the parser's way in); false unless
+    // its row is after the last key's.
+    bool appendKey(const SyncKey &key);
+
+private:
+    std::string trackName;
+    std::vector<SyncKey> keyList;
+    mutable size_t segment = 0; // the key the last valueAt started from
+};
+
+class SyncTracks
+{
+public:
+    static constexpr double kDefaultBpm = 120.0;
+    static constexpr int kDefaultRowsPerBeat = 4;
+
+    double bpm = kDefaultBpm;
+    int rowsPerBeat = kDefaultRowsPerBeat;
+
+    int count() const { return static_cast<int>(tracks.size()); }
+    const SyncTrack &track(int index) const { return *tracks[index]; }
+    SyncTrack &track(int index) { return *tracks[index]; }
+
+    // The track of that name, or null. No allocation.
+    SyncTrack *find(std::string_view name) const;
+    // The track of that name, made empty at the end when new; null when the
+    // name cannot be written to the file (empty, or with a space or a
+    // control character in it).
+    SyncTrack *findOrAdd(std::string_view name);
+    // The value of the named track at `row`, 0 for a name that cannot be a
+    // track. A new name makes an empty track.
+    double value(std::string_view name, double row);
+
+    // A name is any run of characters without spaces or control characters.
+    static bool IsTrackName(std::string_view name);
+
+private:
+    // Tracks live on the heap, so the names the index views never move.
+    std::vector<std::unique_ptr<SyncTrack>> tracks;
+    std::unordered_map<std::string_view, int> index;
+};
+
+// Reads the text of a sync file into `tracks`. On success `tracks` is
+// replaced and true returned; on the first error `tracks` is left as it was
+// and `error` says "line N: what is wrong".
+bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error);
+
+// The text of a sync file: the header, bpm, rows-per-beat, then every track
+// in order with its keys.
+std::string FormatSyncText(const SyncTracks &tracks);

@@ -1,0 +1,97 @@
+// Timeline: the production's time and its transport. With a music stream
+// the time is the music's position and the transport plays, pauses and
+// seeks the music; without one it is a clock of its own that starts at 0
+// with the first frame and runs in real time (or, in the export, on a
+// virtual clock moved on by exactly one frame per frame).
+//
+// The time is taken once as each frame starts, so update(), render() and
+// every sync() of one frame see the same moment; a transport key or a seek
+// from here takes effect at once.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+class Timeline
+{
+public:
+    Timeline();
+
+    // --- Tempo (from the sync file).
+    void setTempo(double beatsPerMinute, int rowsPerBeatOfGrid);
+    double bpm() const { return beatsPerMinute; }
+    int rowsPerBeat() const { return rowsPerBeatOfGrid; }
+    static const int kBeatsPerBar = 4;
+
+    // --- The frame's time.
+
+    // Takes the frame's time: starts the own clock on the first call, and
+    // wraps a playing loop that has passed its end.
+    void beginFrame();
+    // After the script moved the music itself (seek, stop, play): the
+    // frame's time is the music's position again.
+    void followMusic();
+    // Seconds; beats = seconds * bpm / 60; rows = beats * rowsPerBeat.
+    double time() const { return frameTime; }
+    double beat() const { return frameTime * beatsPerMinute / 60.0; }
+    double row() const { return beat() * rowsPerBeatOfGrid; }
+    // The whole row the time is on (a row reached by a seek counts as that
+    // row, though the music keeps whole milliseconds).
+    int wholeRow() const;
+    double secondsOfRow(double row) const { return row * 60.0 / (beatsPerMinute * rowsPerBeatOfGrid); }
+
+    // --- Transport.
+
+    bool playing() const;
+    // Pauses where it is, or plays on from there.
+    void togglePlay();
+    void pause();
+    void play();
+    // Moves the time (clamped at 0; the music clamps into its length).
+    void seek(double seconds);
+    void seekRow(double row) { seek(secondsOfRow(row)); }
+    // To the next (positive) or previous (negative) beat of the grid, `beats`
+    // times: from between two beats, one step lands on the nearer one in
+    // that direction.
+    void stepBeats(int beats);
+
+    // The loop: rows marked as its start and end at the current row. While
+    // both are marked and the end is after the start, playing past the end
+    // jumps to the start.
+    void markLoopIn() { loopInRow = wholeRow(); }
+    void markLoopOut() { loopOutRow = wholeRow(); }
+    void clearLoop() { loopInRow = loopOutRow = -1; }
+    int loopIn() const { return loopInRow; }   // -1: not marked
+    int loopOut() const { return loopOutRow; } // -1: not marked
+    bool looping() const { return loopInRow >= 0 && loopOutRow > loopInRow; }
+
+    // One line: time, bar.beat, row, playing or paused, the loop.
+    std::string status() const;
+
+    // --- The export's clock (used without music): starts at `seconds` and
+    // moves only by advanceVirtualClock.
+    void useVirtualClock(double seconds);
+    void advanceVirtualClock(double seconds);
+
+private:
+    bool hasMusic() const;
+    // Seconds of the own clock now.
+    double ownClockNow() const;
+
+    double beatsPerMinute;
+    int rowsPerBeatOfGrid;
+    double frameTime = 0.0;
+    bool started = false;       // the first frame has begun
+    bool wasPlaying = false;    // at the last beginFrame
+    int loopInRow = -1;
+    int loopOutRow = -1;
+
+    // The own clock: `ownBase` seconds at `ownAnchor` (real time) or at the
+    // virtual clock's `virtualNow`, running or paused.
+    bool ownRunning = true;
+    double ownBase = 0.0;
+    std::chrono::steady_clock::time_point ownAnchor;
+    bool virtualClock = false;
+    double virtualNow = 0.0;
+    double virtualAnchor = 0.0;
+};

@@ -1,0 +1,114 @@
+// Sync tracks: the interpolation rules, the file's round trip and every kind
+// of malformed file (its line number, the last good tracks kept).
+#include "SyncTracks.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+SyncTracks Parsed(const std::string &text)
+{
+    SyncTracks tracks;
+    std::string error;
+    EXPECT_TRUE(ParseSyncText(text, tracks, error)) << error;
+    return tracks;
+}
+
+// Keys 2 at row 10 (with the interpolation) and 6 at row 14: rows 10, 11,
+// 12, 14 are t = 0, 0.25, 0.5, 1; row 3 is before the first key, 20 after
+// the last. Evaluated forwards, then backwards (the remembered segment).
+TEST(SyncTracks, InterpolationRules)
+{
+    const double rows[] = {3, 10, 11, 12, 14, 20};
+    const struct
+    {
+        const char *interpolation;
+        double values[6];
+    } cases[] = {
+        {"step", {2, 2, 2, 2, 6, 6}},
+        {"linear", {2, 2, 3, 4, 6, 6}},
+        {"smooth", {2, 2, 2.625, 4, 6, 6}},
+        {"ramp", {2, 2, 2.25, 3, 6, 6}},
+    };
+    for (const auto &c : cases) {
+        SyncTracks tracks = Parsed(std::string("velkaro-sync 1\ntrack t\n10 2 ") + c.interpolation + "\n14 6 step\n");
+        for (int pass = 0; pass < 2; ++pass)
+            for (int i = 0; i < 6; ++i) {
+                const int k = pass ? 5 - i : i;
+                EXPECT_DOUBLE_EQ(tracks.value("t", rows[k]), c.values[k]) << c.interpolation << " row " << rows[k];
+            }
+    }
+    SyncTracks tracks;
+    EXPECT_EQ(tracks.value("empty", 7.5), 0.0);
+    EXPECT_EQ(tracks.count(), 1) << "a new name makes an empty track";
+    EXPECT_EQ(tracks.value("two words", 0), 0.0);
+    EXPECT_EQ(tracks.value("", 0), 0.0);
+    EXPECT_EQ(tracks.count(), 1) << "names the file cannot hold make no track";
+
+    // A long track read at random rows agrees with a plain scan of its keys.
+    SyncTrack &track = *tracks.findOrAdd("long");
+    std::mt19937 random(5);
+    for (int row = 0; row < 4000; row += 1 + random() % 7)
+        track.setKey(row, random() % 1000 / 10.0);
+    for (int n = 0; n < 2000; ++n) {
+        const double row = random() % 400000 / 100.0;
+        size_t k = 0;
+        while (k + 1 < track.keys().size() && track.keys()[k + 1].row <= row)
+            ++k;
+        const SyncKey &a = track.keys()[k];
+        const SyncKey &b = track.keys()[std::min(k + 1, track.keys().size() - 1)];
+        EXPECT_DOUBLE_EQ(track.valueAt(row), a.value) << "row " << row << " between " << a.row << " and " << b.row;
+    }
+}
+
+// Read, write, read: the written text is the canonical form (comments and
+// blank lines gone, 6 significant digits), and reads back to itself.
+TEST(SyncTracks, FileRoundTrip)
+{
+    const SyncTracks tracks = Parsed("velkaro-sync 1\r\n# tempo\nbpm 128.5\n\nrows-per-beat 8\ntrack camera.x\n"
+                                     "0 10 linear\n16 20 smooth\n32 -5.123456789 step\ntrack fade\n0 +0 ramp\n"
+                                     "64 1e3 step\ntrack empty\n");
+    const std::string written = FormatSyncText(tracks);
+    EXPECT_EQ(written, "velkaro-sync 1\nbpm 128.5\nrows-per-beat 8\ntrack camera.x\n0 10 linear\n16 20 smooth\n"
+                       "32 -5.12346 step\ntrack fade\n0 0 ramp\n64 1000 step\ntrack empty\n");
+    EXPECT_EQ(FormatSyncText(Parsed(written)), written);
+    EXPECT_EQ(FormatSyncText(Parsed("velkaro-sync 1")), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n");
+}
+
+// Each error names its line; the tracks read before stay as they were.
+TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
+{
+    const struct
+    {
+        const char *text;
+        const char *error;
+    } cases[] = {
+        {"", "line 1: the file is empty"},
+        {"velkaro-sync 2\n", "line 1: version 2 of the sync format"},
+        {"# velkaro-sync 1\n", "line 1: not a sync file"},
+        {"velkaro-sync 1\nbpm 0\n", "line 2: bpm must be"},
+        {"velkaro-sync 1\n\nrows-per-beat 2.5\n", "line 3: rows-per-beat must be"},
+        {"velkaro-sync 1\n0 1 step\n", "line 2: a key before the first track"},
+        {"velkaro-sync 1\ntrack a b\n", "line 2: a track line is"},
+        {"velkaro-sync 1\ntrack a\n# x\ntrack a\n", "line 4: track 'a' is given twice"},
+        {"velkaro-sync 1\ntrack a\n0 1,5 step\n", "line 3: value '1,5' is not a number"},
+        {"velkaro-sync 1\ntrack a\n0 nan step\n", "line 3: value 'nan' is not a number"},
+        {"velkaro-sync 1\ntrack a\n0 1 smoth\n", "line 3: interpolation 'smoth' is not"},
+        {"velkaro-sync 1\ntrack a\n-1 1 step\n", "line 3: row '-1' is not a whole number"},
+        {"velkaro-sync 1\ntrack a\n0 1 step extra\n", "line 3: a key is"},
+        {"velkaro-sync 1\ntrack a\n4 1 step\n\n4 2 step\n", "line 5: row 4 is not after the key before it"},
+        {"velkaro-sync 1\nfrobnicate 3\n", "line 2: unknown line 'frobnicate 3'"},
+    };
+    const std::string good = "velkaro-sync 1\nbpm 90\nrows-per-beat 4\ntrack x\n3 1.5 smooth\n";
+    SyncTracks tracks = Parsed(good);
+    for (const auto &c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseSyncText(c.text, tracks, error)) << c.text;
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << "got: " << error;
+        EXPECT_EQ(FormatSyncText(tracks), good) << c.text;
+    }
+}
+
+} // namespace
