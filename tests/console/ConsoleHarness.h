@@ -1,14 +1,12 @@
-// ConsoleHarness: a REPLEdit wired as the main window wires it (commands run
-// through the script host, or `run` when set; output and errors are appended,
-// then NewPrompt). The parent records the keys the console leaves
-// unconsumed, modifiers apart.
+// A REPLEdit wired as the main window wires it: commands run through the
+// script host (or `run`), output and errors are appended, then NewPrompt.
+// The parent records the keys the console passes on, modifiers apart.
 #pragma once
 
 #include "REPLEdit.h"
 #include "ScriptHost.h"
 
 #include <QKeyEvent>
-#include <QStringList>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -24,7 +22,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *e) override
     {
-        if (e->key() < Qt::Key_Shift || e->key() > Qt::Key_Alt) // Shift, Control, Meta, Alt
+        if (e->key() < Qt::Key_Shift || e->key() > Qt::Key_Alt)
             keys.append(e->key());
     }
 };
@@ -37,13 +35,10 @@ public:
         parent.resize(900, 600);
         repl = new REPLEdit(&parent);
         repl->setGeometry(0, 0, 900, 600);
-        QObject::connect(repl, &REPLEdit::CommandEntered, repl, [this](QString sCommand) {
-            commands.append(sCommand);
+        QObject::connect(repl, &REPLEdit::CommandEntered, repl, [this](QString command) {
+            commands.append(command);
             std::string out, err;
-            if (run)
-                run(sCommand.toStdString(), out, err);
-            else
-                RunScriptCaptured(sCommand.toStdString(), out, err);
+            (run ? run : RunScriptCaptured)(command.toStdString(), out, err);
             for (const std::string &text : {out, err})
                 if (!text.empty())
                     repl->append(QString::fromStdString(text));
@@ -54,9 +49,9 @@ public:
     }
 
     QString Text() const { return repl->toPlainText(); }
-    // What follows the last prompt (in any letter case).
+    // What follows the last prompt, in any letter case.
     QString Input() const { return Text().mid(Text().lastIndexOf("lua>", -1, Qt::CaseInsensitive) + 4); }
-    int CursorPosition() const { return repl->textCursor().position(); }
+    int Cursor() const { return repl->textCursor().position(); }
     void Select(int anchor, int position)
     {
         QTextCursor cursor = repl->textCursor();
@@ -64,19 +59,16 @@ public:
         cursor.setPosition(position, QTextCursor::KeepAnchor);
         repl->setTextCursor(cursor);
     }
-    void SetCursorPosition(int position) { Select(position, position); }
-
     void Type(const QString &text) { QTest::keyClicks(repl, text); }
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(repl, key, modifiers); }
-    void Ctrl(Qt::Key key) { Key(key, Qt::ControlModifier); }
     void Enter(const QString &text) { Type(text); Key(Qt::Key_Return); }
 
-    // With the input empty, a typed command runs and its output follows it.
-    void ExpectCommandRuns()
+    // Escape empties the input; a typed command then runs and shows its output.
+    void ExpectUsable()
     {
+        Key(Qt::Key_Escape);
         Enter("print(40 + 2)");
-        ASSERT_FALSE(commands.isEmpty());
-        EXPECT_EQ(commands.last(), "print(40 + 2)");
+        EXPECT_EQ(commands.value(commands.size() - 1), "print(40 + 2)");
         EXPECT_TRUE(Text().endsWith("print(40 + 2)\n42\n\nLua>")) << Text().right(80).toStdString();
     }
 

@@ -76,7 +76,7 @@ TEST_F(Faults, ACommaLocaleChangesNoNumber)
     const QStringList move = CompleteLines(path("mouse.txt")).last().split(' ');
     ASSERT_EQ(move.size(), 5) << Text("mouse.txt").toStdString();
     EXPECT_EQ(QStringList({move[0], move[1], move[3], move[4]}), QStringList({"4", "105", "5", "2"}));
-    program.reset();
+    Stop();
 
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 1.0));
     const Finished run = Export({"--export", "demo.mp4", "--fps", "10", "--size", "64x64", "--to", "0.5"});

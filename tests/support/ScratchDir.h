@@ -1,10 +1,8 @@
-// ScratchDir: a fresh temporary folder that becomes the working directory
-// for the lifetime of the object, so tests that read or write prod.lua,
-// music.mp3 or replsession.txt never touch each other's files.
+// A fresh temporary folder that is the working directory while the object
+// lives, so tests that use prod.lua, music.mp3 or replsession.txt never meet.
 #pragma once
 
 #include <QDir>
-#include <QString>
 #include <QTemporaryDir>
 
 class ScratchDir
@@ -12,9 +10,6 @@ class ScratchDir
 public:
     ScratchDir() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
     ~ScratchDir() { QDir::setCurrent(previous); }
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-
     bool isValid() const { return dir.isValid(); }
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }

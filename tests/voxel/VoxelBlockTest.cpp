@@ -1,6 +1,6 @@
-// The voxel block's logic without GL: the made block, scripted edits and a
-// long random sequence of edits, all checked against a brute-force model
-// that recomputes every face bit and the whole surface list.
+// The voxel block without GL, against a brute-force model that recomputes
+// every face bit and the surface list: the made block, scripted edits, a
+// long random sequence of edits; and the geometry each face emits.
 #include "VoxelBlock.h"
 
 #include <gtest/gtest.h>
@@ -10,20 +10,13 @@
 #include <deque>
 #include <functional>
 #include <random>
-#include <vector>
 
 namespace {
 
 constexpr int N = VoxelBlock::kSize;
-using VoxelFace::kNegX, VoxelFace::kPosX, VoxelFace::kNegY, VoxelFace::kPosY, VoxelFace::kNegZ, VoxelFace::kPosZ;
+using namespace VoxelFace;
+using Index = std::array<int, 3>;
 
-struct Index
-{
-    int i, j, k;
-    bool operator==(const Index &o) const { return i == o.i && j == o.j && k == o.k; }
-};
-std::ostream &operator<<(std::ostream &os, const Index &c) { return os << '(' << c.i << ", " << c.j << ", " << c.k << ')'; }
-Index IndexOf(const VoxelCell &c) { return {c.i, c.j, c.k}; }
 Index Unflat(int f) { return {f % N, f / N % N, f / (N * N)}; }
 
 // The surface list from head to tail; stops one past the cell count (a cycle).
@@ -31,68 +24,46 @@ std::vector<Index> SurfaceList(const VoxelBlock &block)
 {
     std::vector<Index> list;
     for (const VoxelCell *c = block.surfaceHead(); c && list.size() <= size_t(VoxelBlock::kCellCount); c = c->successor)
-        list.push_back(IndexOf(*c));
+        list.push_back({c->i, c->j, c->k});
     return list;
 }
 
-// A render walk without GL: the drawn cells in order, faces and vertices.
-struct Drawn
+// The cells a render walk draws, in order, and their faces.
+std::pair<std::vector<Index>, long> Walk(VoxelBlock &block)
 {
-    std::vector<Index> cells;
-    long faces = 0, vertices = 0;
-};
-Drawn Walk(VoxelBlock &block)
-{
-    Drawn d;
-    if (SurfaceList(block).size() > size_t(VoxelBlock::kCellCount)) {
-        ADD_FAILURE() << "the surface list runs in a circle";
-        return d;
-    }
-    block.walk([&](const VoxelCell &c) {
-        d.cells.push_back(IndexOf(c));
-        d.faces += __builtin_popcount(c.faceBits);
-        ForEachVoxelFaceVertex(c, [&](double, double, double) { ++d.vertices; });
-    });
-    return d;
+    std::pair<std::vector<Index>, long> drawn;
+    block.walk([&](const VoxelCell &c) { drawn.first.push_back({c.i, c.j, c.k}); drawn.second += __builtin_popcount(c.faceBits); });
+    return drawn;
 }
 
-// -------------------------------------------------------------- brute-force model
-
-// Solid cells, and the surface list by the rules in their plainest form: a
+// Solid cells and the surface list by the rules in their plainest form: a
 // deque with the head in front and a membership flag.
 struct Model
 {
-    std::vector<char> solid = std::vector<char>(VoxelBlock::kCellCount, 1);
-    std::vector<char> member = std::vector<char>(VoxelBlock::kCellCount, 0);
+    std::vector<char> solid = std::vector<char>(VoxelBlock::kCellCount, 1), member = std::vector<char>(VoxelBlock::kCellCount, 0);
     std::deque<int> list;
 
-    static bool Inside(int i, int j, int k) { return i >= 0 && i < N && j >= 0 && j < N && k >= 0 && k < N; }
     static int Flat(int i, int j, int k) { return i + N * (j + N * k); }
+    static bool Inside(int i, int j, int k) { return i >= 0 && i < N && j >= 0 && j < N && k >= 0 && k < N; }
     bool Solid(int i, int j, int k) const { return Inside(i, j, k) && solid[Flat(i, j, k)]; }
-
     // A solid cell shows each face whose neighbour is outside or empty.
     uint32_t Bits(int i, int j, int k) const
     {
-        if (!Solid(i, j, k))
-            return 0;
-        return (Solid(i - 1, j, k) ? 0 : kNegX) | (Solid(i + 1, j, k) ? 0 : kPosX) | (Solid(i, j + 1, k) ? 0 : kPosZ) |
-               (Solid(i, j - 1, k) ? 0 : kNegZ) | (Solid(i, j, k + 1) ? 0 : kPosY) | (Solid(i, j, k - 1) ? 0 : kNegY);
+        return !Solid(i, j, k) ? 0 : (Solid(i - 1, j, k) ? 0 : kNegX) | (Solid(i + 1, j, k) ? 0 : kPosX) | (Solid(i, j + 1, k) ? 0 : kPosZ) |
+                                         (Solid(i, j - 1, k) ? 0 : kNegZ) | (Solid(i, j, k + 1) ? 0 : kPosY) | (Solid(i, j, k - 1) ? 0 : kNegY);
     }
     void PutAtHead(int flat)
     {
-        if (!member[flat]) {
-            member[flat] = 1;
-            list.push_front(flat);
-        }
+        if (!member[flat])
+            member[flat] = 1, list.push_front(flat);
     }
-    // After make: the boundary cells, the last made first.
-    Model()
+    Model() // made in i, j, k order, k fastest: the boundary, the last made first
     {
-        for (int i = 0; i < N; ++i)
-            for (int j = 0; j < N; ++j)
-                for (int k = 0; k < N; ++k)
-                    if (Bits(i, j, k))
-                        PutAtHead(Flat(i, j, k));
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f) {
+            const int k = f % N, j = f / N % N, i = f / (N * N);
+            if (Bits(i, j, k))
+                PutAtHead(Flat(i, j, k));
+        }
     }
     void Add(int i, int j, int k)
     {
@@ -106,25 +77,10 @@ struct Model
     {
         if (!Solid(i, j, k))
             return;
-        const int n[6][3] = {{i - 1, j, k}, {i + 1, j, k}, {i, j + 1, k}, {i, j - 1, k}, {i, j, k + 1}, {i, j, k - 1}};
-        for (const auto &c : n)
-            if (Solid(c[0], c[1], c[2]) && Bits(c[0], c[1], c[2]) == 0)
-                PutAtHead(Flat(c[0], c[1], c[2]));
+        for (const Index &n : {Index{i - 1, j, k}, {i + 1, j, k}, {i, j + 1, k}, {i, j - 1, k}, {i, j, k + 1}, {i, j, k - 1}})
+            if (Solid(n[0], n[1], n[2]) && Bits(n[0], n[1], n[2]) == 0)
+                PutAtHead(Flat(n[0], n[1], n[2]));
         solid[Flat(i, j, k)] = 0;
-    }
-    // The walk drops the members that show no face; returns what it keeps.
-    std::vector<Index> Walk()
-    {
-        std::deque<int> kept;
-        for (int flat : list) {
-            const Index c = Unflat(flat);
-            if (Bits(c.i, c.j, c.k))
-                kept.push_back(flat);
-            else
-                member[flat] = 0;
-        }
-        list.swap(kept);
-        return Listed();
     }
     std::vector<Index> Listed() const
     {
@@ -133,184 +89,132 @@ struct Model
             out.push_back(Unflat(f));
         return out;
     }
+    // The walk drops the members that show no face and draws the rest.
+    std::vector<Index> Walk()
+    {
+        std::deque<int> kept;
+        for (int f : list)
+            Bits(Unflat(f)[0], Unflat(f)[1], Unflat(f)[2]) ? kept.push_back(f) : (void)(member[f] = 0);
+        list.swap(kept);
+        return Listed();
+    }
 };
 
-// Every cell (solidity, face bits, index, membership, colour against a fresh
-// block) and the list entry by entry.
+// Every cell (solidity, face bits, index, membership, colour as made) and the list.
 void ExpectMatchesModel(const VoxelBlock &block, const Model &model, const VoxelBlock &fresh)
 {
     int faults = 0;
-    for (int k = 0; k < N; ++k)
-        for (int j = 0; j < N; ++j)
-            for (int i = 0; i < N && faults < 5; ++i) {
-                const VoxelCell &c = *block.cellAt(i, j, k), &f = *fresh.cellAt(i, j, k);
-                if (c.solid != model.Solid(i, j, k) || c.faceBits != model.Bits(i, j, k) ||
-                    c.inList != bool(model.member[Model::Flat(i, j, k)]) || !(IndexOf(c) == Index{i, j, k}) ||
-                    c.red != f.red || c.green != f.green || c.blue != f.blue || c.alpha != f.alpha) {
-                    ++faults;
-                    ADD_FAILURE() << "cell " << Index{i, j, k} << " solid " << c.solid << " bits " << std::hex
-                                  << c.faceBits << " expected " << model.Bits(i, j, k) << " inList " << c.inList;
-                }
-            }
+    for (int f = 0; f < VoxelBlock::kCellCount && faults < 5; ++f) {
+        const auto [i, j, k] = Unflat(f);
+        const VoxelCell &c = *block.cellAt(i, j, k), &m = *fresh.cellAt(i, j, k);
+        if (c.solid != model.Solid(i, j, k) || c.faceBits != model.Bits(i, j, k) || c.inList != bool(model.member[f]) ||
+            Index{c.i, c.j, c.k} != Index{i, j, k} || std::array{c.red, c.green, c.blue, c.alpha} != std::array{m.red, m.green, m.blue, m.alpha})
+            ADD_FAILURE() << "cell " << i << ", " << j << ", " << k << " bits " << std::hex << c.faceBits << " expected " << model.Bits(i, j, k) << (++faults, "");
+    }
     EXPECT_EQ(SurfaceList(block), model.Listed());
 }
 
-// ---------------------------------------------------------------- tests
-
-TEST(VoxelBlock, FreshBlockListsItsBoundaryAndDrawsTheSixSides)
+TEST(VoxelBlock, AFreshBlockListsItsBoundaryAndDrawsTheSixSidesInItsColours)
 {
     auto block = VoxelBlock::make();
     ASSERT_TRUE(block);
     EXPECT_EQ((std::array{block->sizeI(), block->sizeJ(), block->sizeK()}), (std::array{100, 100, 100}));
     const std::vector<Index> list = SurfaceList(*block);
     ASSERT_EQ(list.size(), 58808u);
-    // Latest added first: the make loop ends with k fastest at (99, 99, 99).
-    EXPECT_EQ(list[0], (Index{99, 99, 99}));
+    EXPECT_EQ(list.front(), (Index{99, 99, 99}));
     EXPECT_EQ(list[1], (Index{99, 99, 98}));
     EXPECT_EQ(list.back(), (Index{0, 0, 0}));
-    const Drawn drawn = Walk(*block);
-    EXPECT_EQ(drawn.faces, 60000);
-    EXPECT_EQ(drawn.vertices, 240000);
-    EXPECT_EQ(drawn.cells, list);
-    // Colour gradients, lifted by 128 on odd indices.
-    for (const auto &[at, rgba] : {std::pair{Index{0, 0, 0}, std::array{0, 0, 0, 255}},
-                                   {Index{1, 0, 0}, std::array{129, 0, 0, 255}},
-                                   {Index{99, 99, 99}, std::array{253, 253, 253, 255}},
-                                   {Index{2, 51, 98}, std::array{2, 192, 124, 255}}}) {
-        const VoxelCell *c = block->cellAt(at.i, at.j, at.k);
-        EXPECT_EQ((std::array{c->red, c->green, c->blue, c->alpha}), rgba) << at;
+    EXPECT_EQ(Walk(*block), std::make_pair(list, 60000L));
+    for (const auto &[at, rgba] : {std::pair{Index{1, 0, 0}, std::array{129, 0, 0, 255}}, {Index{99, 99, 99}, std::array{253, 253, 253, 255}},
+                                   {Index{2, 51, 98}, std::array{2, 192, 124, 255}}}) { // gradients, lifted by 128 on odd indices
+        const VoxelCell *c = block->cellAt(at[0], at[1], at[2]);
+        EXPECT_EQ((std::array{c->red, c->green, c->blue, c->alpha}), rgba);
     }
     ExpectMatchesModel(*block, Model(), *block);
 }
 
-// Scripted edits applied to the block and the model alike; afterwards every
-// cell and the list match the model, and a walk draws the expected faces
-// and leaves the expected list. Also: out-of-range indices address no cell,
-// a carved cell stays listed until the walk, and no cell is listed twice.
-TEST(VoxelBlock, ScriptedEditsMatchTheModel)
+// Edits applied to the block and the model alike: every cell and the list
+// match, before and after a walk, which draws what the model draws.
+TEST(VoxelBlock, ScriptedAndRandomEditsMatchTheModel)
 {
-    struct Both
-    {
-        VoxelBlock &block;
-        Model &model;
-        void carve(int i, int j, int k) { block.carve(i, j, k), model.Carve(i, j, k); }
-        void add(int i, int j, int k) { block.add(i, j, k), model.Add(i, j, k); }
-        void walk() { EXPECT_EQ(Walk(block).cells, model.Walk()); }
-    };
-    struct Case
-    {
-        const char *what;
-        std::function<void(Both &)> edit;
-        long faces;
-        size_t listAfterWalk;
-    };
-    const auto carveAdd = [](Index c, bool walkBetween) {
-        return [=](Both &b) { b.carve(c.i, c.j, c.k); if (walkBetween) b.walk(); b.add(c.i, c.j, c.k); };
-    };
-    const Case cases[] = {
-        {"out of range, add to solid, carve empty",
-         [](Both &b) {
-             for (const Index &c : {Index{-1, 0, 0}, {100, 0, 0}, {0, -1, 0}, {0, 100, 0}, {0, 0, -1}, {0, 0, 100},
-                                    {INT_MIN, 0, 0}, {0, INT_MAX, 0}, {0, 0, INT_MIN}}) {
-                 EXPECT_EQ(b.block.cellAt(c.i, c.j, c.k), nullptr) << c;
-                 b.carve(c.i, c.j, c.k), b.add(c.i, c.j, c.k);
-             }
-             b.add(50, 50, 50), b.carve(7, 7, 7), b.carve(7, 7, 7);
-         },
-         60006, 58808 + 6},
-        // Buried: the six neighbours enter at the head (the last visited,
-        // k - 1, first), each showing only its face towards the hole.
-        {"buried carve",
-         [](Both &b) {
-             b.carve(50, 50, 50);
-             const VoxelCell *carved = b.block.cellAt(50, 50, 50);
-             EXPECT_TRUE(!carved->solid && carved->faceBits == 0 && !carved->inList);
-             const std::vector<std::pair<Index, uint32_t>> bits = {
-                 {{50, 50, 49}, kPosY}, {{50, 50, 51}, kNegY}, {{50, 49, 50}, kPosZ},
-                 {{50, 51, 50}, kNegZ}, {{51, 50, 50}, kNegX}, {{49, 50, 50}, kPosX}};
-             const std::vector<Index> list = SurfaceList(b.block);
-             for (size_t n = 0; n < bits.size(); ++n) {
-                 EXPECT_EQ(list[n], bits[n].first);
-                 EXPECT_EQ(b.block.cellAt(bits[n].first.i, bits[n].first.j, bits[n].first.k)->faceBits, bits[n].second);
-             }
-         },
-         60006, 58808 + 6},
-        // Corner: the listed cell stays listed until the walk drops it; its
-        // three neighbours keep their places and gain one face each.
-        {"corner carve",
-         [](Both &b) {
-             b.carve(0, 0, 0);
-             EXPECT_TRUE(b.block.cellAt(0, 0, 0)->inList);
-             EXPECT_EQ(b.block.cellAt(1, 0, 0)->faceBits, kNegZ | kNegY | kNegX);
-         },
-         60000, 58807},
-        {"carve, add at a corner", carveAdd({0, 0, 0}, false), 60000, 58808},
-        {"carve, walk, add at a corner", carveAdd({0, 0, 0}, true), 60000, 58808},
-        {"carve, add buried", carveAdd({50, 50, 50}, false), 60000, 58808},
-        {"carve, walk, add buried", carveAdd({50, 50, 50}, true), 60000, 58808},
-        {"carve, walk, add on an edge", carveAdd({99, 0, 42}, true), 60000, 58808},
-        {"carve, add one in", carveAdd({1, 1, 1}, false), 60000, 58808},
-        {"carve everything, then add one cell",
-         [](Both &b) {
-             for (int flat = 0; flat < VoxelBlock::kCellCount; ++flat)
-                 b.carve(Unflat(flat).i, Unflat(flat).j, Unflat(flat).k);
-             b.walk();
-             EXPECT_EQ(b.block.surfaceHead(), nullptr);
-             b.add(5, 6, 7);
-             EXPECT_EQ(b.block.cellAt(5, 6, 7)->faceBits, VoxelFace::kAll);
-         },
-         6, 1},
-    };
     auto fresh = VoxelBlock::make();
     ASSERT_TRUE(fresh);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
+    using Edit = std::function<void(VoxelBlock &, Model &)>;
+    const auto carve = [](Index c) -> Edit { return [=](VoxelBlock &b, Model &m) { b.carve(c[0], c[1], c[2]), m.Carve(c[0], c[1], c[2]); }; };
+    const auto add = [](Index c) -> Edit { return [=](VoxelBlock &b, Model &m) { b.add(c[0], c[1], c[2]), m.Add(c[0], c[1], c[2]); }; };
+    const Edit walk = [](VoxelBlock &b, Model &m) { EXPECT_EQ(Walk(b).first, m.Walk()); };
+    const Edit everything = [](VoxelBlock &b, Model &m) { for (int f = 0; f < VoxelBlock::kCellCount; ++f) b.carve(Unflat(f)[0], Unflat(f)[1], Unflat(f)[2]), m.Carve(Unflat(f)[0], Unflat(f)[1], Unflat(f)[2]); };
+    const std::vector<std::vector<Edit>> cases = {
+        {carve({-1, 0, 0}), add({100, 0, 0}), carve({0, 0, INT_MIN}), add({0, INT_MAX, 0}), add({50, 50, 50}), carve({7, 7, 7}), carve({7, 7, 7})},
+        {carve({0, 0, 0})}, {carve({0, 0, 0}), walk, add({0, 0, 0})}, {carve({50, 50, 50}), add({50, 50, 50})},
+        {carve({50, 50, 50}), walk, add({50, 50, 50})}, {carve({99, 0, 42}), walk, add({99, 0, 42})}, {carve({1, 1, 1}), add({1, 1, 1})},
+        {everything, walk, add({5, 6, 7})}};
+    for (size_t n = 0; n < cases.size(); ++n) {
+        SCOPED_TRACE(n);
         auto block = VoxelBlock::make();
-        ASSERT_TRUE(block);
         Model model;
-        Both both{*block, model};
-        c.edit(both);
+        for (const Edit &edit : cases[n])
+            edit(*block, model);
         ExpectMatchesModel(*block, model, *fresh);
-        const Drawn drawn = Walk(*block);
-        EXPECT_EQ(drawn.cells, model.Walk());
-        EXPECT_EQ(drawn.faces, c.faces);
-        EXPECT_EQ(SurfaceList(*block).size(), c.listAfterWalk);
+        walk(*block, model);
         ExpectMatchesModel(*block, model, *fresh);
+    }
+    // 100,000 carves and adds, mostly near two corners so that they meet each
+    // other and the boundary, walks in between; the touched cells checked
+    // after every step, everything every 5000 steps.
+    auto block = VoxelBlock::make();
+    Model model;
+    std::mt19937 rng(20240611);
+    const int low[3] = {-1, 93, -2}, high[3] = {7, 100, 101};
+    for (int step = 1; step <= 100000 && !HasFailure(); ++step) {
+        const int r = std::uniform_int_distribution<int>(0, 9)(rng) % 3;
+        std::uniform_int_distribution<int> coordinate(low[r], high[r]);
+        const Index c = {coordinate(rng), coordinate(rng), coordinate(rng)};
+        (rng() % 2 ? carve : add)(c)(*block, model);
+        for (const Index &n : {c, Index{c[0] - 1, c[1], c[2]}, {c[0] + 1, c[1], c[2]}, {c[0], c[1] - 1, c[2]}, {c[0], c[1] + 1, c[2]}, {c[0], c[1], c[2] - 1}, {c[0], c[1], c[2] + 1}})
+            if (const VoxelCell *cell = block->cellAt(n[0], n[1], n[2])) {
+                ASSERT_EQ(cell->faceBits, model.Bits(n[0], n[1], n[2])) << "step " << step;
+            }
+        if (rng() % 300 == 0)
+            walk(*block, model);
+        if (step % 5000 == 0)
+            ExpectMatchesModel(*block, model, *fresh);
     }
 }
 
-// 100,000 carves and adds, mostly near two corners so that they meet each
-// other and the boundary, with walks in between; the touched cells are
-// checked after every step, every cell and the list every 5000 steps.
-TEST(VoxelBlock, RandomEditsKeepEveryInvariant)
+// Each face bit emits one quad on its side of the cell's box (cell (2, 3, 4)
+// spans x 20-30, y 40-50, z 30-40: j is depth, k height), its four corners
+// counter-clockwise seen from outside; all six in the order +X, +Y, +Z, -X,
+// -Y, -Z, the first vertex at (+, -, +).
+TEST(VoxelBlock, EachFaceEmitsItsQuadOutwardInTheFixedOrder)
 {
-    auto block = VoxelBlock::make(), fresh = VoxelBlock::make();
-    ASSERT_TRUE(block && fresh);
-    Model model;
-    std::mt19937 rng(20240611);
-    const int low[3] = {-1, 93, -2}, high[3] = {7, 100, 101}; // low corner, high corner, anywhere
-    for (int step = 1; step <= 100000; ++step) {
-        const int r = std::uniform_int_distribution<int>(0, 9)(rng) % 3;
-        std::uniform_int_distribution<int> coordinate(low[r], high[r]);
-        const int i = coordinate(rng), j = coordinate(rng), k = coordinate(rng);
-        if (rng() % 2)
-            block->carve(i, j, k), model.Carve(i, j, k);
-        else
-            block->add(i, j, k), model.Add(i, j, k);
-        if (const VoxelCell *c = block->cellAt(i, j, k)) {
-            ASSERT_EQ(c->faceBits, model.Bits(i, j, k)) << "step " << step;
+    VoxelCell cell;
+    cell.i = 2, cell.j = 3, cell.k = 4;
+    const double centre[3] = {25, 45, 35};
+    const std::pair<uint32_t, std::array<int, 3>> faces[] = {{kPosX, {1, 0, 0}}, {kPosY, {0, 1, 0}}, {kPosZ, {0, 0, 1}},
+                                                            {kNegX, {-1, 0, 0}}, {kNegY, {0, -1, 0}}, {kNegZ, {0, 0, -1}}};
+    std::vector<std::array<double, 3>> all, one;
+    cell.faceBits = kAll;
+    ForEachVoxelFaceVertex(cell, [&](double x, double y, double z) { all.push_back({x - centre[0], y - centre[1], z - centre[2]}); });
+    ASSERT_EQ(all.size(), 24u);
+    EXPECT_EQ(all[0], (std::array<double, 3>{5, -5, 5}));
+    for (size_t f = 0; f < 6; ++f) {
+        const auto &[bit, n] = faces[f];
+        cell.faceBits = bit;
+        one.clear();
+        ForEachVoxelFaceVertex(cell, [&](double x, double y, double z) { one.push_back({x - centre[0], y - centre[1], z - centre[2]}); });
+        ASSERT_EQ(one.size(), 4u) << f;
+        EXPECT_TRUE(std::equal(one.begin(), one.end(), all.begin() + 4 * f)) << "face " << f << " out of order";
+        for (size_t v = 0; v < 4; ++v) {
+            for (int a = 0; a < 3; ++a)
+                EXPECT_EQ(std::fabs(one[v][a]), 5.0) << f;
+            EXPECT_EQ(one[v][0] * n[0] + one[v][1] * n[1] + one[v][2] * n[2], 5.0) << "face " << f << " off its side";
+            EXPECT_NE(one[v], one[(v + 1) % 4]);
+            EXPECT_NE(one[v], one[(v + 2) % 4]);
         }
-        for (const auto &d : VoxelBlock::kDirections)
-            if (const VoxelCell *n = block->cellAt(i + d.di, j + d.dj, k + d.dk)) {
-                ASSERT_EQ(n->faceBits, model.Bits(n->i, n->j, n->k)) << "step " << step;
-            }
-        if (rng() % 300 == 0) {
-            ASSERT_EQ(Walk(*block).cells, model.Walk()) << "step " << step;
-        }
-        if (step % 5000 == 0) {
-            ExpectMatchesModel(*block, model, *fresh);
-            ASSERT_FALSE(HasFailure()) << "step " << step;
-        }
+        const auto d = [&](int p, int a) { return one[p][a] - one[0][a]; };
+        const double normal[3] = {d(1, 1) * d(2, 2) - d(1, 2) * d(2, 1), d(1, 2) * d(2, 0) - d(1, 0) * d(2, 2), d(1, 0) * d(2, 1) - d(1, 1) * d(2, 0)};
+        EXPECT_GT(normal[0] * n[0] + normal[1] * n[1] + normal[2] * n[2], 0.0) << "face " << f << " wound inward";
     }
 }
 

@@ -1,14 +1,13 @@
-// The world tests need a QGuiApplication for their offscreen GL context;
-// listing the tests needs no display.
+// GL tests need a QGuiApplication for their offscreen context; listing them needs no display.
 #include <QGuiApplication>
 #include <gtest/gtest.h>
-#include <memory>
+#include <optional>
 
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    std::unique_ptr<QGuiApplication> app;
+    std::optional<QGuiApplication> app;
     if (!GTEST_FLAG_GET(list_tests))
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        app.emplace(argc, argv);
     return RUN_ALL_TESTS();
 }
