@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 class Production
 {
@@ -44,6 +45,10 @@ public:
     // not a regular file": dofile would block on it where the runaway guard
     // cannot reach.
     std::string run(const QString &fileName = QStringLiteral("prod.lua"));
+    // The other files the last run read with dofile, loadfile or require
+    // (names relative to the working directory unless absolute), in the
+    // order first read; the production file itself is not among them.
+    const std::vector<std::string> &filesRead() const { return otherFiles; }
 
     // --- The frame.
 
@@ -60,4 +65,5 @@ public:
 private:
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
+    std::vector<std::string> otherFiles;
 };

@@ -55,7 +55,9 @@ TEST(ExportOptions, EveryBadArgumentIsRefusedWithOneLine)
         {{"--export", "a.mp4", "--size", "0x720"}, "--size must be WIDTHxHEIGHT"},
         {{"--export", "a.mp4", "--size", "-2x720"}, "--size must be WIDTHxHEIGHT"},
         {{"--export", "a.mp4", "--size", "1280x720x3"}, "--size must be WIDTHxHEIGHT"},
-        {{"--export", "a.mp4", "--size", "99999x10"}, "--size must be WIDTHxHEIGHT"},
+        {{"--export", "a.mp4", "--size", "99998x10"}, "beyond what the encoder takes; at most 16384x10"},
+        {{"--export", "a.mkv", "--size", "16384x16384"}, "beyond what the encoder takes; at most 16254x16254"},
+        {{"--export", "%d.png", "--size", "70000x65536"}, "beyond what the encoder takes; at most 16255x16255"},
         {{"--export", "a.mp4", "--size", "641x360"}, "even width and height"},
         {{"--export", "a.mp4", "--from", "-1"}, "--from must be"},
         {{"--export", "a.mp4", "--from", "inf"}, "--from must be"},
@@ -111,7 +113,8 @@ TEST(ExportOptions, TheRangeSettlesAgainstTheMusicAndCountsWholeFrames)
         {0, 1.1, true, -1, 1.1, "", 10, 11},   // 1.1 * 10 is 11.000000000000002
         {0, 1.05, true, 4, 1.05, "", 10, 11},  // a partial frame counts
         {0, 0.001, true, 4, 0.001, "", 60, 1},
-        {1, 8, true, 5, 8, "", 2, 14},         // beyond the music is allowed for --to
+        {1, 8, true, 5, 5, "", 2, 8},          // --to beyond the music ends with it
+        {0, 86401, true, -1, 0, "longer than 24 hours", 60, 0},
         {5, 0, false, 5, 0, "beyond the end of the music", 60, 0},
         {12, 0, false, -1, 0, "must come before the end", 60, 0},
     };

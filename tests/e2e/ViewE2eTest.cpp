@@ -63,7 +63,7 @@ TEST_F(ViewEndToEnd, AnEndlessUpdateIsInterruptedAndFramesGoOn)
     StartWithHook("ticks = 0\n"
                   "function update() ticks = ticks + 1 if ticks == 3 then while true do end end end\n"
                   "function render() if ticks > 3 then append('after.txt', ticks) end end\n");
-    ASSERT_TRUE(program->waitForDebug("Lua update() error:  [string \"update()\"]:1: script interrupted", 15000))
+    ASSERT_TRUE(program->waitForDebug("Lua update() error:  prod.lua:7: script interrupted", 15000))
         << program->debugOutput().toStdString();
     EXPECT_TRUE(WaitForFile(path("after.txt"), "20"));
 }
