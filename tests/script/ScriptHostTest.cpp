@@ -127,7 +127,7 @@ TEST_F(ScriptHostTest, DefaultLimitInterruptsAPlainLoopAfterFiveSeconds)
 {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Captured("before = 'kept' while true do end").error,
-              "script interrupted: it ran for more than 5 seconds\n");
+              "[string \"before = 'kept' while true do end\"]:1: script interrupted: it ran for more than 5 seconds\n");
     EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
     EXPECT_EQ(Captured("print(before)").output, "kept\r\n");
 }
