@@ -2,7 +2,8 @@
 // makes one call on the world (gDemoWorld) or the main window (gMainWindow)
 // and pushes its results. Without a world (no view exists) the getters
 // return the origin and the commands do nothing; without a main window (an
-// export renders with none) the window functions do nothing.
+// export renders with none) the window functions do nothing. A camera
+// command whose result is not finite leaves the camera as it was.
 #include "CameraApi.h"
 
 #include "ApiArgs.h"
@@ -10,6 +11,8 @@
 #include "ScriptApi.h"
 
 #include <QMainWindow>
+
+#include <cmath>
 
 namespace {
 
@@ -27,6 +30,32 @@ Vector3 ArgVector(lua_State *L, int first)
     return Vector3(ArgFloat(L, first), ArgFloat(L, first + 1), ArgFloat(L, first + 2));
 }
 
+bool Finite(const Vector3 &v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+bool Finite(const Transform &t)
+{
+    const Quaternion &q = t.rotation();
+    return Finite(t.position()) && std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) &&
+           std::isfinite(q.z);
+}
+
+// Runs `change` on the world's camera and undoes it when it leaves the
+// camera with a value that is not finite (a NaN or infinite argument, or
+// one too large for single precision): a typo must never blank the view.
+template <typename Change>
+void ChangeCamera(Change change)
+{
+    if (!gDemoWorld)
+        return;
+    const Transform before = gDemoWorld->camera();
+    change(*gDemoWorld);
+    if (!Finite(gDemoWorld->camera()))
+        gDemoWorld->camera() = before;
+}
+
 } // namespace
 
 int ScriptGetCamPos(lua_State *L)
@@ -36,22 +65,25 @@ int ScriptGetCamPos(lua_State *L)
 
 int ScriptSetCamPos(lua_State *L)
 {
-    if (gDemoWorld)
-        gDemoWorld->camera().setPosition(ArgVector(L, 1));
+    const Vector3 position = ArgVector(L, 1);
+    ChangeCamera([&](DemoWorld &world) { world.camera().setPosition(position); });
     return 0;
 }
 
 int ScriptRotateCam(lua_State *L)
 {
-    if (gDemoWorld)
-        gDemoWorld->rotateCamera(ArgFloat(L, 1), ArgFloat(L, 2));
+    const float yaw = ArgFloat(L, 1);
+    const float pitch = ArgFloat(L, 2);
+    ChangeCamera([&](DemoWorld &world) { world.rotateCamera(yaw, pitch); });
     return 0;
 }
 
+// A target straight above or below the camera gives no direction to turn
+// to: the camera stays as it was.
 int ScriptLookAt(lua_State *L)
 {
-    if (gDemoWorld)
-        gDemoWorld->lookAt(ArgVector(L, 1));
+    const Vector3 target = ArgVector(L, 1);
+    ChangeCamera([&](DemoWorld &world) { world.lookAt(target); });
     return 0;
 }
 

@@ -26,6 +26,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -53,11 +54,13 @@ double SecondsSince(Clock::time_point start)
 // --- Signals --------------------------------------------------------------------
 
 // The signal that asked the export to stop (SIGINT, SIGTERM), 0 while none.
-volatile std::sig_atomic_t gStopSignal = 0;
+// Lock-free, so the handler may set it; every wait of the export looks at it.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set in a signal handler");
 
 void OnStopSignal(int signal)
 {
-    gStopSignal = signal;
+    gStopSignal.store(signal);
 }
 
 // Ctrl+C and SIGTERM only raise the flag (the frame loop looks at it; no
@@ -80,6 +83,11 @@ int Refuse(const std::string &why)
     return 2;
 }
 
+void Note(const std::string &what)
+{
+    std::fprintf(stderr, "velkaro: note: %s\n", what.c_str());
+}
+
 int Fail(const std::string &why)
 {
     std::fprintf(stderr, "velkaro: export failed: %s\n", why.c_str());
@@ -96,11 +104,21 @@ public:
     ~OutputFiles() { discard(); }
 
     // Checks OUT's folder; false with a reason when it cannot be written to.
-    bool check(std::string &why) const
+    // PNG frames may name a folder that does not exist yet: it is made
+    // (that folder only, not its parents), and removed again when the
+    // export ends without frames in it.
+    bool check(std::string &why)
     {
         const QFileInfo out(QString::fromStdString(options.output));
         const QFileInfo folder(out.absolutePath());
-        if (!folder.isDir()) {
+        if (options.format == ExportFormat::PngSequence && !folder.exists() && QFileInfo(folder.absolutePath()).isDir()) {
+            if (!QDir().mkdir(folder.absoluteFilePath())) {
+                why = "cannot make the folder '" + out.path().toStdString() + "'";
+                return false;
+            }
+            madeFolder = folder.absoluteFilePath();
+        }
+        if (!QFileInfo(out.absolutePath()).isDir()) {
             why = "the folder '" + out.path().toStdString() + "' does not exist";
             return false;
         }
@@ -146,6 +164,7 @@ public:
             tempFile.clear();
             return true;
         }
+        madeFolder.clear();   // it holds the frames now
         for (long k = 0; k < frames; ++k) {
             char name[32];
             std::snprintf(name, sizeof(name), "%08ld.png", k);
@@ -167,14 +186,18 @@ public:
             QFile::remove(tempFile);
         if (!tempFolder.isEmpty())
             QDir(tempFolder).removeRecursively();
+        if (!madeFolder.isEmpty())
+            QDir().rmdir(madeFolder);   // only while empty
         tempFile.clear();
         tempFolder.clear();
+        madeFolder.clear();
     }
 
 private:
     const ExportOptions &options;
     QString tempFile;
     QString tempFolder;
+    QString madeFolder;   // the folder check() made, while the export may still fail
 };
 
 // --- Offscreen GL -------------------------------------------------------------------
@@ -247,11 +270,15 @@ public:
     ~FrameWriter() { close(); }
 
     // The buffer to fill with the next frame, once the writer is done with
-    // it; null when a write failed (the reason in error()).
+    // it; null when a write failed (the reason in error()) or a stop was
+    // asked for while waiting (a signal cannot wake the wait, so it looks
+    // at the flag every 50 ms).
     unsigned char *nextBuffer()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return !busy[fill] || failed; });
+        while (!changed.wait_for(lock, std::chrono::milliseconds(50), [this] { return !busy[fill] || failed; }))
+            if (gStopSignal.load())
+                return nullptr;
         return failed ? nullptr : buffers[fill].data();
     }
 
@@ -412,7 +439,8 @@ void Lap(double &sum, Clock::time_point &mark)
 
 int StopStatus()
 {
-    return gStopSignal == SIGINT ? 130 : 128 + gStopSignal;
+    const int signal = gStopSignal.load();
+    return signal == SIGINT ? 130 : 128 + signal;
 }
 
 } // namespace
@@ -449,9 +477,12 @@ int RunExport(const ExportOptions &requested, char *program)
     FSOUND_SetVirtualClock(true);
     production.openMusic();
     const double musicSeconds = gMusicStream ? FSOUND_Stream_GetLengthMs(gMusicStream) / 1000.0 : -1.0;
-    why = ResolveExportRange(options, musicSeconds);
+    std::string note;
+    why = ResolveExportRange(options, musicSeconds, &note);
     if (!why.empty())
         return Refuse(why);
+    if (!note.empty())
+        Note(note);
     const long frames = ExportFrameCount(options);
 
     // The rest of the window's start-up, without the window and the console.
@@ -515,24 +546,30 @@ int RunExport(const ExportOptions &requested, char *program)
     }
 
     progress.interrupt();
-    if (gStopSignal) {
-        encoder.terminate(); // a write blocked on the pipe returns
+    // A stop ends ffmpeg at once; the writer's wait for the pipe sees the
+    // flag too. The temporary output goes with `files`.
+    const auto stopped = [&] {
+        encoder.terminate(); // a write waiting on the pipe returns
         writer.close();
         encoder.kill();
         std::fprintf(stderr, "velkaro: export stopped; %s left as it was\n", options.output.c_str());
         return StopStatus();
-    }
+    };
+    if (gStopSignal)
+        return stopped();
     if (!writer.close()) {
+        if (gStopSignal)
+            return stopped();
         std::string ended;
-        encoder.finish(ended); // reaps ffmpeg; its own message is on stderr
+        encoder.finish(ended, &gStopSignal); // reaps ffmpeg; its own message is on stderr
         return Fail(writer.error() + (ended.empty() ? "" : " (" + ended + ")"));
     }
     const Clock::time_point finishing = Clock::now();
-    if (!encoder.finish(why))
-        return Fail(why);
+    if (!encoder.finish(why, &gStopSignal))
+        return gStopSignal ? stopped() : Fail(why);
     timing.finish = SecondsSince(finishing);
     if (gStopSignal)
-        return StopStatus();
+        return stopped();
     if (!files.commit(frames, why))
         return Fail(why);
     progress.summary(options.output);

@@ -12,7 +12,46 @@ namespace {
 
 const double kMaxFps = 1000.0;
 const double kDefaultSecondsWithoutMusic = 10.0;
-const int kMaxSide = 65536; // a sanity bound; the GL limit is checked later
+const double kMaxSecondsWithoutMusic = 24 * 3600.0;
+
+// What the encoders take (the GL limit is checked later): ffmpeg reads a
+// raw frame only while 8 (w + 128) (h + 128) stays below INT_MAX; x264
+// takes at most 16384 pixels a side, libvpx and the PNG encoder 65536.
+long long MaxSide(ExportFormat format)
+{
+    return format == ExportFormat::Webm || format == ExportFormat::PngSequence ? 65536 : 16384;
+}
+
+bool EncoderTakes(ExportFormat format, long long width, long long height)
+{
+    const long long maxSide = MaxSide(format);
+    return width >= 1 && height >= 1 && width <= maxSide && height <= maxSide &&
+           8 * (width + 128) * (height + 128) < 2147483647LL;
+}
+
+// Empty when the encoder takes the export's size, else why not, with the
+// largest size it takes within the one asked for: each side cut to the
+// encoder's largest, then both shrunk alike (even sides for video).
+std::string EncoderSizeLimit(const ExportOptions &o)
+{
+    if (EncoderTakes(o.format, o.width, o.height))
+        return std::string();
+    const long long step = IsVideoFormat(o.format) ? 2 : 1;
+    const long long width = std::min<long long>(o.width, MaxSide(o.format)) / step * step;
+    const long long height = std::min<long long>(o.height, MaxSide(o.format)) / step * step;
+    const auto heightFor = [&](long long w) { return std::max(step, w * height / width / step * step); };
+    long long low = 1, high = width / step;   // the most steps of width that fit, by halving
+    while (low < high) {
+        const long long middle = (low + high + 1) / 2;
+        if (EncoderTakes(o.format, middle * step, heightFor(middle * step)))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return "--size " + std::to_string(o.width) + "x" + std::to_string(o.height) +
+           " is beyond what the encoder takes; at most " + std::to_string(low * step) + "x" +
+           std::to_string(heightFor(low * step));
+}
 
 // --- Reading values ---------------------------------------------------------
 
@@ -26,10 +65,10 @@ bool ReadNumber(const std::string &text, double &value)
     return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
-// A whole number of 1 to 5 digits, no sign.
+// A whole number of 1 to 9 digits, no sign.
 bool ReadSide(const std::string &text, int &value)
 {
-    if (text.empty() || text.size() > 5 ||
+    if (text.empty() || text.size() > 9 ||
         !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
         return false;
     value = std::atoi(text.c_str());
@@ -204,8 +243,7 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         } else if (name == "--size") {
             const size_t x = value.find_first_of("xX");
             if (x == std::string::npos || !ReadSide(value.substr(0, x), o.width) ||
-                !ReadSide(value.substr(x + 1), o.height) || o.width < 1 || o.height < 1 ||
-                o.width > kMaxSide || o.height > kMaxSide)
+                !ReadSide(value.substr(x + 1), o.height) || o.width < 1 || o.height < 1)
                 return refuse("--size must be WIDTHxHEIGHT in pixels, e.g. 1280x720, not '" + value + "'");
         } else if (name == "--from") {
             if (!ReadNumber(value, o.from) || o.from < 0.0)
@@ -225,6 +263,9 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
     if (IsVideoFormat(o.format) && (o.width % 2 || o.height % 2))
         return refuse("a video needs an even width and height, not " + std::to_string(o.width) + "x" +
                       std::to_string(o.height));
+    const std::string tooLarge = EncoderSizeLimit(o);
+    if (!tooLarge.empty())
+        return refuse(tooLarge);
     line.action = CommandLineAction::Export;
     return line;
 }
@@ -250,7 +291,7 @@ const char *ExportUsage()
            "without one: xvfb-run -a velkaro --export demo.mp4\n";
 }
 
-std::string ResolveExportRange(ExportOptions &options, double musicSeconds)
+std::string ResolveExportRange(ExportOptions &options, double musicSeconds, std::string *note)
 {
     if (musicSeconds > 0.0 && options.from >= musicSeconds)
         return "--from " + Seconds(options.from) + " is beyond the end of the music (" +
@@ -261,6 +302,15 @@ std::string ResolveExportRange(ExportOptions &options, double musicSeconds)
     }
     if (options.from >= options.to)
         return "--from (" + Seconds(options.from) + ") must come before the end (" + Seconds(options.to) + ")";
+    if (musicSeconds > 0.0 && options.to > musicSeconds) {
+        if (note)
+            *note = "--to " + Seconds(options.to) + " is beyond the end of the music; the export ends with it at " +
+                    Seconds(musicSeconds);
+        options.to = musicSeconds;
+    }
+    if (musicSeconds <= 0.0 && options.to - options.from > kMaxSecondsWithoutMusic)
+        return "--from " + Seconds(options.from) + " to --to " + Seconds(options.to) +
+               " is longer than 24 hours; without music the span must be shorter";
     return std::string();
 }
 

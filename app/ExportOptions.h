@@ -44,9 +44,11 @@ const char *ExportUsage();
 
 // Settles the time range against the music: `musicSeconds` is its length,
 // or a negative value when there is no music. Without --to the range ends
-// with the music, or after 10 s without it. Returns an empty string when
+// with the music, or after 10 s without it; a --to beyond the music's end
+// is cut to it, and `note` (when given) gets one line saying so. Without
+// music the range may span at most 24 hours. Returns an empty string when
 // the range is good, else one line saying why not.
-std::string ResolveExportRange(ExportOptions &options, double musicSeconds);
+std::string ResolveExportRange(ExportOptions &options, double musicSeconds, std::string *note = nullptr);
 
 // Frames to render: ceil((to - from) * fps), at least 1. A product that
 // lands a hair above a whole number through rounding counts as that number.

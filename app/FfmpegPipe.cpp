@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 namespace {
 
 const int kPipeBytes = 4 << 20; // room for a few frames, so a write rarely waits
+const int kStopPollMs = 50;     // how often a waiting write or finish looks at the stop flag
 
 // Waits for `pid`, retrying when a signal interrupts the wait.
 int Reap(pid_t pid)
@@ -19,6 +21,11 @@ int Reap(pid_t pid)
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+bool Stopped(const std::atomic<int> *stop)
+{
+    return stop && stop->load() != 0;
 }
 
 } // namespace
@@ -67,14 +74,17 @@ bool FfmpegPipe::start(const std::string &program, const std::vector<std::string
     close(ends[0]);
     input = ends[1];
     child = pid;
+    // Writes never block: the wait for room is a poll that also watches
+    // the stop flag.
+    fcntl(input, F_SETFL, fcntl(input, F_GETFL) | O_NONBLOCK);
     return true;
 }
 
-bool FfmpegPipe::write(const void *data, size_t size, const volatile std::sig_atomic_t *stop, std::string &error)
+bool FfmpegPipe::write(const void *data, size_t size, const std::atomic<int> *stop, std::string &error)
 {
     const char *bytes = static_cast<const char *>(data);
     while (size > 0) {
-        if (stop && *stop) {
+        if (Stopped(stop)) {
             error = "stopped";
             return false;
         }
@@ -82,6 +92,13 @@ bool FfmpegPipe::write(const void *data, size_t size, const volatile std::sig_at
         if (written < 0) {
             if (errno == EINTR)
                 continue; // a signal: look at the stop flag again
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // The pipe is full: wait for room (or ffmpeg's end, which
+                // the next write sees as EPIPE) a little at a time.
+                pollfd room = {input, POLLOUT, 0};
+                poll(&room, 1, kStopPollMs);
+                continue;
+            }
             error = errno == EPIPE ? std::string("ffmpeg stopped reading the frames")
                                    : std::string("cannot write to ffmpeg: ") + std::strerror(errno);
             return false;
@@ -92,7 +109,7 @@ bool FfmpegPipe::write(const void *data, size_t size, const volatile std::sig_at
     return true;
 }
 
-bool FfmpegPipe::finish(std::string &error)
+bool FfmpegPipe::finish(std::string &error, const std::atomic<int> *stop)
 {
     if (input >= 0) {
         close(input);
@@ -102,8 +119,22 @@ bool FfmpegPipe::finish(std::string &error)
         error = "ffmpeg was not running";
         return false;
     }
-    const int status = Reap(child);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 || (ended < 0 && errno == EINTR)) {
+        if (Stopped(stop)) {
+            kill();
+            error = "stopped";
+            return false;
+        }
+        if (ended == 0)
+            usleep(kStopPollMs * 1000);
+    }
     child = -1;
+    if (ended < 0) {
+        error = std::string("cannot wait for ffmpeg: ") + std::strerror(errno);
+        return false;
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return true;
     if (WIFEXITED(status))

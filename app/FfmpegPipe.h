@@ -4,7 +4,7 @@
 // a blocked write.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,12 +22,15 @@ public:
     bool start(const std::string &program, const std::vector<std::string> &arguments, std::string &error);
 
     // Writes all `size` bytes. False when ffmpeg has gone (the reason in
-    // `error`) or when *stop became non-zero while the write waited.
-    bool write(const void *data, size_t size, const volatile std::sig_atomic_t *stop, std::string &error);
+    // `error`) or when *stop became non-zero while the write waited: the
+    // wait for room in the pipe looks at it every 50 ms, so an encoder
+    // that stopped reading cannot hold the stop up.
+    bool write(const void *data, size_t size, const std::atomic<int> *stop, std::string &error);
 
     // Closes the pipe (end of input) and waits for ffmpeg to finish writing.
     // True when it exited with status 0; else `error` says how it ended.
-    bool finish(std::string &error);
+    // When *stop becomes non-zero during the wait, ffmpeg is ended at once.
+    bool finish(std::string &error, const std::atomic<int> *stop = nullptr);
 
     // Sends ffmpeg SIGKILL without touching the pipe, so a write blocked in
     // another thread returns with EPIPE; kill() then reaps it.

@@ -17,6 +17,7 @@
 #include <QTextCursor>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -81,6 +82,9 @@ void MainWindow::RunREPLCommand(QString sCommand)
         RunScriptCaptured(chunk, output, error);
     if (!output.empty())
         AppendPlainParagraph(form->repl, output);
+    if (LastRunOutputCut())
+        AppendPlainParagraph(form->repl, "\u2026 (output cut at " + std::to_string(sizeof(gPrintBuffer) - 1) +
+                                             " characters)");
     if (valueCount > 0)
         AppendPlainParagraph(form->repl, values);
     if (!error.empty())

@@ -3,11 +3,15 @@
 // writes, delete and create), through the script host like a console
 // command, between frames. The outcome of every load goes to the view's
 // error board; a reload also writes "prod.lua reloaded" or the host's
-// error line to the debug output.
+// error line to the debug output. The other files that the production's
+// top level read from its folder (dofile, loadfile, require) are watched
+// the same way: saving one runs the production again, which reads them.
 #pragma once
 
 #include <QObject>
 #include <QString>
+
+#include <vector>
 
 #include <sys/types.h>
 
@@ -38,13 +42,17 @@ public:
     static const int kSettleMs = 100;
 
 private:
-    // A change seen in the file or its folder: re-arm the file's watch
-    // when the file behind the name was replaced, and (re)start the settle
-    // timer when the file itself changed.
-    void noticeChange(bool fileEvent);
-    // Runs the production through the host and reports the outcome; false
-    // when it failed.
+    // A change seen in a watched file (`changedPath`) or in a folder (an
+    // empty path): re-arm a file's watch when the file behind its name was
+    // replaced, and (re)start the settle timer when a watched file itself
+    // changed (another file only once it exists again).
+    void noticeChange(const QString &changedPath);
+    // Runs the production through the host, reports the outcome, and
+    // watches the files it read; false when it failed.
     bool load();
+    // Watches the production's other files as its last run read them
+    // (after a failed run, those read before as well).
+    void followFilesRead(bool succeeded);
 
     // What identifies one version of the file: its inode, size and times;
     // all zero while the name names nothing.
@@ -60,14 +68,25 @@ private:
                 && changedNs == other.changedNs;
         }
     };
-    Stamp readStamp() const;
+    static Stamp readStamp(const QString &path);
+
+    // One watched file: the production (always the first) or one it read.
+    struct Watched
+    {
+        QString path;           // absolute
+        Stamp lastStamp;        // the file as the last event saw it
+        ino_t watchedInode = 0; // the inode the file watch sits on (0: none)
+    };
+    // Watches `path` (and its folder) from now on, as it is now.
+    void watch(const QString &path);
+    // Puts the file watch on the file now behind the name (see noticeChange).
+    void rearm(Watched &file, const Stamp &stamp);
 
     WorldWidget *view;
     Production *production;
-    QString path;           // absolute
+    QString folder;         // the production's folder, absolute
     QString fileName;       // as given, relative to the working directory
     QFileSystemWatcher *watcher;
     QTimer *settleTimer;
-    Stamp lastStamp;        // the file as the last event saw it
-    ino_t watchedInode = 0; // the inode the file watch sits on (0: none)
+    std::vector<Watched> files;
 };

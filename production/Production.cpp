@@ -2,6 +2,7 @@
 #include "Production.h"
 
 #include "FSound.h"
+#include "LoadedFiles.h"
 #include "Music.h"
 #include "ScriptHost.h"
 #include "ScriptPrimitive.h"
@@ -71,7 +72,14 @@ std::string Production::run(const QString &fileName)
         qDebug("%s: %s\n", chunk.toUtf8().constData(), error.c_str());
         return error;
     }
+    ForgetLoadedFiles(gLuaState);
+    UnloadLocalModules(gLuaState);
     RunScriptCaptured(chunk.toStdString(), output, error);
+    otherFiles.clear();
+    const QString self = info.absoluteFilePath();
+    for (const std::string &name : LoadedFiles(gLuaState))
+        if (QFileInfo(QString::fromStdString(name)).absoluteFilePath() != self)
+            otherFiles.push_back(name);
     return error;
 }
 

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 class Production
 {
@@ -56,6 +57,10 @@ public:
     // The tempo and the error band follow the sync file's last read or
     // write (after an edit of the tracks).
     void syncChanged();
+    // The other files the last run read with dofile, loadfile or require
+    // (names relative to the working directory unless absolute), in the
+    // order first read; the production file itself is not among them.
+    const std::vector<std::string> &filesRead() const { return otherFiles; }
 
     // --- The frame.
 
@@ -76,4 +81,5 @@ private:
     Timeline clock;
     SyncFile syncFile;
     bool syncLive = false;
+    std::vector<std::string> otherFiles;
 };

@@ -69,9 +69,15 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     return result;
 }
 
+std::string ErrorBoard::prefix(const Line &line)
+{
+    const bool named = line.message.compare(0, line.label.size() + 1, line.label + ":") == 0;
+    return named ? std::string() : line.label + ": ";
+}
+
 std::string ErrorBoard::format(const Line &line)
 {
-    std::string text = line.label + ": " + line.message;
+    std::string text = prefix(line) + line.message;
     if (line.count > 1)
         text += " (\u00d7" + std::to_string(line.count) + ")";
     return text;

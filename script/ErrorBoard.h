@@ -35,7 +35,11 @@ public:
     };
     std::vector<Line> lines() const;
 
-    // The text of a line as shown: "label: message", and " (×N)" when N > 1.
+    // What is shown before the message: "label: ", or nothing when the
+    // message starts with "label:" itself (prod.lua's own errors name it).
+    static std::string prefix(const Line &line);
+
+    // The text of a line as shown: prefix and message, and " (×N)" when N > 1.
     static std::string format(const Line &line);
 
 private:

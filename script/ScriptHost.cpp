@@ -2,6 +2,8 @@
 // captured output and error text, and the guard that interrupts runaway runs.
 #include "ScriptHost.h"
 
+#include "LoadedFiles.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -17,16 +19,27 @@ namespace {
 
 // Characters in use in gPrintBuffer, kept so appending needs no strlen.
 size_t gPrintLength = 0;
+// Whether the current (or last) run printed more than gPrintBuffer holds.
+bool gPrintCut = false;
 
 // The runaway guard. One count hook, installed once, fires every
 // kHookInterval VM instructions in every coroutine (new threads inherit it).
 // A run sets gRunDeadline; outside runs it is 0 and the hook returns at once.
 // Once the deadline has passed the hook fires on every instruction and
 // raises each time, so a pcall inside the script cannot swallow it: the
-// first instruction outside the innermost pcall raises again.
+// first instruction outside the innermost pcall raises again. Every raise
+// of one run names the place of the first: where the loop was.
 const int kHookInterval = 10000;
 int gRunTimeLimitMs = 5000;
 long long gRunDeadlineNs = 0;
+char gInterruptedAt[LUA_IDSIZE + 32] = "";
+
+// Lua keeps one hook per thread, so the script's own debug.sethook goes
+// through the guard: its hook function, mask and count are kept in a
+// registry table (weak keys: one entry per thread) and the guard's hook
+// calls it for the events it asked for.
+const char kScriptHooksKey = 0;
+enum ScriptHookField { HookFunction = 1, HookMask, HookCount, HookPending };
 
 long long MonotonicNs()
 {
@@ -35,19 +48,198 @@ long long MonotonicNs()
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-// Runs between Lua instructions, so it must not hold C++ objects with
-// destructors when it raises: luaL_error leaves through longjmp.
-void RunawayHook(lua_State *L, lua_Debug *)
+// Pushes the thread at stack slot `thread` of L (0: L itself).
+void PushThread(lua_State *L, int thread)
 {
-    if (gRunDeadlineNs == 0 || MonotonicNs() < gRunDeadlineNs) {
-        if (lua_gethookcount(L) != kHookInterval)
-            lua_sethook(L, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+    if (thread > 0)
+        lua_pushvalue(L, thread);
+    else
+        lua_pushthread(L);
+}
+
+// Pushes the script's hook entry (a table) of the thread PushThread names,
+// or nil.
+void PushScriptHook(lua_State *L, int thread)
+{
+    lua_pushlightuserdata(L, const_cast<char *>(&kScriptHooksKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) {
+        PushThread(L, thread);
+        lua_rawget(L, -2);
+        lua_remove(L, -2);
+    }
+}
+
+int HookField(lua_State *L, int entry, ScriptHookField field)
+{
+    lua_rawgeti(L, entry, field);
+    const int value = static_cast<int>(lua_tointeger(L, -1));
+    lua_pop(L, 1);
+    return value;
+}
+
+void RunawayHook(lua_State *L, lua_Debug *ar);
+
+// Installs the guard's hook on T (at stack slot `thread` of L, 0: T is L)
+// at its usual interval, with the events and the count of the script's own
+// hook on T, if it has one.
+void InstallGuard(lua_State *L, lua_State *T, int thread = 0)
+{
+    int mask = LUA_MASKCOUNT;
+    int count = kHookInterval;
+    PushScriptHook(L, thread);
+    if (lua_istable(L, -1)) {
+        mask |= HookField(L, lua_gettop(L), HookMask);
+        const int scriptCount = HookField(L, lua_gettop(L), HookCount);
+        if (scriptCount > 0)
+            count = std::min(count, scriptCount);
+    }
+    lua_pop(L, 1);
+    lua_sethook(T, RunawayHook, mask, count);
+}
+
+// Calls the script's own hook for this event when it asked for it, as the
+// debug library would: the event's name and, for "line", the line.
+void ForwardToScriptHook(lua_State *L, lua_Debug *ar)
+{
+    static const char *const kEvents[] = {"call", "return", "line", "count", "tail return"};
+    static const int kMasks[] = {LUA_MASKCALL, LUA_MASKRET, LUA_MASKLINE, LUA_MASKCOUNT, LUA_MASKRET};
+    if (ar->event < 0 || ar->event > LUA_HOOKTAILRET)
+        return;
+    PushScriptHook(L, 0);
+    const int entry = lua_gettop(L);
+    bool call = lua_istable(L, entry) && (HookField(L, entry, HookMask) & kMasks[ar->event]);
+    if (call && ar->event == LUA_HOOKCOUNT) {
+        // The guard's count may be finer than the script's: count up to it.
+        const int pending = HookField(L, entry, HookPending) + lua_gethookcount(L);
+        call = pending >= HookField(L, entry, HookCount);
+        lua_pushinteger(L, call ? 0 : pending);
+        lua_rawseti(L, entry, HookPending);
+    }
+    if (!call) {
+        lua_settop(L, entry - 1);
         return;
     }
-    if (lua_gethookcount(L) != 1)
-        lua_sethook(L, RunawayHook, LUA_MASKCOUNT, 1);
-    luaL_error(L, "script interrupted: it ran for more than %f seconds",
-               static_cast<lua_Number>(gRunTimeLimitMs) / 1000);
+    lua_rawgeti(L, entry, HookFunction);
+    lua_pushstring(L, kEvents[ar->event]);
+    if (ar->currentline >= 0)
+        lua_pushinteger(L, ar->currentline);
+    else
+        lua_pushnil(L);
+    lua_call(L, 2, 0);
+    lua_settop(L, entry - 1);
+}
+
+// Runs between Lua instructions, so it must not hold C++ objects with
+// destructors when it raises: lua_error leaves through longjmp.
+void RunawayHook(lua_State *L, lua_Debug *ar)
+{
+    if (ar->event == LUA_HOOKCOUNT && gRunDeadlineNs != 0 && MonotonicNs() >= gRunDeadlineNs) {
+        if (lua_gethookcount(L) != 1 || lua_gethookmask(L) != LUA_MASKCOUNT)
+            lua_sethook(L, RunawayHook, LUA_MASKCOUNT, 1);
+        if (gInterruptedAt[0] == '\0' && lua_getinfo(L, "Sl", ar)) {
+            if (ar->currentline > 0)
+                std::snprintf(gInterruptedAt, sizeof(gInterruptedAt), "%s:%d: ", ar->short_src, ar->currentline);
+            else
+                std::snprintf(gInterruptedAt, sizeof(gInterruptedAt), "%s: ", ar->short_src);
+        }
+        lua_pushfstring(L, "%sscript interrupted: it ran for more than %f seconds", gInterruptedAt,
+                        static_cast<lua_Number>(gRunTimeLimitMs) / 1000);
+        lua_error(L);
+    }
+    // An interrupted run left this thread hooked on every instruction.
+    if (lua_gethookcount(L) == 1 && lua_gethookmask(L) == LUA_MASKCOUNT)
+        InstallGuard(L, L);
+    ForwardToScriptHook(L, ar);
+}
+
+// debug.sethook([thread,] hook, mask [, count]) and debug.sethook([thread])
+// as the debug library has them, kept beside the guard instead of
+// replacing it.
+int GuardedSetHook(lua_State *L)
+{
+    int arg = 0;
+    lua_State *T = L;
+    if (lua_isthread(L, 1)) {
+        arg = 1;
+        T = lua_tothread(L, 1);
+    }
+    lua_pushlightuserdata(L, const_cast<char *>(&kScriptHooksKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    const int hooks = lua_gettop(L);
+    PushThread(L, arg);
+    if (lua_isnoneornil(L, arg + 1)) {
+        lua_pushnil(L);
+    } else {
+        const char *events = luaL_checkstring(L, arg + 2);
+        luaL_checktype(L, arg + 1, LUA_TFUNCTION);
+        const int count = static_cast<int>(luaL_optinteger(L, arg + 3, 0));
+        int mask = 0;
+        if (std::strchr(events, 'c'))
+            mask |= LUA_MASKCALL;
+        if (std::strchr(events, 'r'))
+            mask |= LUA_MASKRET;
+        if (std::strchr(events, 'l'))
+            mask |= LUA_MASKLINE;
+        if (count > 0)
+            mask |= LUA_MASKCOUNT;
+        lua_createtable(L, 4, 0);
+        lua_pushvalue(L, arg + 1);
+        lua_rawseti(L, -2, HookFunction);
+        lua_pushinteger(L, mask);
+        lua_rawseti(L, -2, HookMask);
+        lua_pushinteger(L, count > 0 ? count : 0);
+        lua_rawseti(L, -2, HookCount);
+        lua_pushinteger(L, 0);
+        lua_rawseti(L, -2, HookPending);
+    }
+    lua_rawset(L, hooks);
+    lua_settop(L, hooks - 1);
+    InstallGuard(L, T, arg);
+    return 0;
+}
+
+// debug.gethook([thread]): the script's own hook, its mask and its count.
+int GuardedGetHook(lua_State *L)
+{
+    PushScriptHook(L, lua_isthread(L, 1) ? 1 : 0);
+    if (!lua_istable(L, -1))
+        return 1;
+    const int entry = lua_gettop(L);
+    const int mask = HookField(L, entry, HookMask);
+    lua_rawgeti(L, entry, HookFunction);
+    char events[4];
+    int n = 0;
+    if (mask & LUA_MASKCALL)
+        events[n++] = 'c';
+    if (mask & LUA_MASKRET)
+        events[n++] = 'r';
+    if (mask & LUA_MASKLINE)
+        events[n++] = 'l';
+    lua_pushlstring(L, events, static_cast<size_t>(n));
+    lua_pushinteger(L, HookField(L, entry, HookCount));
+    return 3;
+}
+
+// Sets up the table of the script's hooks and puts the two functions above
+// into the debug library (when the script has one).
+void InstallGuardedDebugHooks(lua_State *L)
+{
+    lua_pushlightuserdata(L, const_cast<char *>(&kScriptHooksKey));
+    lua_newtable(L);
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "k");
+    lua_setfield(L, -2, "__mode");
+    lua_setmetatable(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_getglobal(L, "debug");
+    if (lua_istable(L, -1)) {
+        lua_pushcfunction(L, GuardedSetHook);
+        lua_setfield(L, -2, "sethook");
+        lua_pushcfunction(L, GuardedGetHook);
+        lua_setfield(L, -2, "gethook");
+    }
+    lua_pop(L, 1);
 }
 
 // Appends `text` to gPrintBuffer, keeping what fits (1023 characters).
@@ -55,6 +247,7 @@ void AppendToPrintBuffer(const char *text, size_t length)
 {
     const size_t room = sizeof(gPrintBuffer) - 1 - gPrintLength;
     const size_t count = std::min(length, room);
+    gPrintCut = gPrintCut || count < length;
     std::memcpy(gPrintBuffer + gPrintLength, text, count);
     gPrintLength += count;
     gPrintBuffer[gPrintLength] = '\0';
@@ -62,11 +255,17 @@ void AppendToPrintBuffer(const char *text, size_t length)
 
 void ClearPrintBuffer()
 {
+    gPrintCut = false;
     gPrintLength = 0;
     gPrintBuffer[0] = '\0';
 }
 
 } // namespace
+
+bool LastRunOutputCut()
+{
+    return gPrintCut;
+}
 
 void SetRunTimeLimit(int milliseconds)
 {
@@ -87,9 +286,11 @@ void OpenScriptHost()
         std::exit(EXIT_FAILURE);
     }
     luaL_openlibs(gLuaState);
+    InstallLoadRecording(gLuaState);
     RegisterFunction("foo", ScriptAverageSum);
     RegisterFunction("print", ScriptPrint);
-    lua_sethook(gLuaState, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+    InstallGuardedDebugHooks(gLuaState);
+    InstallGuard(gLuaState, gLuaState);
     ClearPrintBuffer();
 }
 
@@ -151,10 +352,10 @@ int RunChunk(const std::string &chunk, std::string &output, std::string &error, 
     if (values)
         values->clear();
 
-    // Reset the main thread's hook interval, which an interrupted run raised
-    // to every instruction; a hook the script installed itself stays.
-    if (lua_gethook(L) == RunawayHook && lua_gethookcount(L) != kHookInterval)
-        lua_sethook(L, RunawayHook, LUA_MASKCOUNT, kHookInterval);
+    // Reset the main thread's hook, which an interrupted run set to every
+    // instruction; the script's own hook, if any, is kept in it.
+    InstallGuard(L, L);
+    gInterruptedAt[0] = '\0';
     gRunDeadlineNs = MonotonicNs() + static_cast<long long>(gRunTimeLimitMs) * 1000000LL;
     int status = luaL_loadstring(L, chunk.c_str());
     if (status == 0)

@@ -16,6 +16,10 @@ extern lua_State *gLuaState;
 // 1023 characters; longer output keeps its first 1023 characters.
 extern char gPrintBuffer[1024];
 
+// True when the last run printed more than gPrintBuffer holds, so its
+// output text was cut at 1023 characters.
+bool LastRunOutputCut();
+
 // Creates the state, opens every standard library, registers foo and the
 // capturing print, and installs the runaway guard.
 void OpenScriptHost();
@@ -53,6 +57,9 @@ int ScriptPrint(lua_State *L);
 int ScriptAverageSum(lua_State *L);
 
 // Wall-time limit of one run, in milliseconds (5000 by default). A run still
-// busy after it is interrupted with a Lua error that pcall cannot swallow.
+// busy after it is interrupted with a Lua error that pcall cannot swallow,
+// "source:line: script interrupted: it ran for more than N seconds" naming
+// where the innermost Lua function was. The script's own debug.sethook
+// hooks are called by the guard, so they never switch it off.
 void SetRunTimeLimit(int milliseconds);
 int RunTimeLimit();

@@ -29,6 +29,63 @@ const int kFramePeriodMs = 10;
 const QColor kBandColour(0, 0, 0, 170);
 const QColor kErrorColour(255, 64, 64);
 const int kBandPadding = 4;
+// Lines one error may take in the band before its middle is cut.
+const int kLinesPerError = 3;
+
+// `text` broken into lines no wider than `width`: after the last space
+// that fits, or inside a word longer than a line. Stops after `most` + 1
+// lines, enough to tell that the text needs more than `most`.
+QStringList WrapText(const QString &text, const QFontMetrics &metrics, int width, int most)
+{
+    QStringList lines;
+    QString rest = text;
+    while (!rest.isEmpty() && lines.size() <= most) {
+        // The longest start of `rest` that fits (at least one character).
+        int low = 1, high = int(rest.size());
+        while (low < high) {
+            const int middle = (low + high + 1) / 2;
+            if (metrics.horizontalAdvance(rest.left(middle)) <= width)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        int fit = low;
+        if (fit < rest.size()) {
+            const int space = int(rest.lastIndexOf(QLatin1Char(' '), fit));
+            if (space > 0)
+                fit = space + 1;
+        }
+        lines.append(rest.left(fit));
+        rest = rest.mid(fit);
+    }
+    return lines;
+}
+
+// The lines of one error: `head` (its label, or nothing when the message
+// names it), the message and `tail` (the repeat count), wrapped onto up to
+// kLinesPerError lines. A longer message loses its middle to an ellipsis,
+// so both its start (the place) and its end (Lua puts the name there)
+// stay readable.
+QStringList ErrorLines(const QString &head, const QString &message, const QString &tail,
+                       const QFontMetrics &metrics, int width)
+{
+    QStringList lines = WrapText(head + message + tail, metrics, width, kLinesPerError);
+    if (lines.size() <= kLinesPerError)
+        return lines;
+    // The most characters of the message that still fit, found by halving.
+    int low = 0, high = int(message.size());
+    while (low < high) {
+        const int keep = (low + high + 1) / 2;
+        const QString cut = message.left(keep / 2) + QChar(0x2026) + message.right(keep - keep / 2);
+        if (WrapText(head + cut + tail, metrics, width, kLinesPerError).size() <= kLinesPerError)
+            low = keep;
+        else
+            high = keep - 1;
+    }
+    lines = WrapText(head + message.left(low / 2) + QChar(0x2026) + message.right(low - low / 2) + tail,
+                     metrics, width, kLinesPerError);
+    return lines.mid(0, kLinesPerError);
+}
 
 // GL state that QPainter's engine changes and glPushAttrib does not keep:
 // bound program, texture unit and texture, buffers and vertex array.
@@ -226,19 +283,19 @@ void WorldWidget::paintErrorBand()
         painter.setFont(font);
         const QFontMetrics metrics(font);
         const int lineHeight = metrics.lineSpacing();
-        const int bandHeight = int(lines.size()) * lineHeight + 2 * kBandPadding;
-        const int textWidth = width() - 2 * kBandPadding;
+        const int textWidth = qMax(width() - 2 * kBandPadding, metrics.maxWidth());
+        QStringList text;
+        for (const ErrorBoard::Line &line : lines) {
+            const QString count = line.count > 1 ? QStringLiteral(" (\u00d7%1)").arg(line.count) : QString();
+            text += ErrorLines(QString::fromUtf8(ErrorBoard::prefix(line).c_str()),
+                               QString::fromUtf8(line.message.c_str()), count, metrics, textWidth);
+        }
+        const int bandHeight = int(text.size()) * lineHeight + 2 * kBandPadding;
         painter.fillRect(QRect(0, height() - bandHeight, width(), bandHeight), kBandColour);
         painter.setPen(kErrorColour);
         int baseline = height() - bandHeight + kBandPadding + metrics.ascent();
-        for (const ErrorBoard::Line &line : lines) {
-            // Label and repeat count always show; the message gets the rest.
-            const QString label = QString::fromUtf8(line.label.c_str()) + QStringLiteral(": ");
-            const QString count = line.count > 1 ? QStringLiteral(" (\u00d7%1)").arg(line.count) : QString();
-            const int room = textWidth - metrics.horizontalAdvance(label) - metrics.horizontalAdvance(count);
-            const QString message = metrics.elidedText(QString::fromUtf8(line.message.c_str()),
-                                                       Qt::ElideRight, qMax(room, 0));
-            painter.drawText(kBandPadding, baseline, label + message + count);
+        for (const QString &row : text) {
+            painter.drawText(kBandPadding, baseline, row);
             baseline += lineHeight;
         }
     }

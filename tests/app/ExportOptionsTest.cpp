@@ -23,7 +23,8 @@ TEST(ExportOptions, TheActionAndEveryKindOfBadArgument)
         {{"--export", "s/%x.png"}, "must be %d, %Nd or %0Nd"}, {{"--export", "s%d/a.png"}, "in the PNG file name, not in its folder"},
         {{"--export", "a.mp4", "--fps", "1000.5"}, "--fps must be"}, {{"--export", "a.mp4", "--fps", "nan"}, "--fps must be"},
         {{"--export", "a.mp4", "--size", "1280x720x3"}, "--size must be WIDTHxHEIGHT"},
-        {{"--export", "a.mp4", "--size", "99999x10"}, "--size must be WIDTHxHEIGHT"},
+        {{"--export", "a.mp4", "--size", "99998x10"}, "beyond what the encoder takes; at most 16384x10"},
+        {{"--export", "a.mkv", "--size", "16384x16384"}, "beyond what the encoder takes; at most 16254x16254"},
         {{"--export", "a.mp4", "--size", "641x360"}, "even width and height"}, {{"--export", "a.mp4", "--from", "inf"}, "--from must be"},
         {{"--export", "a.mp4", "--from=4", "--to=2"}, "must come before --to"}};
     for (const auto &[arguments, reason] : refusals) {
@@ -51,7 +52,7 @@ TEST(ExportOptions, GoodArgumentsTheirDefaultsAndTheRangeAgainstTheMusic)
     // from, to (< 0: not given), music (< 0: none), fps; the end settled, the frames or the refusal.
     const struct { double from, to, music, fps, end; long frames; const char *reason; } ranges[] = {
         {0, -1, 12.5, 60, 12.5, 750, ""}, {2, -1, -1, 10, 10, 80, ""}, {0, 1.1, -1, 10, 1.1, 11, ""}, // 1.1 * 10 > 11
-        {0, 1.05, 4, 10, 1.05, 11, ""}, {1, 8, 5, 2, 8, 14, ""}, {5, -1, 5, 60, 0, 0, "beyond the end of the music"},
+        {0, 1.05, 4, 10, 1.05, 11, ""}, {1, 8, 5, 2, 5, 8, ""}, {0, 86401, -1, 60, 0, 0, "longer than 24 hours"}, {5, -1, 5, 60, 0, 0, "beyond the end of the music"},
         {12, -1, -1, 60, 0, 0, "must come before the end"}};
     for (const auto &r : ranges) {
         ExportOptions o;

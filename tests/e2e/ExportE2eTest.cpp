@@ -109,9 +109,9 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
     ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("local f = io.open('ran.txt', 'w') f:write('ran') f:close()\n") + kClock));
     const struct { QStringList arguments; int status; QString reason, path; } cases[] = {
         {{"--export", "demo.avi"}, 2, "cannot tell the format", {}},
-        {{"--export", "nowhere/%03d.png"}, 2, "the folder 'nowhere' does not exist", {}},
+        {{"--export", "no/where/%03d.png"}, 2, "the folder 'no/where' does not exist", {}},
         {{"--export", "demo.mp4", "--from", "2.5"}, 2, "is beyond the end of the music", {}},
-        {{"--export", "demo.mp4", "--size", "40000x200"}, 2, "beyond what this OpenGL can render", {}},
+        {{"--export", "%03d.png", "--size", "40000x200"}, 2, "beyond what this OpenGL can render", {}},
         {{"--export", "demo.mp4"}, 1, "install the Debian package ffmpeg", "/nonexistent"},
     };
     for (const auto &c : cases) {

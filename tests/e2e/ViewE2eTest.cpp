@@ -44,7 +44,7 @@ TEST_F(ViewEndToEnd, EachTickRunsUpdateThenRenderAndSlowOrEndlessFramesDoNotStop
     StartWithHook("append('frames.txt', 'top') ticks = 0\n"
                   "function update() append('frames.txt', 'u') ticks = ticks + 1 if ticks == 3 then while true do end end end\n"
                   "function render() append('frames.txt', 'r') if ticks > 10 then os.execute('sleep 0.05') end end\n");
-    ASSERT_TRUE(WaitForDebug("Lua update() error:  [string \"update()\"]:1: script interrupted", 15000)) << Debug().toStdString();
+    ASSERT_TRUE(WaitForDebug("Lua update() error:  prod.lua:4: script interrupted", 15000)) << Debug().toStdString();
     ASSERT_TRUE(WaitForFile(path("frames.txt"), QString("u\nr\n").repeated(30)));
     const QString frames = Lines("frames.txt").join("");
     EXPECT_TRUE(frames.startsWith("top") && !frames.contains("uu")) << frames.toStdString();

@@ -126,6 +126,8 @@ TEST(ErrorBoard, KeepsTheLatestErrorOfEachSourceWithItsCount)
         {"a good run clears its own source", {{B::Update, "u"}, {B::Render, "r"}, {B::Update, ""}, {B::Render, "r"}}, {"render(): r (\u00d72)"}},
         {"after clearing the count starts over", {{B::Update, "u"}, {B::Update, ""}, {B::Update, "u"}}, {"update(): u"}},
         {"breaks and tabs become spaces", {{B::Production, "x\ny\tz\r\n"}}, {"prod.lua: x y z"}},
+        {"a message naming its file shows the name once", {{B::Production, "prod.lua:45: '=' expected near 'x'\n"}, {B::Update, "prod.lua:3: u"}},
+         {"update(): prod.lua:3: u", "prod.lua:45: '=' expected near 'x'"}},
         {"fixed order", {{B::Production, "p"}, {B::LeftButtonUp, "m"}, {B::Render, "r"}, {B::Update, "u"}},
          {"update(): u", "render(): r", "LMBUp(): m", "prod.lua: p"}},
         {"one mouse line, the latest", {{B::LeftButtonDown, "down"}, {B::MouseMove, "move"}}, {"OnMouseMove(): move"}},
