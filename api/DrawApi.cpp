@@ -74,6 +74,9 @@ int ScriptDrawCube(lua_State *L)
     for (int face = 0; face < kCubeFaceCount; ++face) {
         if (!lua_toboolean(L, kArgumentOfFace[face]))
             continue;
+        // The outward normal shades the face under lighting; without
+        // lighting it changes nothing.
+        glNormal3fv(kCubeFaceNormals[face]);
         for (const auto &s : kCubeFaceSigns[face]) {
             const Vector3 v = centre + Vector3(s[0] * h, s[1] * h, s[2] * h);
             glVertex3d(v.x, v.y, v.z);

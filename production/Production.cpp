@@ -16,6 +16,7 @@
 Production::Production()
 {
     demoWorld.setProduction(this);
+    demoWorld.setScene(&sceneState);
 }
 
 Production::~Production()

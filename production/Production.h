@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DemoWorld.h"
+#include "Scene.h"
 
 #include <QString>
 
@@ -24,6 +25,9 @@ public:
     Production &operator=(const Production &) = delete;
 
     DemoWorld &world() { return demoWorld; }
+    // Transforms, light, text and textures of render(); textures stay for
+    // the whole run, across reloads of the production.
+    Scene &scene() { return sceneState; }
 
     // --- Start-up steps, in the order the window takes them.
 
@@ -58,6 +62,7 @@ public:
     void paint();
 
 private:
+    Scene sceneState;   // made before the world that points at it
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
 };

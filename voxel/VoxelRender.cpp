@@ -8,7 +8,11 @@ void DrawVoxelCell(const VoxelCell &cell)
     // Only the low 8 bits of each component reach GL.
     glColor4ub(static_cast<GLubyte>(cell.red & 0xff), static_cast<GLubyte>(cell.green & 0xff),
                static_cast<GLubyte>(cell.blue & 0xff), static_cast<GLubyte>(cell.alpha & 0xff));
-    ForEachVoxelFaceVertex(cell, [](double x, double y, double z) { glVertex3d(x, y, z); });
+    // Each face's outward normal, so the block shades when the production
+    // turns lighting on (without lighting the normal changes nothing).
+    ForEachVoxelFace(
+        cell, [](int face) { glNormal3fv(kCubeFaceNormals[face]); },
+        [](double x, double y, double z) { glVertex3d(x, y, z); });
 }
 
 void RenderVoxelBlock(VoxelBlock &block)
