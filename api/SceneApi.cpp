@@ -178,6 +178,12 @@ int FreeTexture(lua_State *L)
 
 } // namespace
 
+bool SceneLit()
+{
+    const Scene *scene = CurrentScene();
+    return scene && scene->lighting() && scene->rendering();
+}
+
 const luaL_Reg kSceneFunctions[] = {
     {"pushMatrixGL", PushMatrixGL},
     {"popMatrixGL", PopMatrixGL},

@@ -5,6 +5,10 @@
 
 struct luaL_Reg;
 
+// True while the run's render() draws with its light on: drawCube and the
+// voxel block then give their faces normals.
+bool SceneLit();
+
 // pushMatrixGL, popMatrixGL, translateGL, rotateGL, scaleGL, loadIdentityGL,
 // setFov, setClipPlanes, setLineWidth, setLighting, setLightDir, normalGL,
 // drawText, loadTexture, bindTexture, texCoordGL, freeTexture;

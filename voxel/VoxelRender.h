@@ -6,9 +6,11 @@
 #include "VoxelBlock.h"
 
 // One cell: glColor4ub with the low 8 bits of its colour, then per visible
-// face its outward normal (glNormal3fv) and four glVertex3d.
-void DrawVoxelCell(const VoxelCell &cell);
+// face four glVertex3d, each face led by its outward normal (glNormal3fv)
+// when `normals` is set (for lighting; a normal per face costs Mesa's
+// immediate mode several times the unlit draw, so it is asked for).
+void DrawVoxelCell(const VoxelCell &cell, bool normals = false);
 
 // The render walk: draws every cell of the surface list that has a visible
 // face, in list order, and unlinks the cells that have none left.
-void RenderVoxelBlock(VoxelBlock &block);
+void RenderVoxelBlock(VoxelBlock &block, bool normals = false);

@@ -182,6 +182,14 @@ TEST_F(SceneApiGLTest, LightingShadesTheCubesFacesOnlyWhenOn)
 
     Frame("setLighting(false) " + cube);
     EXPECT_EQ(faces()[0], QColor(200, 120, 80));
+
+    // The voxel block's +X side, lit from behind and from the front.
+    Run("makeVoxelBlock() setCamPos(1300, 500, 500) lookAt(1000, 500, 500) setLighting(true)");
+    const std::string block = "beginQuadGL() renderVoxelBlock() endGL()";
+    Frame("setLightDir(1, 0, 0) " + block);
+    const QColor behind = Picture().pixelColor(400, 300);
+    Frame("setLightDir(-1, 0, 0) " + block);
+    EXPECT_GT(Picture().pixelColor(400, 300).value(), behind.value() + 50);
 }
 
 TEST_F(SceneApiGLTest, TextLandsInTheCurrentColourAtItsViewPixel)
