@@ -6,6 +6,7 @@
 #include "ApiArgs.h"
 #include "CubeFaces.h"
 #include "ML_Maths"
+#include "SceneApi.h"
 #include "ScriptPrimitive.h"
 
 #include <GL/gl.h>
@@ -71,9 +72,13 @@ int ScriptDrawCube(lua_State *L)
     // The face arguments come as -X, +X, -Y, +Y, -Z, +Z; the faces are
     // emitted in the order of kCubeFaceSigns.
     static const int kArgumentOfFace[kCubeFaceCount] = {6, 8, 10, 5, 7, 9};
+    const bool normals = SceneLit();
     for (int face = 0; face < kCubeFaceCount; ++face) {
         if (!lua_toboolean(L, kArgumentOfFace[face]))
             continue;
+        // Under lighting the outward normal shades the face.
+        if (normals)
+            glNormal3fv(kCubeFaceNormals[face]);
         for (const auto &s : kCubeFaceSigns[face]) {
             const Vector3 v = centre + Vector3(s[0] * h, s[1] * h, s[2] * h);
             glVertex3d(v.x, v.y, v.z);

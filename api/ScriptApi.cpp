@@ -6,6 +6,7 @@
 #include "DrawApi.h"
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
+#include "SceneApi.h"
 #include "ScriptHost.h"
 #include "SyncApi.h"
 #include "VoxelApi.h"
@@ -35,6 +36,7 @@ const TableRun kRegistrationOrder[] = {
     // Functions beyond the fixed table come after all of it.
     {kMusicAnalysisFunctions, 0, -1},
     {kSyncFunctions, 0, -1},
+    {kSceneFunctions, 0, -1},
 };
 
 } // namespace

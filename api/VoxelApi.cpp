@@ -3,6 +3,7 @@
 #include "VoxelApi.h"
 
 #include "ApiArgs.h"
+#include "SceneApi.h"
 
 #include "VoxelBlock.h"
 #include "VoxelRender.h"
@@ -37,7 +38,7 @@ int ScriptMakeVoxelBlock(lua_State *)
 int ScriptRenderVoxelBlock(lua_State *)
 {
     if (gVoxelBlock)
-        RenderVoxelBlock(*gVoxelBlock);
+        RenderVoxelBlock(*gVoxelBlock, SceneLit());
     return 0;
 }
 

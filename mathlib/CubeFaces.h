@@ -16,3 +16,8 @@ constexpr float kCubeFaceSigns[kCubeFaceCount][4][3] = {
     {{-1, -1, +1}, {-1, -1, -1}, {+1, -1, -1}, {+1, -1, +1}},   // -Y
     {{-1, -1, -1}, {-1, +1, -1}, {+1, +1, -1}, {+1, -1, -1}},   // -Z
 };
+
+// The outward unit normal of each face, in the same order.
+constexpr float kCubeFaceNormals[kCubeFaceCount][3] = {
+    {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1},
+};

@@ -2,6 +2,7 @@
 // global callbacks, through the script host.
 #include "DemoWorld.h"
 
+#include "Scene.h"
 #include "ScriptHost.h"
 #include "ScriptPrimitive.h"
 
@@ -48,12 +49,16 @@ void DemoWorld::update()
 
 void DemoWorld::render()
 {
+    if (scene)
+        scene->beginRender();
     errorBoard.report(ErrorBoard::Render,
                       RunFrameCall("render()", "Lua render() output: ", "Lua render() error: "));
     // A render() stopped between a begin function and endGL (an error, the
     // runaway guard) must not leave the primitive open for the floor, the
-    // pick and the marker that follow.
+    // pick and the marker that follow; nor its matrices, light or texture.
     CloseScriptPrimitive();
+    if (scene)
+        scene->endRender();
 }
 
 void DemoWorld::onMouseMove(int, int)

@@ -7,6 +7,7 @@
 #include "World.h"
 
 class Production;
+class Scene;
 
 class DemoWorld : public World
 {
@@ -25,12 +26,15 @@ public:
     // script functions reach the run's state through gDemoWorld.
     Production *production() const { return owner; }
     void setProduction(Production *run) { owner = run; }
+    // The scene state that brackets each render() (null: none).
+    void setScene(Scene *state) { scene = state; }
 
 protected:
     // Runs "update()"; its output and error go to the debug output, its
     // outcome to the error board (as do those of the hooks below).
     void update() override;
-    // Runs "render()"; its output and error go to the debug output.
+    // Runs "render()"; its output and error go to the debug output. The
+    // scene's beginRender and endRender bracket it.
     void render() override;
     // Runs OnMouseMove(x, y, dx, dy) with the cursor and its last movement.
     void onMouseMove(int x, int y) override;
@@ -48,6 +52,7 @@ private:
 
     ErrorBoard errorBoard;
     Production *owner = nullptr;
+    Scene *scene = nullptr;
 };
 
 // The one DemoWorld while it exists, null otherwise; the camera, input and

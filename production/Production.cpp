@@ -17,6 +17,7 @@
 Production::Production()
 {
     demoWorld.setProduction(this);
+    demoWorld.setScene(&sceneState);
 }
 
 Production::~Production()

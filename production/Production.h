@@ -8,6 +8,7 @@
 #include "DemoWorld.h"
 #include "SyncFile.h"
 #include "Timeline.h"
+#include "Scene.h"
 
 #include <QString>
 
@@ -30,6 +31,9 @@ public:
     // The time and its transport; the sync tracks and their file.
     Timeline &timeline() { return clock; }
     SyncFile &sync() { return syncFile; }
+    // Transforms, light, text and textures of render(); textures stay for
+    // the whole run, across reloads of the production.
+    Scene &scene() { return sceneState; }
 
     // --- Start-up steps, in the order the window takes them.
 
@@ -76,6 +80,7 @@ public:
     void paint();
 
 private:
+    Scene sceneState;   // made before the world that points at it
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
     Timeline clock;

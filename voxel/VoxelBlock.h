@@ -211,8 +211,10 @@ void VoxelBlock::walkList(Visit &visit, Ahead &&ahead)
 // -Y, -Z, every face wound counter-clockwise seen from outside. The cell
 // (i, j, k) spans (10i, 10k, 10j) to (10i + 10, 10k + 10, 10j + 10); the
 // corners are computed in single precision from its centre.
-template <typename Vertex>
-void ForEachVoxelFaceVertex(const VoxelCell &cell, Vertex &&vertex)
+// face(int f) is called before each visible face's vertices with its
+// place f in that order (an index of kCubeFaceSigns and kCubeFaceNormals).
+template <typename Face, typename Vertex>
+void ForEachVoxelFace(const VoxelCell &cell, Face &&face, Vertex &&vertex)
 {
     const float edge = static_cast<float>(VoxelBlock::kEdge);
     const float h = edge * 0.5f; // half edge
@@ -237,8 +239,17 @@ void ForEachVoxelFaceVertex(const VoxelCell &cell, Vertex &&vertex)
         return table;
     }();
     for (uint32_t faces = kOrdered.mask[cell.faceBits >> 24]; faces != 0; faces &= faces - 1) {
-        for (const auto &s : kCubeFaceSigns[__builtin_ctz(faces)])
+        const int f = __builtin_ctz(faces);
+        face(f);
+        for (const auto &s : kCubeFaceSigns[f])
             vertex(static_cast<double>(centre.x + h * s[0]), static_cast<double>(centre.y + h * s[1]),
                    static_cast<double>(centre.z + h * s[2]));
     }
+}
+
+// The vertices alone.
+template <typename Vertex>
+void ForEachVoxelFaceVertex(const VoxelCell &cell, Vertex &&vertex)
+{
+    ForEachVoxelFace(cell, [](int) {}, vertex);
 }

@@ -3,15 +3,19 @@
 
 #include <GL/gl.h>
 
-void DrawVoxelCell(const VoxelCell &cell)
+void DrawVoxelCell(const VoxelCell &cell, bool normals)
 {
     // Only the low 8 bits of each component reach GL.
     glColor4ub(static_cast<GLubyte>(cell.red & 0xff), static_cast<GLubyte>(cell.green & 0xff),
                static_cast<GLubyte>(cell.blue & 0xff), static_cast<GLubyte>(cell.alpha & 0xff));
-    ForEachVoxelFaceVertex(cell, [](double x, double y, double z) { glVertex3d(x, y, z); });
+    const auto vertex = [](double x, double y, double z) { glVertex3d(x, y, z); };
+    if (normals)
+        ForEachVoxelFace(cell, [](int face) { glNormal3fv(kCubeFaceNormals[face]); }, vertex);
+    else
+        ForEachVoxelFaceVertex(cell, vertex);
 }
 
-void RenderVoxelBlock(VoxelBlock &block)
+void RenderVoxelBlock(VoxelBlock &block, bool normals)
 {
-    block.walk([](const VoxelCell &cell) { DrawVoxelCell(cell); });
+    block.walk([normals](const VoxelCell &cell) { DrawVoxelCell(cell, normals); });
 }

@@ -7,6 +7,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <cmath>
+
 namespace {
 
 const Vector3 kWorldUp(0.0f, 1.0f, 0.0f);
@@ -255,7 +257,7 @@ void World::setupCamera()
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
         const float aspect = static_cast<float>(viewport[2]) / static_cast<float>(viewport[3]);
-        gluPerspective(fieldOfView, aspect, 0.1, 20000.0);
+        gluPerspective(fieldOfView, aspect, nearPlane, farPlane);
     }
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
@@ -264,6 +266,20 @@ void World::setupCamera()
     view.updateMatrix();
     const Matrix4 m = toMatrix4(view.matrix());
     glLoadMatrixf(m.m);
+}
+
+void World::setFieldOfView(float degrees)
+{
+    if (std::isfinite(degrees))
+        fieldOfView = degrees < 1.0f ? 1.0f : (degrees > 179.0f ? 179.0f : degrees);
+}
+
+void World::setClipPlanes(float nearDistance, float farDistance)
+{
+    if (std::isfinite(nearDistance) && std::isfinite(farDistance) && nearDistance > 0.0f && nearDistance < farDistance) {
+        nearPlane = nearDistance;
+        farPlane = farDistance;
+    }
 }
 
 // --- Hooks -------------------------------------------------------------------

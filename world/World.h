@@ -61,9 +61,20 @@ public:
     // Shift the camera by the world difference of the cursor and the cursor
     // moved by (dx, dy) pixels, both unprojected at pickedDepth.
     void pan(float dx, float dy);
-    // Load the projection (fovy fieldOfView, near 0.1, far 20000; kept as it
-    // is while the viewport has zero height) and the view matrix.
+    // Load the projection (fovy fieldOfView, near and far clip distances,
+    // 0.1 and 20000 unless a production changed them; kept as it is while
+    // the viewport has zero height) and the view matrix.
     void setupCamera();
+
+    // The lens, used from the next setupCamera on by the picture, the pick,
+    // the pan and the wheel zoom alike. The vertical field of view in
+    // degrees is clamped into 1..179; NaN and infinities are ignored.
+    void setFieldOfView(float degrees);
+    float fieldOfViewDegrees() const { return fieldOfView; }
+    // Ignored unless both are finite and 0 < nearDistance < farDistance.
+    void setClipPlanes(float nearDistance, float farDistance);
+    float nearClip() const { return nearPlane; }
+    float farClip() const { return farPlane; }
 
     void enableStdMouseCam() { stdMouseCam = true; }
     void disableStdMouseCam() { stdMouseCam = false; }
@@ -108,6 +119,8 @@ protected:
 
     Transform cameraTransform;
     float fieldOfView = 90.0f;           // vertical field of view, degrees
+    float nearPlane = 0.1f;              // clip distances of the projection
+    float farPlane = 20000.0f;
     Vector3 cursorPosition;              // window pixels, y up, z = 0
     Vector3 cursorMovement;              // last change of cursorPosition
     Vector3 pickedPoint;                 // world point under the cursor
