@@ -7,6 +7,7 @@
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "ScriptHost.h"
+#include "ShaderApi.h"
 #include "VoxelApi.h"
 
 QMainWindow *gMainWindow = nullptr;
@@ -33,6 +34,7 @@ const TableRun kRegistrationOrder[] = {
     {kVoxelFunctions, 0, -1},
     // Functions beyond the fixed table come after all of it.
     {kMusicAnalysisFunctions, 0, -1},
+    {kShaderFunctions, 0, -1},
 };
 
 } // namespace

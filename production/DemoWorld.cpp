@@ -4,6 +4,7 @@
 
 #include "ScriptHost.h"
 #include "ScriptPrimitive.h"
+#include "Shaders.h"
 
 #include <QDebug>
 
@@ -54,6 +55,18 @@ void DemoWorld::render()
     // runaway guard) must not leave the primitive open for the floor, the
     // pick and the marker that follow.
     CloseScriptPrimitive();
+    if (shaders)
+        shaders->endRender();
+}
+
+bool DemoWorld::beginScene()
+{
+    return shaders && shaders->beginScene();
+}
+
+void DemoWorld::endScene()
+{
+    shaders->endScene();
 }
 
 void DemoWorld::onMouseMove(int, int)

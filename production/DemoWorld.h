@@ -7,6 +7,7 @@
 #include "World.h"
 
 class Production;
+class Shaders;
 
 class DemoWorld : public World
 {
@@ -25,13 +26,18 @@ public:
     // script functions reach the run's state through gDemoWorld.
     Production *production() const { return owner; }
     void setProduction(Production *run) { owner = run; }
+    // The run's shaders: reset after render(), and the post pass.
+    void setShaders(Shaders *set) { shaders = set; }
 
 protected:
     // Runs "update()"; its output and error go to the debug output, its
     // outcome to the error board (as do those of the hooks below).
     void update() override;
-    // Runs "render()"; its output and error go to the debug output.
+    // Runs "render()"; its output and error go to the debug output. After
+    // it (also after an error) drawing is fixed function again.
     void render() override;
+    bool beginScene() override;
+    void endScene() override;
     // Runs OnMouseMove(x, y, dx, dy) with the cursor and its last movement.
     void onMouseMove(int x, int y) override;
     // Runs LMBDown(x, y) with the cursor position of the last move.
@@ -48,6 +54,7 @@ private:
 
     ErrorBoard errorBoard;
     Production *owner = nullptr;
+    Shaders *shaders = nullptr;
 };
 
 // The one DemoWorld while it exists, null otherwise; the camera, input and

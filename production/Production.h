@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DemoWorld.h"
+#include "Shaders.h"
 
 #include <QString>
 
@@ -24,6 +25,8 @@ public:
     Production &operator=(const Production &) = delete;
 
     DemoWorld &world() { return demoWorld; }
+    // The run's GLSL programs and post pass.
+    Shaders &shaders() { return shaderSet; }
 
     // --- Start-up steps, in the order the window takes them.
 
@@ -54,10 +57,12 @@ public:
     void tick();
     // One paint into the current framebuffer: an open bracket closed,
     // colour and depth cleared, filled polygons pushed back by offset 1/1,
-    // the world's frame (camera, grid, render(), floor, pick, marker).
+    // the world's frame (camera, grid, render(), floor, pick, marker; with
+    // a post shader the scene goes through it before grid and floor).
     void paint();
 
 private:
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
+    Shaders shaderSet;
 };

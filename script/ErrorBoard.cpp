@@ -5,7 +5,7 @@
 namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
-    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua",
+    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "shader",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -65,6 +65,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     }
     add(latestMouse);
     add(Production);
+    add(Shader);
     return result;
 }
 
