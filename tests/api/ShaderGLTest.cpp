@@ -77,6 +77,14 @@ protected:
             n += match(qRgb(p[i], p[i + 1], p[i + 2]));
         return n;
     }
+    // Marker pixels (green) on the row through the cursor at (x, y).
+    int Marker(int x, int y)
+    {
+        int green = 0;
+        for (int dx = -16; dx <= 16; ++dx)
+            green += Pixel(x + dx, y) == qRgb(0, 255, 0);
+        return green;
+    }
     std::string BoardText()
     {
         std::string text;
@@ -128,6 +136,7 @@ TEST_F(ShaderGLTest, AProgramRecoloursOnlyWhatItDrawsAndIsUnboundAfterRender)
     Run("function render() colorGL(255, 0, 0, 255) useShader(id) quad(150, 190) error('stop') end");
     Paint();
     EXPECT_EQ(PixelAt(170, 60), kBlue);
+    EXPECT_GE(Marker(700, 550), 1) << "the marker went through the program";
     Run("function render() colorGL(255, 0, 0, 255) quad(150, 190) end");
     Paint();
     EXPECT_EQ(PixelAt(170, 60), kRed);
@@ -202,10 +211,7 @@ TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysAndKeepsThePick)
     EXPECT_EQ(PixelAt(180, 45), kBlack);
     EXPECT_NEAR(Count(Grid), grid, grid / 20);
     EXPECT_EQ(Count(InvertedGrid), 0);   // no inverted grid
-    int green = 0;
-    for (int dx = -16; dx <= 16; ++dx)
-        green += Pixel(int(a.x) + dx, int(a.y)) == kGreen;
-    EXPECT_GE(green, 1) << "the marker is drawn over the pass";
+    EXPECT_GE(Marker(int(a.x), int(a.y)), 1) << "the marker is drawn over the pass";
     // The same depth to within one step of the 24-bit depth buffer.
     EXPECT_NEAR(production->world().pickDepth(), depth, 1.5 / (1 << 24));
     expectVecNear(production->world().pickPoint(), pick, 0.02f);
