@@ -635,7 +635,8 @@ bool Shaders::beginScene()
     if (!ensureTarget(f, view, viewport[0] + viewport[2], viewport[1] + viewport[3]))
         return false;
     f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT |
+            (target.depthFormat == GL_DEPTH24_STENCIL8 ? GL_STENCIL_BUFFER_BIT : 0));
     return true;
 }
 
@@ -645,11 +646,15 @@ void Shaders::endScene()
     const GLuint view = static_cast<GLuint>(target.viewFramebuffer);
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
     glDisable(GL_SCISSOR_TEST);
-    // The scene's depth into the view, for the overlays and the pick.
+    // The scene's depth into the view, for the overlays and the pick. A
+    // packed depth-stencil buffer goes whole (the frame uses no stencil):
+    // a plain copy, where depth alone is a masked per-pixel blit that costs
+    // several milliseconds on a software renderer.
+    const bool packed = target.depthFormat == GL_DEPTH24_STENCIL8;
     f->glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
     f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, view);
     f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
-                         GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+                         packed ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : GL_DEPTH_BUFFER_BIT, GL_NEAREST);
     f->glBindFramebuffer(GL_FRAMEBUFFER, view);
 
     Program *program = built(postId);
