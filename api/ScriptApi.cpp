@@ -9,6 +9,7 @@
 #include "SceneApi.h"
 #include "ScriptHost.h"
 #include "SyncApi.h"
+#include "ShaderApi.h"
 #include "VoxelApi.h"
 
 QMainWindow *gMainWindow = nullptr;
@@ -37,6 +38,7 @@ const TableRun kRegistrationOrder[] = {
     {kMusicAnalysisFunctions, 0, -1},
     {kSyncFunctions, 0, -1},
     {kSceneFunctions, 0, -1},
+    {kShaderFunctions, 0, -1},
 };
 
 } // namespace

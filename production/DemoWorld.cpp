@@ -5,6 +5,7 @@
 #include "Scene.h"
 #include "ScriptHost.h"
 #include "ScriptPrimitive.h"
+#include "Shaders.h"
 
 #include <QDebug>
 
@@ -59,6 +60,18 @@ void DemoWorld::render()
     CloseScriptPrimitive();
     if (scene)
         scene->endRender();
+    if (shaders)
+        shaders->endRender();
+}
+
+bool DemoWorld::beginScene()
+{
+    return shaders && shaders->beginScene();
+}
+
+void DemoWorld::endScene()
+{
+    shaders->endScene();
 }
 
 void DemoWorld::onMouseMove(int, int)

@@ -8,6 +8,7 @@
 
 class Production;
 class Scene;
+class Shaders;
 
 class DemoWorld : public World
 {
@@ -28,14 +29,19 @@ public:
     void setProduction(Production *run) { owner = run; }
     // The scene state that brackets each render() (null: none).
     void setScene(Scene *state) { scene = state; }
+    // The run's shaders: reset after render(), and the post pass.
+    void setShaders(Shaders *set) { shaders = set; }
 
 protected:
     // Runs "update()"; its output and error go to the debug output, its
     // outcome to the error board (as do those of the hooks below).
     void update() override;
     // Runs "render()"; its output and error go to the debug output. The
-    // scene's beginRender and endRender bracket it.
+    // scene's beginRender and endRender bracket it, and after it (also
+    // after an error) drawing is fixed function again.
     void render() override;
+    bool beginScene() override;
+    void endScene() override;
     // Runs OnMouseMove(x, y, dx, dy) with the cursor and its last movement.
     void onMouseMove(int x, int y) override;
     // Runs LMBDown(x, y) with the cursor position of the last move.
@@ -53,6 +59,7 @@ private:
     ErrorBoard errorBoard;
     Production *owner = nullptr;
     Scene *scene = nullptr;
+    Shaders *shaders = nullptr;
 };
 
 // The one DemoWorld while it exists, null otherwise; the camera, input and

@@ -18,6 +18,7 @@ Production::Production()
 {
     demoWorld.setProduction(this);
     demoWorld.setScene(&sceneState);
+    demoWorld.setShaders(&shaderSet);
 }
 
 Production::~Production()
@@ -121,6 +122,10 @@ void Production::paint()
     // A bracket left open outside a paint (by update() or a console command)
     // is closed before the frame starts.
     CloseScriptPrimitive();
+    // Shaders: saved files relinked, fixed function at the start.
+    const Vector3 cursor = demoWorld.cursorPos();
+    shaderSet.beginFrame(cursor.x, cursor.y);
+    demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);

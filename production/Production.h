@@ -9,6 +9,7 @@
 #include "SyncFile.h"
 #include "Timeline.h"
 #include "Scene.h"
+#include "Shaders.h"
 
 #include <QString>
 
@@ -34,6 +35,8 @@ public:
     // Transforms, light, text and textures of render(); textures stay for
     // the whole run, across reloads of the production.
     Scene &scene() { return sceneState; }
+    // The run's GLSL programs and post pass.
+    Shaders &shaders() { return shaderSet; }
 
     // --- Start-up steps, in the order the window takes them.
 
@@ -76,7 +79,8 @@ public:
     void tick();
     // One paint into the current framebuffer: an open bracket closed,
     // colour and depth cleared, filled polygons pushed back by offset 1/1,
-    // the world's frame (camera, grid, render(), floor, pick, marker).
+    // the world's frame (camera, grid, render(), floor, pick, marker; with
+    // a post shader the scene goes through it before grid and floor).
     void paint();
 
 private:
@@ -87,4 +91,5 @@ private:
     SyncFile syncFile;
     bool syncLive = false;
     std::vector<std::string> otherFiles;
+    Shaders shaderSet;
 };

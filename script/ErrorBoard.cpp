@@ -5,7 +5,7 @@
 namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
-    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt",
+    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -66,6 +66,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(latestMouse);
     add(Production);
     add(Sync);
+    add(Shader);
     return result;
 }
 

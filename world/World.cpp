@@ -8,6 +8,8 @@
 #include <GL/glu.h>
 
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -86,8 +88,28 @@ void World::stepFrame()
 void World::renderFrame()
 {
     setupCamera();
-    drawGrid();
-    render();
+    if (!beginScene()) {
+        drawGrid();
+        render();
+    } else {
+        // Post pass: the scene alone, then the grid with the camera it
+        // would have had, over the passed picture and against its depth.
+        GLfloat projection[16], modelView[16];
+        glGetFloatv(GL_PROJECTION_MATRIX, projection);
+        glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
+        render();
+        endScene();
+        for (auto [mode, matrix] : {std::pair{GL_PROJECTION, projection}, std::pair{GL_MODELVIEW, modelView}}) {
+            glMatrixMode(mode);
+            glPushMatrix();
+            glLoadMatrixf(matrix);
+        }
+        drawGrid();
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        glPopMatrix();
+    }
     drawFloor();
     if (pickingEnabled)
         pickUnderCursor();
@@ -286,6 +308,8 @@ void World::setClipPlanes(float nearDistance, float farDistance)
 
 void World::update() {}
 void World::render() {}
+bool World::beginScene() { return false; }
+void World::endScene() {}
 void World::onMouseMove(int, int) {}
 void World::onLeftButtonDown(int, int) {}
 void World::onLeftButtonUp(int, int) {}

@@ -24,7 +24,7 @@ public:
     // Per frame tick: the held-button orbit step, then update().
     void stepFrame();
     // Per paint, after the buffers are cleared: matrices, grid, render(),
-    // floor, pick, marker.
+    // floor, pick, marker (with a post pass: render(), the pass, grid, ...).
     void renderFrame();
     // Set the OpenGL viewport.
     void setViewport(int x, int y, int w, int h);
@@ -109,6 +109,11 @@ protected:
 
     virtual void update();
     virtual void render();
+    // A post pass over the scene: beginScene returns true when render()
+    // is to draw into a target of its own; endScene then brings the scene
+    // over the view with its depth, and the grid is drawn after it.
+    virtual bool beginScene();
+    virtual void endScene();
     virtual void onMouseMove(int x, int y);
     virtual void onLeftButtonDown(int x, int y);
     virtual void onLeftButtonUp(int x, int y);

@@ -1,5 +1,6 @@
 // Benchmarks of the view: the cost of one frame (UpdateFrame: the world's
-// step, a synchronous repaint) for an empty production at two sizes, the
+// step, a synchronous repaint) for an empty production at three sizes and
+// through a trivial post shader, the
 // share of it spent running "update()" and "render()", a production that
 // draws 20,000 coloured quads every frame, and one vectorGL call from Lua.
 // Needs an X display (run under xvfb-run).
@@ -84,7 +85,23 @@ void BM_FrameEmptyProduction(benchmark::State &state)
     view.check(state, paints);
     state.SetLabel(std::to_string(state.range(0)) + "x" + std::to_string(state.range(1)));
 }
-BENCHMARK(BM_FrameEmptyProduction)->Args({403, 442})->Args({1280, 1024})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameEmptyProduction)->Args({403, 442})->Args({1280, 720})->Args({1280, 1024})->Unit(benchmark::kMillisecond);
+
+// The same frame through a trivial post shader (the scene drawn into a
+// texture, its depth copied back, one pass over the view): the pass's cost
+// is the difference to the empty production at the same size.
+void BM_FramePostShader(benchmark::State &state)
+{
+    ViewFixture view(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                     "setPostShader('uniform sampler2D frame; varying vec2 uv;\\n"
+                     "void main() { gl_FragColor = texture2D(frame, uv); }')");
+    const int paints = view.widget->paints;
+    for (auto _ : state)
+        view.widget->UpdateFrame();
+    view.check(state, paints);
+    state.SetLabel(std::to_string(state.range(0)) + "x" + std::to_string(state.range(1)));
+}
+BENCHMARK(BM_FramePostShader)->Args({1280, 720})->Unit(benchmark::kMillisecond);
 
 // The two script calls of a frame alone, with the default callbacks.
 void BM_FrameScriptCalls(benchmark::State &state)

@@ -1,6 +1,7 @@
 -- Velkaro example production: a cube of voxels that the music carves a
 -- tunnel into, a ring of cubes that pulses with the music's loudness, and
--- the music's spectrum as bars on top of the cube.
+-- the music's spectrum as bars on top of the cube, all through a post
+-- shader (post.frag) that pulses with the bass.
 --
 -- The top level runs once at start-up (and again each time you save this
 -- file: values written as `x = x or ...` survive that); update() and
@@ -27,6 +28,10 @@ if not started then
   lookAt(650, 170, 650)
   started = true
 end
+
+-- The whole picture goes through post.frag; edit it while the demo runs.
+local post, log = setPostShader("post.frag")
+if not post then print(log) end
 
 local beat = 0.5                   -- seconds per beat of the example music
 depth = depth or 0                 -- how deep the tunnel goes, in cells

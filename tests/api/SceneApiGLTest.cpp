@@ -58,7 +58,7 @@ protected:
     }
     QColor PixelAt(const Vector3 &world)
     {
-        const Vector3 w = projectToWindow(world);
+        const Vector3 w = Window(world);
         return Picture().pixelColor(static_cast<int>(w.x), static_cast<int>(w.y));
     }
     // Camera at distance 100 in front of the plane z = 0 around (1000, 1000),

@@ -151,8 +151,7 @@ TEST_F(Faults, SavingAFileTheProductionReadsReloadsIt)
     for (const auto &[file, text] : {std::pair{"helper.lua", "append('seen.txt', 'helper 2')\n"},
                                      {"lib.lua", "append('seen.txt', 'lib 2') return {}\n"}}) {
         const int reloads = Debug().count("prod.lua reloaded");
-        ASSERT_TRUE(WriteFile(path("save.part"), text)); // saved aside and renamed over, as editors do
-        ASSERT_EQ(std::rename(path("save.part").toUtf8().constData(), path(file).toUtf8().constData()), 0);
+        ASSERT_TRUE(ReplaceFile(path(file), text));
         EXPECT_TRUE(WaitForDebug("prod.lua reloaded", 5000, reloads)) << file;
         EXPECT_TRUE(WaitForFile(path("seen.txt"), QString(text).section('\'', 3, 3))) << file << ": " << Text("seen.txt").toStdString();
     }

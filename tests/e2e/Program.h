@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <signal.h>
 
@@ -54,6 +55,11 @@ inline QByteArray ReadFile(const QString &path)
 inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
 {
     return WaitUntil([&] { return QString::fromUtf8(ReadFile(path)).contains(text); }, timeoutMs);
+}
+// Saves `contents` aside and renames it over `path`, as editors do.
+inline bool ReplaceFile(const QString &path, const QByteArray &contents)
+{
+    return WriteFile(path + ".part", contents) && std::rename((path + ".part").toUtf8().constData(), path.toUtf8().constData()) == 0;
 }
 // The finished lines of a file the program appends to.
 inline QStringList CompleteLines(const QString &path)

@@ -1,0 +1,124 @@
+// The shader functions: thin bindings of the run's Shaders. They never
+// raise a Lua error; a load that fails returns nil and the reason, and
+// everything else with wrong arguments does nothing.
+#include "ShaderApi.h"
+
+#include "ApiArgs.h"
+#include "Production.h"
+#include "ScriptPrimitive.h"
+
+#include <string>
+
+namespace {
+
+// The run's shaders; null for a world made on its own.
+Shaders *RunShaders()
+{
+    Production *run = gDemoWorld ? gDemoWorld->production() : nullptr;
+    return run ? &run->shaders() : nullptr;
+}
+
+// Argument `index` as a stage: `stage` null for nil or none, else `text`.
+// False when it is something else (a number, a table).
+bool StageArgument(lua_State *L, int index, std::string &text, const std::string *&stage)
+{
+    stage = nullptr;
+    if (lua_isnoneornil(L, index))
+        return true;
+    if (lua_type(L, index) != LUA_TSTRING)
+        return false;
+    size_t length = 0;
+    const char *s = lua_tolstring(L, index, &length);
+    text.assign(s, length);
+    stage = &text;
+    return true;
+}
+
+int PushFailure(lua_State *L, const std::string &why)
+{
+    lua_pushnil(L);
+    lua_pushlstring(L, why.data(), why.size());
+    return 2;
+}
+
+int PushOutcome(lua_State *L, int id, const std::string &log)
+{
+    if (!id)
+        return PushFailure(L, log);
+    lua_pushnumber(L, id);
+    return 1;
+}
+
+// Why a shader cannot be made now, "" when it can: GL refuses it between
+// glBegin and glEnd.
+std::string Refusal(const char *function, Shaders *shaders)
+{
+    if (!shaders)
+        return std::string(function) + ": no production is running";
+    if (ScriptPrimitiveOpen())
+        return std::string(function) + ": not between a begin function and endGL";
+    return std::string();
+}
+
+} // namespace
+
+int ScriptLoadShader(lua_State *L)
+{
+    Shaders *shaders = RunShaders();
+    std::string why = Refusal("loadShader", shaders);
+    std::string texts[2];
+    const std::string *stages[2];
+    if (why.empty() && (!StageArgument(L, 1, texts[0], stages[0]) || !StageArgument(L, 2, texts[1], stages[1])))
+        why = "loadShader: each stage is GLSL text, a file name or nil";
+    if (!why.empty())
+        return PushFailure(L, why);
+    std::string log;
+    return PushOutcome(L, shaders->load(stages[0], stages[1], log), log);
+}
+
+int ScriptUseShader(lua_State *L)
+{
+    Shaders *shaders = RunShaders();
+    if (shaders && !ScriptPrimitiveOpen())
+        shaders->use(ArgInt32(L, 1));
+    return 0;
+}
+
+int ScriptSetUniform(lua_State *L)
+{
+    Shaders *shaders = RunShaders();
+    if (!shaders || lua_type(L, 2) != LUA_TSTRING)
+        return 0;
+    float values[4];
+    int count = 0;
+    while (count < 4 && lua_isnumber(L, 3 + count)) {
+        values[count] = ArgFloat(L, 3 + count);
+        ++count;
+    }
+    if (count > 0)
+        shaders->setUniform(ArgInt32(L, 1), lua_tostring(L, 2), values, count);
+    return 0;
+}
+
+int ScriptSetPostShader(lua_State *L)
+{
+    Shaders *shaders = RunShaders();
+    std::string why = Refusal("setPostShader", shaders);
+    std::string text;
+    const std::string *stage = nullptr;
+    if (why.empty() && !StageArgument(L, 1, text, stage))
+        why = "setPostShader: the fragment stage is GLSL text, a file name or nil";
+    if (!why.empty())
+        return PushFailure(L, why);
+    std::string log;
+    const int id = shaders->setPost(stage, log);
+    return stage ? PushOutcome(L, id, log) : 0;
+}
+
+const luaL_Reg kShaderFunctions[] = {
+    {"loadShader", ScriptLoadShader},
+    {"useShader", ScriptUseShader},
+    {"setUniform", ScriptSetUniform},
+    {"setPostShader", ScriptSetPostShader},
+    {nullptr, nullptr},
+};

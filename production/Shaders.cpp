@@ -1,0 +1,694 @@
+// Shaders: compiling and linking, the watch on shader files, the uniforms
+// and the post pass's target.
+#include "Shaders.h"
+
+#include "FSound.h"
+#include "Music.h"
+#include "MusicAnalysis.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
+#include <QRegularExpression>
+
+#include <GL/gl.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const int kSpectrumUnit = 7;         // texture unit of `spectrum`, away from the script's
+const GLuint kCornerAttribute = 0;   // the post pass's one vertex input
+
+QOpenGLExtraFunctions *Gl()
+{
+    return QOpenGLContext::currentContext()->extraFunctions();
+}
+
+bool EndsWith(const std::string &s, const char *end)
+{
+    const std::string e(end);
+    return s.size() > e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
+}
+
+// A stage argument names a file when it is one line ending in a shader
+// file's extension; anything else is GLSL text.
+bool IsFileName(const std::string &s)
+{
+    return s.find('\n') == std::string::npos &&
+           (EndsWith(s, ".vert") || EndsWith(s, ".frag") || EndsWith(s, ".glsl"));
+}
+
+// The post pass's vertex stage: one triangle over the whole view with `uv`
+// running 0..1 across it, in the language version of the fragment stage it
+// is linked with (the two must agree).
+std::string PostVertexText(const std::string &fragment)
+{
+    static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*"),
+                                            QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = version.match(QString::fromStdString(fragment));
+    const bool modern = m.hasMatch() && m.captured(1).toInt() >= 130;
+    std::string text = m.hasMatch() ? m.captured(0).toStdString() + "\n" : "";
+    text += modern ? "in vec2 velkaroCorner;\nout vec2 uv;\n" : "attribute vec2 velkaroCorner;\nvarying vec2 uv;\n";
+    text += "void main() { uv = velkaroCorner * 0.5 + 0.5; gl_Position = vec4(velkaroCorner, 0.0, 1.0); }\n";
+    return text;
+}
+
+// The first error of a compiler or linker log as "name:line: message"
+// (Mesa's "0:3(12): error: ...", and the forms of the other drivers), or
+// "name: line" when it names no line.
+std::string FirstError(const std::string &log, const std::string &name)
+{
+    const QStringList lines = QString::fromStdString(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QString first = lines.isEmpty() ? QStringLiteral("failed without a message") : lines.first().trimmed();
+    for (const QString &line : lines) {
+        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
+            first = line.trimmed();
+            break;
+        }
+    }
+    static const QRegularExpression forms[] = {
+        QRegularExpression(QStringLiteral("^\\d+:(\\d+)\\(\\d+\\):\\s*(.*)$")),   // 0:3(12): error: ...
+        QRegularExpression(QStringLiteral("^\\d+\\((\\d+)\\)\\s*:\\s*(.*)$")),    // 0(3) : error C0000: ...
+        QRegularExpression(QStringLiteral("^ERROR:\\s*\\d+:(\\d+):\\s*(.*)$")),   // ERROR: 0:3: ...
+    };
+    for (const QRegularExpression &form : forms) {
+        const QRegularExpressionMatch m = form.match(first);
+        if (m.hasMatch())
+            return name + ":" + m.captured(1).toStdString() + ": " + m.captured(2).toStdString();
+    }
+    return name + ": " + first.toStdString();
+}
+
+std::string InfoLog(QOpenGLExtraFunctions *f, GLuint object, bool program)
+{
+    GLint length = 0;
+    program ? f->glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length)
+            : f->glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
+    std::string log(static_cast<size_t>(length > 0 ? length : 1), '\0');
+    GLsizei written = 0;
+    program ? f->glGetProgramInfoLog(object, static_cast<GLsizei>(log.size()), &written, &log[0])
+            : f->glGetShaderInfoLog(object, static_cast<GLsizei>(log.size()), &written, &log[0]);
+    log.resize(static_cast<size_t>(written));
+    return log;
+}
+
+// Compiles one stage; 0 with `log` (first error, then the whole log) when
+// it fails.
+GLuint Compile(QOpenGLExtraFunctions *f, GLenum type, const std::string &text, const std::string &name,
+               std::string &log)
+{
+    GLuint shader = f->glCreateShader(type);
+    const char *source = text.c_str();
+    const GLint length = static_cast<GLint>(text.size());
+    f->glShaderSource(shader, 1, &source, &length);
+    f->glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    f->glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok == GL_TRUE)
+        return shader;
+    const std::string raw = InfoLog(f, shader, false);
+    log = FirstError(raw, name) + "\n" + raw;
+    f->glDeleteShader(shader);
+    return 0;
+}
+
+} // namespace
+
+Shaders::Shaders() = default;
+
+Shaders::~Shaders()
+{
+    // GL names can only go in their own context; a context that is gone (or
+    // not current now) takes its names with it.
+    QOpenGLContext *current = QOpenGLContext::currentContext();
+    if (!current)
+        return;
+    for (auto &entry : programs) {
+        if (entry.second.name && entry.second.context == current)
+            Gl()->glDeleteProgram(entry.second.name);
+    }
+    if (target.context == current)
+        releaseTarget();
+}
+
+// --- Loading ----------------------------------------------------------------
+
+int Shaders::load(const std::string *vertex, const std::string *fragment, std::string &log)
+{
+    if (!vertex && !fragment) {
+        log = "loadShader: give a vertex or a fragment stage (GLSL text or a file name)";
+        return 0;
+    }
+    Program program;
+    for (auto [stage, argument] : {std::pair{&program.vertex, vertex}, std::pair{&program.fragment, fragment}}) {
+        stage->present = argument != nullptr;
+        if (argument) {
+            stage->argument = *argument;
+            stage->isFile = IsFileName(*argument);
+            stage->text = *argument;
+        }
+    }
+    return add(std::move(program), log);
+}
+
+int Shaders::setPost(const std::string *fragment, std::string &log)
+{
+    if (!fragment) {
+        postId = 0;
+        return 0;
+    }
+    Program program;
+    program.post = true;
+    program.fragment.present = true;
+    program.fragment.argument = *fragment;
+    program.fragment.isFile = IsFileName(*fragment);
+    program.fragment.text = *fragment;
+    const int id = add(std::move(program), log);
+    if (id)
+        postId = id;
+    return id;
+}
+
+int Shaders::add(Program program, std::string &log)
+{
+    // The same arguments again (prod.lua saved and run once more): the
+    // program already made, which follows its files by itself.
+    for (const auto &entry : programs) {
+        const Program &p = entry.second;
+        if (p.post == program.post && p.vertex.present == program.vertex.present &&
+            p.fragment.present == program.fragment.present && p.vertex.argument == program.vertex.argument &&
+            p.fragment.argument == program.fragment.argument)
+            return entry.first;
+    }
+    std::string texts[2];
+    Stage *stages[2] = {&program.vertex, &program.fragment};
+    for (int i = 0; i < 2; ++i) {
+        Stage &stage = *stages[i];
+        texts[i] = stage.text;
+        if (stage.present && stage.isFile) {
+            if (!readStage(stage, texts[i], stage.linked, log))
+                return 0;
+            stage.seen = stage.linked;
+        }
+    }
+    const bool ok = QOpenGLContext::currentContext() ? link(program, texts[0], texts[1], log)
+                                                     : check(program, texts[0], texts[1], log);
+    if (!ok)
+        return 0;
+    program.vertex.text = texts[0];
+    program.fragment.text = texts[1];
+    programs.emplace(nextId, std::move(program));
+    return nextId++;
+}
+
+bool Shaders::readStage(const Stage &stage, std::string &text, Stage::Stamp &stamp, std::string &log)
+{
+    const QString name = QString::fromStdString(stage.argument);
+    if (QDir::isAbsolutePath(name) || name.split(QLatin1Char('/')).contains(QStringLiteral(".."))) {
+        log = "cannot read " + stage.argument + ": not a file in the production's folder";
+        return false;
+    }
+    const QFileInfo info(name);
+    QFile file(name);
+    // A pipe or a device would block the read; only plain files are read.
+    if (!info.exists() || !info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        log = "cannot read " + stage.argument + ": " +
+              (!info.exists() ? "no such file" : !info.isFile() ? "not a regular file" : "not readable");
+        return false;
+    }
+    text = file.readAll().toStdString();
+    stamp = stampOf(stage.argument);
+    return true;
+}
+
+Shaders::Stage::Stamp Shaders::stampOf(const std::string &path)
+{
+    Stage::Stamp stamp;
+    struct stat status;
+    if (::stat(QFile::encodeName(QString::fromStdString(path)).constData(), &status) == 0) {
+        stamp.inode = static_cast<long long>(status.st_ino);
+        stamp.size = static_cast<long long>(status.st_size);
+        stamp.modifiedNs = status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec;
+        stamp.changedNs = status.st_ctim.tv_sec * 1000000000LL + status.st_ctim.tv_nsec;
+    }
+    return stamp;
+}
+
+bool Shaders::link(Program &program, const std::string &vertexText, const std::string &fragmentText,
+                   std::string &log)
+{
+    QOpenGLExtraFunctions *f = Gl();
+    const std::string fragmentName = program.fragment.isFile ? program.fragment.argument : "fragment";
+    const std::string vertexName = program.vertex.isFile ? program.vertex.argument : "vertex";
+    GLuint stages[2] = {0, 0};
+    if (program.vertex.present || program.post) {
+        stages[0] = Compile(f, GL_VERTEX_SHADER, program.post ? PostVertexText(fragmentText) : vertexText,
+                            program.post ? fragmentName : vertexName, log);
+        if (!stages[0])
+            return false;
+    }
+    if (program.fragment.present) {
+        stages[1] = Compile(f, GL_FRAGMENT_SHADER, fragmentText, fragmentName, log);
+        if (!stages[1]) {
+            if (stages[0])
+                f->glDeleteShader(stages[0]);
+            return false;
+        }
+    }
+    const GLuint name = f->glCreateProgram();
+    for (GLuint stage : stages) {
+        if (stage) {
+            f->glAttachShader(name, stage);
+            f->glDeleteShader(stage);   // goes with the program
+        }
+    }
+    if (program.post)
+        f->glBindAttribLocation(name, kCornerAttribute, "velkaroCorner");
+    f->glLinkProgram(name);
+    GLint ok = GL_FALSE;
+    f->glGetProgramiv(name, GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE) {
+        const std::string raw = InfoLog(f, name, true);
+        log = FirstError(raw, program.fragment.present ? fragmentName : vertexName) + "\n" + raw;
+        f->glDeleteProgram(name);
+        return false;
+    }
+
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    if (program.name && program.context == context)
+        f->glDeleteProgram(program.name);
+    program.name = name;
+    program.context = context;
+    program.uniforms.clear();
+    GLint count = 0;
+    f->glGetProgramiv(name, GL_ACTIVE_UNIFORMS, &count);
+    for (GLint i = 0; i < count; ++i) {
+        char uniform[256];
+        GLsizei length = 0;
+        GLint size = 0;
+        GLenum type = 0;
+        f->glGetActiveUniform(name, static_cast<GLuint>(i), sizeof(uniform), &length, &size, &type, uniform);
+        program.uniforms[uniform] = Uniform{f->glGetUniformLocation(name, uniform), type};
+    }
+    return true;
+}
+
+bool Shaders::check(Program &program, const std::string &vertexText, const std::string &fragmentText,
+                    std::string &log)
+{
+    if (!checkContext) {
+        if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+            log = "no OpenGL to compile the shader with";
+            return false;
+        }
+        checkSurface = std::make_unique<QOffscreenSurface>();
+        checkSurface->setFormat(QSurfaceFormat::defaultFormat());
+        checkSurface->create();
+        checkContext = std::make_unique<QOpenGLContext>();
+        checkContext->setFormat(QSurfaceFormat::defaultFormat());
+        checkContext->create();
+    }
+    if (!checkContext->isValid() || !checkContext->makeCurrent(checkSurface.get())) {
+        log = "no OpenGL to compile the shader with";
+        return false;
+    }
+    // Only the verdict is kept: the program is made again where it is used.
+    const bool ok = link(program, vertexText, fragmentText, log);
+    if (ok)
+        Gl()->glDeleteProgram(program.name);
+    program.name = 0;
+    program.context = nullptr;
+    checkContext->doneCurrent();
+    return ok;
+}
+
+Shaders::Program *Shaders::built(int id)
+{
+    const auto found = programs.find(id);
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    if (found == programs.end() || !context)
+        return nullptr;
+    Program &program = found->second;
+    if (program.name && program.context == context)
+        return &program;
+    std::string log;
+    if (!link(program, program.vertex.text, program.fragment.text, log)) {
+        program.reloadError = log.substr(0, log.find('\n'));
+        return nullptr;
+    }
+    return &program;
+}
+
+// --- Use and uniforms -------------------------------------------------------------
+
+void Shaders::use(int id)
+{
+    if (!QOpenGLContext::currentContext())
+        return;
+    Program *program = id ? built(id) : nullptr;
+    Gl()->glUseProgram(program ? program->name : 0);
+    bound = program ? id : 0;
+    if (program)
+        applyUniforms(*program);
+}
+
+namespace {
+
+// Sets `count` floats of the uniform if it has that many (a float or a vecN).
+void SetFloats(QOpenGLExtraFunctions *f, int location, unsigned type, const float *values, int count)
+{
+    const GLenum types[] = {GL_FLOAT, GL_FLOAT_VEC2, GL_FLOAT_VEC3, GL_FLOAT_VEC4};
+    if (count < 1 || count > 4 || type != types[count - 1])
+        return;
+    switch (count) {
+    case 1: f->glUniform1fv(location, 1, values); break;
+    case 2: f->glUniform2fv(location, 1, values); break;
+    case 3: f->glUniform3fv(location, 1, values); break;
+    default: f->glUniform4fv(location, 1, values); break;
+    }
+}
+
+} // namespace
+
+void Shaders::setUniform(int id, const std::string &name, const float *values, int count)
+{
+    const auto found = programs.find(id);
+    if (found == programs.end() || count < 1 || count > 4)
+        return;
+    Program &program = found->second;
+    const auto uniform = program.uniforms.find(name);
+    const GLenum types[] = {GL_FLOAT, GL_FLOAT_VEC2, GL_FLOAT_VEC3, GL_FLOAT_VEC4};
+    if (uniform == program.uniforms.end() || uniform->second.type != types[count - 1])
+        return;
+    program.values[name].assign(values, values + count);
+    // Bound now (inside render()): it counts for what is drawn next.
+    if (bound == id && program.context == QOpenGLContext::currentContext())
+        SetFloats(Gl(), uniform->second.location, uniform->second.type, values, count);
+}
+
+void Shaders::applyUniforms(Program &program)
+{
+    QOpenGLExtraFunctions *f = Gl();
+    const auto set = [&](const char *name, const float *values, int count) {
+        const auto uniform = program.uniforms.find(name);
+        if (uniform != program.uniforms.end())
+            SetFloats(f, uniform->second.location, uniform->second.type, values, count);
+    };
+    const auto has = [&](const char *name) { return program.uniforms.count(name) != 0; };
+    if (has("time")) {
+        const float time = gMusicStream ? static_cast<float>(FSOUND_Stream_GetTime(gMusicStream)) / 1000.0f : 0.0f;
+        set("time", &time, 1);
+    }
+    if (has("resolution")) {
+        GLint viewport[4];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        const float resolution[2] = {static_cast<float>(viewport[2]), static_cast<float>(viewport[3])};
+        set("resolution", resolution, 2);
+    }
+    if (has("level")) {
+        if (levelFrame != frame) {
+            level = MusicIsPlaying() ? StreamLevel(gMusicStream) : 0.0f;
+            levelFrame = frame;
+        }
+        set("level", &level, 1);
+    }
+    set("mouse", mouse, 2);
+    const auto spectrum = program.uniforms.find("spectrum");
+    if (spectrum != program.uniforms.end() && spectrum->second.type == GL_SAMPLER_2D) {
+        bindSpectrum(f);
+        f->glUniform1i(spectrum->second.location, kSpectrumUnit);
+    }
+    for (const auto &value : program.values) {
+        const auto uniform = program.uniforms.find(value.first);
+        if (uniform != program.uniforms.end())
+            SetFloats(f, uniform->second.location, uniform->second.type, value.second.data(),
+                      static_cast<int>(value.second.size()));
+    }
+}
+
+void Shaders::bindSpectrum(QOpenGLExtraFunctions *f)
+{
+    if (target.context != QOpenGLContext::currentContext()) {
+        target = PassTarget();   // the names of another context stay with it
+        target.context = QOpenGLContext::currentContext();
+    }
+    f->glActiveTexture(GL_TEXTURE0 + kSpectrumUnit);
+    if (!target.spectrum) {
+        f->glGenTextures(1, &target.spectrum);
+        f->glBindTexture(GL_TEXTURE_2D, target.spectrum);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        f->glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, kSpectrumBands, 1, 0, GL_RED, GL_FLOAT, nullptr);
+        spectrumFrame = -1;
+    }
+    f->glBindTexture(GL_TEXTURE_2D, target.spectrum);
+    if (spectrumFrame != frame) {
+        float values[kSpectrumBands] = {};
+        if (MusicIsPlaying())
+            StreamSpectrum(gMusicStream, kSpectrumBands, values);
+        f->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        f->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kSpectrumBands, 1, GL_RED, GL_FLOAT, values);
+        spectrumFrame = frame;
+    }
+    f->glActiveTexture(GL_TEXTURE0);
+}
+
+// --- The frame ----------------------------------------------------------------
+
+void Shaders::beginFrame(float mouseX, float mouseY)
+{
+    ++frame;
+    mouse[0] = mouseX;
+    mouse[1] = mouseY;
+    if (programs.empty())
+        return;
+    if (bound) {
+        Gl()->glUseProgram(0);
+        bound = 0;
+    }
+    // A saved file is relinked once it has stayed the same for kSettleMs,
+    // so an editor's burst of writes is read once, whole.
+    const Clock::time_point now = Clock::now();
+    for (auto &entry : programs) {
+        bool changed = false;
+        for (Stage *stage : {&entry.second.vertex, &entry.second.fragment}) {
+            if (!stage->present || !stage->isFile)
+                continue;
+            const Stage::Stamp stamp = stampOf(stage->argument);
+            if (stamp == stage->linked || stamp.inode == 0)
+                continue;   // unchanged, or deleted: its return brings a change
+            if (stamp != stage->seen) {
+                stage->seen = stamp;
+                stage->seenAt = now;
+            } else if (now - stage->seenAt >= std::chrono::milliseconds(kSettleMs)) {
+                changed = true;
+            }
+        }
+        if (changed)
+            reload(entry.second);
+    }
+}
+
+void Shaders::reload(Program &program)
+{
+    std::string texts[2] = {program.vertex.text, program.fragment.text};
+    Stage *stages[2] = {&program.vertex, &program.fragment};
+    std::string log;
+    bool ok = true;
+    for (int i = 0; i < 2 && ok; ++i) {
+        if (stages[i]->present && stages[i]->isFile)
+            ok = readStage(*stages[i], texts[i], stages[i]->linked, log);
+    }
+    ok = ok && link(program, texts[0], texts[1], log);
+    // A failed save is not tried again until the next one.
+    for (Stage *stage : stages)
+        stage->linked = stage->seen;
+    if (!ok) {
+        program.reloadError = log.substr(0, log.find('\n'));
+        return;
+    }
+    program.vertex.text = texts[0];
+    program.fragment.text = texts[1];
+    program.reloadError.clear();
+}
+
+void Shaders::endRender()
+{
+    if (bound) {
+        Gl()->glUseProgram(0);
+        bound = 0;
+    }
+}
+
+std::string Shaders::reloadError() const
+{
+    for (const auto &entry : programs) {
+        if (!entry.second.reloadError.empty())
+            return entry.second.reloadError;
+    }
+    return std::string();
+}
+
+// --- The post pass ------------------------------------------------------------
+
+bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height)
+{
+    if (target.context != QOpenGLContext::currentContext()) {
+        target = PassTarget();
+        target.context = QOpenGLContext::currentContext();
+    }
+    target.viewFramebuffer = view;
+    // The depth copy needs the view's depth format: read it off the view.
+    GLint objectType = GL_NONE, depthBits = 0, stencilBits = 0;
+    const bool window = target.viewFramebuffer == 0;
+    f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_DEPTH : GL_DEPTH_ATTACHMENT,
+                                             GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE, &objectType);
+    if (objectType != GL_NONE) {
+        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_DEPTH : GL_DEPTH_ATTACHMENT,
+                                                 GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE, &depthBits);
+        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_STENCIL : GL_STENCIL_ATTACHMENT,
+                                                 GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
+    }
+    const GLenum depthFormat = stencilBits > 0 ? GL_DEPTH24_STENCIL8
+                               : depthBits > 24 ? GL_DEPTH_COMPONENT32F
+                               : depthBits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
+    if (target.framebuffer && target.width == width && target.height == height && target.depthFormat == depthFormat)
+        return true;
+
+    if (target.framebuffer) {
+        f->glDeleteFramebuffers(1, &target.framebuffer);
+        GLuint textures[2] = {target.colour, target.depth};
+        f->glDeleteTextures(2, textures);
+    }
+    target.width = width;
+    target.height = height;
+    target.depthFormat = depthFormat;
+    // Made on the spectrum's unit, so the script's texture stays bound.
+    f->glActiveTexture(GL_TEXTURE0 + kSpectrumUnit);
+    GLuint textures[2];
+    f->glGenTextures(2, textures);
+    target.colour = textures[0];
+    target.depth = textures[1];
+    for (GLuint texture : textures) {
+        const bool colour = texture == target.colour;
+        f->glBindTexture(GL_TEXTURE_2D, texture);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, colour ? GL_LINEAR : GL_NEAREST);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, colour ? GL_LINEAR : GL_NEAREST);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        if (colour)
+            f->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        else if (depthFormat == GL_DEPTH24_STENCIL8)
+            f->glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH24_STENCIL8, width, height, 0, GL_DEPTH_STENCIL,
+                            GL_UNSIGNED_INT_24_8, nullptr);
+        else
+            f->glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(depthFormat), width, height, 0,
+                            GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
+    }
+    f->glBindTexture(GL_TEXTURE_2D, target.spectrum);
+    f->glActiveTexture(GL_TEXTURE0);
+    f->glGenFramebuffers(1, &target.framebuffer);
+    f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    f->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target.colour, 0);
+    f->glFramebufferTexture2D(GL_FRAMEBUFFER,
+                              depthFormat == GL_DEPTH24_STENCIL8 ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
+                              GL_TEXTURE_2D, target.depth, 0);
+    const bool complete = f->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    f->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(target.viewFramebuffer));
+    if (!complete)
+        releaseTarget();
+    return complete;
+}
+
+void Shaders::releaseTarget()
+{
+    QOpenGLExtraFunctions *f = Gl();
+    if (target.framebuffer)
+        f->glDeleteFramebuffers(1, &target.framebuffer);
+    GLuint textures[3] = {target.colour, target.depth, target.spectrum};
+    f->glDeleteTextures(3, textures);
+    const PassTarget kept = target;
+    target = PassTarget();
+    target.context = kept.context;
+    target.viewFramebuffer = kept.viewFramebuffer;
+}
+
+bool Shaders::beginScene()
+{
+    if (!postId || !QOpenGLContext::currentContext())
+        return false;
+    Program *program = built(postId);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (!program || viewport[2] <= 0 || viewport[3] <= 0)
+        return false;
+    QOpenGLExtraFunctions *f = Gl();
+    GLint view = 0;
+    f->glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &view);
+    if (!ensureTarget(f, view, viewport[0] + viewport[2], viewport[1] + viewport[3]))
+        return false;
+    f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT |
+            (target.depthFormat == GL_DEPTH24_STENCIL8 ? GL_STENCIL_BUFFER_BIT : 0));
+    return true;
+}
+
+void Shaders::endScene()
+{
+    QOpenGLExtraFunctions *f = Gl();
+    const GLuint view = static_cast<GLuint>(target.viewFramebuffer);
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    // The scene's depth into the view, for the overlays and the pick. A
+    // packed depth-stencil buffer goes whole (the frame uses no stencil):
+    // a plain copy, where depth alone is a masked per-pixel blit that costs
+    // several milliseconds on a software renderer.
+    const bool packed = target.depthFormat == GL_DEPTH24_STENCIL8;
+    f->glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, view);
+    f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
+                         packed ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    f->glBindFramebuffer(GL_FRAMEBUFFER, view);
+
+    Program *program = built(postId);
+    if (program) {
+        // Every pixel once, whatever render() left enabled; no depth written.
+        for (GLenum capability : {GL_DEPTH_TEST, GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST})
+            glDisable(capability);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        f->glUseProgram(program->name);
+        bound = postId;
+        applyUniforms(*program);
+        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
+            const auto uniform = program->uniforms.find(name);
+            if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
+                f->glUniform1i(uniform->second.location, unit);
+        }
+        GLint scriptTexture = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &scriptTexture);
+        f->glActiveTexture(GL_TEXTURE1);
+        f->glBindTexture(GL_TEXTURE_2D, target.depth);
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glBindTexture(GL_TEXTURE_2D, target.colour);
+        glBegin(GL_TRIANGLES);
+        const float corners[3][2] = {{-1.0f, -1.0f}, {3.0f, -1.0f}, {-1.0f, 3.0f}};   // one triangle over the view
+        for (const auto &corner : corners)
+            f->glVertexAttrib2f(kCornerAttribute, corner[0], corner[1]);
+        glEnd();
+        f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(scriptTexture));
+        f->glActiveTexture(GL_TEXTURE1);
+        f->glBindTexture(GL_TEXTURE_2D, 0);
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glUseProgram(0);
+        bound = 0;
+    }
+    glPopAttrib();
+}

@@ -1,0 +1,170 @@
+// Shaders: the GLSL programs of a run and its post pass. A program is made
+// from a vertex and a fragment stage, each GLSL text or a file in the
+// production's folder (either may be missing: that stage stays fixed
+// function). Programs are compiled in the compatibility profile, so the
+// built-in inputs of immediate-mode drawing work. Files are watched: a save
+// relinks the program under the same id between frames; a failing compile
+// keeps the last good program and holds its first error for the view.
+//
+// Every program that declares them gets the automatic uniforms `time`,
+// `resolution`, `level`, `spectrum` (64 x 1, red 0..1) and `mouse` each
+// time it is bound. The post pass draws the scene into a texture with its
+// depth and brings it over the view through a fragment shader that reads
+// `frame` and `depth`; the scene's depth is copied into the view's depth
+// buffer, so what is drawn after it (the overlays, the pick) sees the same
+// depth as without the pass.
+//
+// GL calls need a current context. Programs are made in the context that
+// is current when they are first used; one loaded while none is current
+// (prod.lua's start-up run, before the view exists) is checked in a small
+// context of its own, so its errors still come back at once.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QOffscreenSurface;
+class QOpenGLContext;
+class QOpenGLExtraFunctions;
+
+class Shaders
+{
+public:
+    Shaders();
+    ~Shaders();
+    Shaders(const Shaders &) = delete;
+    Shaders &operator=(const Shaders &) = delete;
+
+    // Each stage: null for fixed function, else GLSL text or a file name
+    // (no line break, ending in .vert, .frag or .glsl). Returns the new id
+    // (the same id for the same two arguments as an earlier program), or 0
+    // with `log`: the first error as "file:line: message", then the
+    // compiler's whole log.
+    int load(const std::string *vertex, const std::string *fragment, std::string &log);
+    // What is drawn next goes through program `id`; 0 or an unknown id:
+    // fixed function again.
+    void use(int id);
+    // Sets `count` (1..4) floats of uniform `name` of program `id`, kept
+    // for every later bind and relink. Ignored for an unknown program, name
+    // or a uniform of another type.
+    void setUniform(int id, const std::string &name, const float *values, int count);
+    // The post pass's fragment stage (text or file); null turns the pass
+    // off. Returns the program's id (usable with setUniform) or 0 with
+    // `log`; a failure leaves the pass as it was.
+    int setPost(const std::string *fragment, std::string &log);
+
+    // --- The frame (the context that draws is current).
+
+    // Start of a paint: relinks programs whose files were saved (after
+    // they have been still for kSettleMs), and fixed function. `mouseX`,
+    // `mouseY`: the cursor in view pixels, y up.
+    void beginFrame(float mouseX, float mouseY);
+    // After render(): fixed function, whatever render() left bound.
+    void endRender();
+    // With a post pass: binds the pass's target, clears it and returns
+    // true; render() then draws into it. False (nothing done) without one.
+    bool beginScene();
+    // Copies the scene's depth into the framebuffer that was bound, and
+    // draws the scene over it through the post shader. Depth test and
+    // depth buffer of the view are left as they were.
+    void endScene();
+
+    // The first error of a saved shader file that failed to compile
+    // ("post.frag:3: error: ..."), "" while every file compiles.
+    std::string reloadError() const;
+
+    static const int kSettleMs = 100;
+    static const int kSpectrumBands = 64;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // One stage's origin: a file (watched) or text.
+    struct Stage
+    {
+        bool present = false;
+        bool isFile = false;
+        std::string argument;   // as given
+        std::string text;       // the source of the last good link
+        struct Stamp
+        {
+            long long inode = 0, size = 0, modifiedNs = 0, changedNs = 0;
+            bool operator==(const Stamp &o) const
+            {
+                return inode == o.inode && size == o.size && modifiedNs == o.modifiedNs && changedNs == o.changedNs;
+            }
+            bool operator!=(const Stamp &o) const { return !(*this == o); }
+        };
+        Stamp linked;           // the file as last read
+        Stamp seen;             // the file as the last look saw it
+        Clock::time_point seenAt;
+    };
+
+    struct Uniform
+    {
+        int location = -1;
+        unsigned type = 0;
+    };
+
+    struct Program
+    {
+        bool post = false;
+        Stage vertex, fragment;
+        unsigned name = 0;                 // GL program, 0 until built
+        QOpenGLContext *context = nullptr; // where `name` lives
+        std::map<std::string, Uniform> uniforms;
+        std::map<std::string, std::vector<float>> values;   // from setUniform
+        std::string reloadError;
+    };
+
+    // The post pass's target and the spectrum texture, in one context.
+    struct PassTarget
+    {
+        QOpenGLContext *context = nullptr;
+        unsigned framebuffer = 0, colour = 0, depth = 0, spectrum = 0;
+        int width = 0, height = 0;
+        unsigned depthFormat = 0;
+        int viewFramebuffer = 0;           // bound when the scene began
+    };
+
+    // The file's inode, size and times; all zero while the name names nothing.
+    static Stage::Stamp stampOf(const std::string &path);
+    // Reads a stage's file into `text`; false with `log` when it cannot.
+    static bool readStage(const Stage &stage, std::string &text, Stage::Stamp &stamp, std::string &log);
+    // Makes `program` from the two texts in the current context; on
+    // success it replaces program.name, else `log` says why.
+    bool link(Program &program, const std::string &vertexText, const std::string &fragmentText,
+              std::string &log);
+    // Compiles in a context of our own when none is current.
+    bool check(Program &program, const std::string &vertexText, const std::string &fragmentText,
+               std::string &log);
+    // The program built in the current context (lazily); null when it
+    // cannot be.
+    Program *built(int id);
+    // Re-reads the saved files of `program` and relinks it.
+    void reload(Program &program);
+    // Sets the automatic uniforms it declares and the kept values.
+    void applyUniforms(Program &program);
+    // The spectrum texture of this frame, bound on kSpectrumUnit.
+    void bindSpectrum(QOpenGLExtraFunctions *f);
+    bool ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height);
+    void releaseTarget();
+    int add(Program program, std::string &log);
+
+    std::map<int, Program> programs;
+    int nextId = 1;
+    int bound = 0;
+    int postId = 0;
+    PassTarget target;
+    // Per frame, worked out when a program first needs them.
+    long long frame = 0;
+    long long spectrumFrame = -1, levelFrame = -1;
+    float level = 0.0f;
+    float mouse[2] = {0.0f, 0.0f};
+    // A context of our own for checking programs loaded with none current.
+    std::unique_ptr<QOpenGLContext> checkContext;
+    std::unique_ptr<QOffscreenSurface> checkSurface;
+};
