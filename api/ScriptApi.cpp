@@ -6,6 +6,7 @@
 #include "DrawApi.h"
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
+#include "PictureApi.h"
 #include "ScriptHost.h"
 #include "VoxelApi.h"
 
@@ -33,6 +34,7 @@ const TableRun kRegistrationOrder[] = {
     {kVoxelFunctions, 0, -1},
     // Functions beyond the fixed table come after all of it.
     {kMusicAnalysisFunctions, 0, -1},
+    {kPictureFunctions, 0, -1},
 };
 
 } // namespace

@@ -1,9 +1,10 @@
 // Entry point: with export arguments (velkaro --export OUT ...), the
-// offline export; otherwise the application object and the one main
-// window, whose constructor performs the whole start-up.
+// offline export; with --play, the player; otherwise the application object
+// and the one main window, whose constructor performs the whole start-up.
 #include "Export.h"
 #include "ExportOptions.h"
 #include "MainWindow.h"
+#include "PlayerWindow.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
@@ -11,6 +12,30 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The player's window size when --window comes without --size.
+const QSize kPlayerWindowSize(1280, 720);
+
+int Play(const ViewOptions &view, char *program)
+{
+    // Qt sees only the program name: every other argument is the player's.
+    int qtArgc = 1;
+    char *qtArgv[] = {program, nullptr};
+    WorldWidget::UseViewSurfaceFormat();
+    QApplication application(qtArgc, qtArgv);
+    PlayerWindow player;
+    // The normal size also serves a later windowedMode().
+    player.resize(view.sizeGiven ? QSize(view.width, view.height) : kPlayerWindowSize);
+    if (view.windowed)
+        player.show();
+    else
+        player.showFullScreen();
+    return application.exec();
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -24,6 +49,8 @@ int main(int argc, char **argv)
         return 2;
     case CommandLineAction::Export:
         return RunExport(line.options, argv[0]);
+    case CommandLineAction::Play:
+        return Play(line.view, argv[0]);
     case CommandLineAction::Window:
         break;
     }
@@ -31,6 +58,8 @@ int main(int argc, char **argv)
     WorldWidget::UseViewSurfaceFormat();
     QApplication application(argc, argv);
     MainWindow window;
+    if (line.view.sizeGiven)
+        window.SetViewSize(QSize(line.view.width, line.view.height));
     window.show();
     return application.exec();
 }

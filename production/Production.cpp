@@ -86,8 +86,16 @@ void Production::SetFixedGLState()
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 }
 
+void Production::setClearColour(unsigned char red, unsigned char green, unsigned char blue)
+{
+    clearColour[0] = red;
+    clearColour[1] = green;
+    clearColour[2] = blue;
+}
+
 void Production::tick()
 {
+    ++tickCount;
     demoWorld.stepFrame();
 }
 
@@ -96,6 +104,7 @@ void Production::paint()
     // A bracket left open outside a paint (by update() or a console command)
     // is closed before the frame starts.
     CloseScriptPrimitive();
+    glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
