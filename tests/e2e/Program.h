@@ -81,10 +81,10 @@ public:
     // Starts the program and waits until its main window is visible. Xvfb now
     // and then drops a connection set up at the same moment as another (here:
     // the xdotool polling); a start that failed so is retried.
-    bool start(int timeoutMs = 30000)
+    bool start(int timeoutMs = 30000, const QStringList &arguments = {})
     {
         for (int attempt = 0; attempt < 3; ++attempt, debug.clear(), QThread::msleep(500)) {
-            process.start(VELKARO_EXE, {});
+            process.start(VELKARO_EXE, arguments);
             QElapsedTimer timer;
             timer.start();
             // The pause between polls; QProcess also learns of an exit only here.
@@ -255,13 +255,13 @@ protected:
     QString Text(const QString &name) const { return QString::fromUtf8(ReadFile(path(name))); }
 
     // Writes prod.lua (unless `production` is null) and starts `program` on it.
-    void Start(const QByteArray &production = QByteArray())
+    void Start(const QByteArray &production = QByteArray(), const QStringList &arguments = {})
     {
         if (!production.isNull()) {
             ASSERT_TRUE(WriteFile(path("prod.lua"), production));
         }
         program = std::make_unique<Program>(scratch.path());
-        ASSERT_TRUE(program->start()) << program->debugOutput().toStdString();
+        ASSERT_TRUE(program->start(30000, arguments)) << program->debugOutput().toStdString();
     }
 
     ScratchDir scratch;
