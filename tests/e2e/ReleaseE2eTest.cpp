@@ -20,11 +20,7 @@ int OtherPixels(const QImage &image, const QRect &area, QColor colour, int toler
     });
 }
 
-struct Outcome
-{
-    int status = -1;
-    QString err;
-};
+struct Outcome { int status = -1; QString err; };
 
 Outcome Velkaro(const QString &folder, const QStringList &arguments)
 {
@@ -66,64 +62,50 @@ TEST_F(Release, WithoutOverlaysTheViewIsTheClearColourAndThePickStillFollowsTheF
 }
 
 // A production that draws nothing, exported: uniformly the clear colour in a
-// PNG and in a video frame without --overlays, the purple grid with it.
+// PNG and a video frame without --overlays, the purple grid with it.
 TEST_F(Release, AnExportIsTheClearColourAloneUnlessOverlaysAreAsked)
 {
     ASSERT_TRUE(WriteFile(path("prod.lua"), "setClearColor(200, 40, 0)\n"));
-    const QColor clear(200, 40, 0);
-    const struct
-    {
-        QStringList arguments;
-        QString frame;
-        bool grid;
-        int tolerance; // of the video's colour conversion
-    } cases[] = {
-        {{"--export", "%d.png"}, "0.png", false, 0},
-        {{"--export", "%d.png", "--overlays"}, "0.png", true, 0},
-        {{"--export", "demo.mp4", "--overlays", "--crf", "0"}, "", true, 12},
-        {{"--export", "demo.mp4"}, "", false, 12},
-    };
+    const struct { QString out; bool grid; int tolerance; } cases[] = { // tolerance: the video's YUV
+        {"%d.png", false, 0}, {"%d.png", true, 0}, {"demo.mp4", true, 12}, {"demo.mp4", false, 12}};
     for (const auto &c : cases) {
-        const std::string what = c.arguments.join(' ').toStdString();
-        const Outcome run = Velkaro(scratch.path(), c.arguments + QStringList{"--size", "320x180", "--fps", "10", "--to", "0.3"});
-        ASSERT_EQ(run.status, 0) << what << ": " << run.err.toStdString();
-        QString frame = c.frame;
-        if (frame.isEmpty()) {
-            frame = "video.png";
-            RunTool("ffmpeg", {"-v", "error", "-y", "-i", path("demo.mp4"), "-frames:v", "1", path(frame)});
-        }
-        const QImage image(path(frame));
-        ASSERT_EQ(image.size(), QSize(320, 180)) << what;
-        const int purple = CountPixels(image, image.rect(), [](QColor p) {
-            return p.red() > 90 && p.blue() > 120 && p.green() < 80;
-        });
-        EXPECT_EQ(purple > 100, c.grid) << what << ": " << purple << " grid pixels";
-        if (!c.grid) {
-            EXPECT_EQ(OtherPixels(image, image.rect(), clear, c.tolerance), 0) << what;
-        }
+        QFile::remove(path("0.png"));
+        const QStringList overlays = c.grid ? QStringList{"--overlays"} : QStringList{};
+        const Outcome run =
+            Velkaro(scratch.path(), QStringList{"--export", c.out, "--size", "320x180", "--to", "0.1"} + overlays);
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        if (c.out.endsWith(".mp4"))
+            RunTool("ffmpeg", {"-v", "error", "-y", "-i", path(c.out), "-frames:v", "1", path("0.png")});
+        const QImage image(path("0.png"));
+        ASSERT_EQ(image.size(), QSize(320, 180)) << c.out.toStdString();
+        const int purple =
+            CountPixels(image, image.rect(), [](QColor p) { return p.red() > 90 && p.blue() > 120 && p.green() < 80; });
+        EXPECT_EQ(purple > 100, c.grid) << c.out.toStdString() << ": " << purple << " grid pixels";
+        EXPECT_TRUE(c.grid || OtherPixels(image, image.rect(), QColor(200, 40, 0), c.tolerance) == 0)
+            << c.out.toStdString();
     }
 }
 
 // --crf 40 makes a smaller file than --crf 10; the summary names the size.
 TEST_F(Release, ALowerQualityGivesASmallerFileAndTheSummaryNamesItsSize)
 {
-    ASSERT_TRUE(WriteFile(path("prod.lua"),
-                          "setCamPos(0, 0, 100) lookAt(0, 0, 0)\n"
-                          "function render() beginQuadGL() for i = 0, 399 do local x, y = i % 20 * 10 - 100, math.floor(i / 20) * 10 - 100\n"
-                          "  colorGL(math.random(255), math.random(255), math.random(255), 255)\n"
-                          "  vectorGL(x, y, 0) vectorGL(x + 10, y, 0) vectorGL(x + 10, y + 10, 0) vectorGL(x, y + 10, 0) end endGL() end\n"));
+    // 400 cells of random colours in every frame: much for the encoder.
+    ASSERT_TRUE(WriteFile(path("prod.lua"), "setCamPos(0, 0, 100) lookAt(0, 0, 0) local r = math.random\n"
+        "function render() beginQuadGL() for i = 0, 399 do\n"
+        "  local x, y = i % 20 * 10 - 100, math.floor(i / 20) * 10 - 100 colorGL(r(255), r(255), r(255), 255)\n"
+        "  vectorGL(x, y, 0) vectorGL(x + 10, y, 0) vectorGL(x + 10, y + 10, 0) vectorGL(x, y + 10, 0)\n"
+        "end endGL() end\n"));
     qint64 bytes[2];
-    for (int k = 0; k < 2; ++k) {
-        const QString name = QString("crf%1.mp4").arg(k ? 40 : 10);
-        const Outcome run = Velkaro(scratch.path(), {"--export", name, "--crf", k ? "40" : "10", "--size", "320x180",
-                                                 "--fps", "30", "--to", "1"});
+    for (const int crf : {10, 40}) {
+        const QString name = QString("crf%1.mp4").arg(crf);
+        const Outcome run = Velkaro(scratch.path(), {"--export", name, "--crf", QString::number(crf), "--size",
+                                                     "320x180", "--to", "0.5"});
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
-        bytes[k] = QFileInfo(path(name)).size();
-        const QRegularExpressionMatch said =
-            QRegularExpression(name + ", ([0-9.]+) (bytes|kB|MB)\n").match(run.err);
+        bytes[crf == 40] = QFileInfo(path(name)).size();
+        const QRegularExpressionMatch said = QRegularExpression(name + ", ([0-9.]+) (bytes|kB|MB)\n").match(run.err);
         ASSERT_TRUE(said.hasMatch()) << run.err.toStdString();
         const double unit = said.captured(2) == "MB" ? 1e6 : said.captured(2) == "kB" ? 1e3 : 1;
-        EXPECT_NEAR(said.captured(1).toDouble(), bytes[k] / unit, 0.051) << run.err.toStdString();
+        EXPECT_NEAR(said.captured(1).toDouble(), bytes[crf == 40] / unit, 0.051) << run.err.toStdString();
     }
     EXPECT_LT(bytes[1] * 2, bytes[0]) << bytes[1] << " vs " << bytes[0];
 }
@@ -133,11 +115,7 @@ TEST_F(Release, ALowerQualityGivesASmallerFileAndTheSummaryNamesItsSize)
 // at once on Escape while a long one plays.
 TEST_F(Release, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
 {
-    const struct
-    {
-        double music;
-        bool escape;
-    } cases[] = {{1.5, false}, {20.0, true}};
+    const struct { double music; bool escape; } cases[] = {{3.0, false}, {20.0, true}};
     for (const auto &c : cases) {
         ASSERT_TRUE(MakeToneMp3(path("music.mp3"), c.music));
         Start("playMp3() setClearColor(0, 120, 0)\n", {"--play", "--window", "--size", "320x200"});
@@ -152,7 +130,7 @@ TEST_F(Release, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
             program->keys({"key", "Escape"});
         ASSERT_TRUE(program->waitForExit(10000)) << c.music;
         EXPECT_EQ(program->exitCode(), 0) << c.music;
-        EXPECT_LT(timer.elapsed(), c.escape ? 2000 : 5000) << c.music;
+        EXPECT_LT(timer.elapsed(), c.escape ? 2000 : 1000 * c.music + 3000) << c.music;
         EXPECT_FALSE(QFile::exists(path("replsession.txt")));
     }
 }
@@ -161,19 +139,11 @@ TEST_F(Release, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
 TEST_F(Release, BadValuesOfTheNewOptionsAreRefusedWithOneLine)
 {
     const QStringList cases[] = {
-        {"--size", "320"},
-        {"--size", "20000x100"},
-        {"--window"},
-        {"--play", "--size", "0x100"},
-        {"--play", "--window=yes"},
-        {"--play", "--crf", "20"},
-        {"--play", "--fullscreen"},
-        {"--export", "a.mp4", "--crf", "52"},
-        {"--export", "a.webm", "--crf", "64"},
-        {"--export", "a.mp4", "--crf", "high"},
-        {"--export", "%d.png", "--crf", "10"},
-        {"--export", "a.mp4", "--overlays=no"},
-    };
+        {"--size", "320"}, {"--size", "20000x100"}, {"--window"}, {"--play", "--size", "0x1"},
+        {"--play", "--window=yes"}, {"--play", "--crf", "20"}, {"--play", "--fullscreen"},
+        {"--export", "a.mp4", "--crf", "52"}, {"--export", "a.webm", "--crf", "64"},
+        {"--export", "a.mp4", "--crf", "high"}, {"--export", "%d.png", "--crf", "1"},
+        {"--export", "a.mp4", "--overlays=no"}};
     for (const QStringList &arguments : cases) {
         const Outcome run = Velkaro(scratch.path(), arguments);
         EXPECT_EQ(run.status, 2) << arguments.join(' ').toStdString();
