@@ -8,6 +8,7 @@
 #include "WorldWidget.h"
 
 #include <QApplication>
+#include <QScreen>
 
 #include <cstdio>
 #include <string>
@@ -28,10 +29,14 @@ int Play(const ViewOptions &view, char *program)
     PlayerWindow player;
     // The normal size also serves a later windowedMode().
     player.resize(view.sizeGiven ? QSize(view.width, view.height) : kPlayerWindowSize);
-    if (view.windowed)
+    if (view.windowed) {
         player.show();
-    else
+    } else {
         player.showFullScreen();
+        // Without a window manager nothing answers the full-screen request:
+        // cover the screen directly (with one this changes nothing).
+        player.setGeometry(player.screen()->geometry());
+    }
     return application.exec();
 }
 
