@@ -7,6 +7,7 @@
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "SceneApi.h"
+#include "PictureApi.h"
 #include "ScriptHost.h"
 #include "SyncApi.h"
 #include "ShaderApi.h"
@@ -39,6 +40,7 @@ const TableRun kRegistrationOrder[] = {
     {kSyncFunctions, 0, -1},
     {kSceneFunctions, 0, -1},
     {kShaderFunctions, 0, -1},
+    {kPictureFunctions, 0, -1},
 };
 
 } // namespace

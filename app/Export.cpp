@@ -153,15 +153,18 @@ public:
         return true;
     }
 
-    // Moves the finished output into place over any earlier one.
-    bool commit(long frames, std::string &why)
+    // Moves the finished output into place over any earlier one; `bytes`
+    // is what it holds.
+    bool commit(long frames, long long &bytes, std::string &why)
     {
+        bytes = 0;
         if (!tempFile.isEmpty()) {
             if (std::rename(tempFile.toLocal8Bit().constData(), options.output.c_str()) != 0) {
                 why = "cannot rename the finished video to " + options.output + ": " + std::strerror(errno);
                 return false;
             }
             tempFile.clear();
+            bytes = QFileInfo(QString::fromStdString(options.output)).size();
             return true;
         }
         madeFolder.clear();   // it holds the frames now
@@ -174,6 +177,7 @@ public:
                 why = "cannot move frame " + std::to_string(k) + " to " + to + ": " + std::strerror(errno);
                 return false;
             }
+            bytes += QFileInfo(QString::fromStdString(to)).size();
         }
         discard();
         return true;
@@ -378,13 +382,21 @@ public:
         lastShown = -1.0;
     }
 
-    void summary(const std::string &output)
+    // `bytes`: the size of what was written (all frames for PNG).
+    void summary(const std::string &output, long long bytes)
     {
         interrupt();
         const double wall = SecondsSince(start);
         const double video = frames / fps;
-        std::fprintf(stderr, "export: %ld frames, %.2f s of video in %.2f s wall time (%.2fx real time): %s\n",
-                     frames, video, wall, wall > 0.0 ? video / wall : 0.0, output.c_str());
+        char size[32];
+        if (bytes >= 1000000)
+            std::snprintf(size, sizeof(size), "%.1f MB", bytes / 1e6);
+        else if (bytes >= 1000)
+            std::snprintf(size, sizeof(size), "%.1f kB", bytes / 1e3);
+        else
+            std::snprintf(size, sizeof(size), "%lld bytes", bytes);
+        std::fprintf(stderr, "export: %ld frames, %.2f s of video in %.2f s wall time (%.2fx real time): %s, %s\n",
+                     frames, video, wall, wall > 0.0 ? video / wall : 0.0, output.c_str(), size);
     }
 
 private:
@@ -489,6 +501,7 @@ int RunExport(const ExportOptions &requested, char *program)
     production.openScriptHost(RegisterScriptApi);
     Production::RegisterConsoleFont();
     production.world().setViewport(0, 0, options.width, options.height);
+    production.world().setOverlays(options.overlays); // the production may still turn them on
     Production::SetFixedGLState();
     if (gMusicStream)
         FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(options.from * 1000.0 + 0.5));
@@ -570,9 +583,10 @@ int RunExport(const ExportOptions &requested, char *program)
     timing.finish = SecondsSince(finishing);
     if (gStopSignal)
         return stopped();
-    if (!files.commit(frames, why))
+    long long bytes = 0;
+    if (!files.commit(frames, bytes, why))
         return Fail(why);
-    progress.summary(options.output);
+    progress.summary(options.output, bytes);
     timing.report(frames);
     return 0;
 }

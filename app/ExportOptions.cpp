@@ -52,6 +52,8 @@ std::string EncoderSizeLimit(const ExportOptions &o)
            " is beyond what the encoder takes; at most " + std::to_string(low * step) + "x" +
            std::to_string(heightFor(low * step));
 }
+const int kMaxSide = 65536; // a sanity bound; the GL limit is checked later
+const int kMaxWindowSide = 16384; // beyond it X and the GL's viewport give up
 
 // --- Reading values ---------------------------------------------------------
 
@@ -181,13 +183,42 @@ bool FormatOf(const std::string &output, ExportFormat &format, std::string &why)
 // The option names of the export command line.
 bool IsExportOption(const std::string &name)
 {
-    return name == "--export" || name == "--fps" || name == "--size" || name == "--from" ||
-           name == "--to" || name == "--help";
+    return name == "--export" || name == "--fps" || name == "--from" || name == "--to" || name == "--crf" ||
+           name == "--overlays";
+}
+
+// Options that stand alone; the others take a value.
+bool IsFlag(const std::string &name)
+{
+    return name == "--overlays" || name == "--play" || name == "--window" || name == "--help";
+}
+
+// The options of the window and the player (--size also goes with the export).
+bool IsViewOption(const std::string &name)
+{
+    return name == "--size" || name == "--play" || name == "--window";
 }
 
 std::string OptionName(const std::string &argument)
 {
     return argument.substr(0, argument.find('='));
+}
+
+// Why `name` does not go with the command line `action` is; "" when it does.
+std::string NotAllowed(CommandLineAction action, const std::string &name, const std::string &argument)
+{
+    const bool known = IsExportOption(name) || IsViewOption(name);
+    if (action == CommandLineAction::Export && (known && name != "--play" && name != "--window"))
+        return std::string();
+    if (action == CommandLineAction::Play && IsViewOption(name))
+        return std::string();
+    if (action == CommandLineAction::Window && name == "--size")
+        return std::string();
+    if (name == "--window")
+        return "--window goes with --play (velkaro --play --window)";
+    if (action == CommandLineAction::Play && IsExportOption(name))
+        return name + " goes with --export, not with --play";
+    return "unknown argument '" + argument + "' (see velkaro --help)";
 }
 
 } // namespace
@@ -197,32 +228,48 @@ std::string OptionName(const std::string &argument)
 CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
 {
     CommandLine line;
-    if (std::none_of(arguments.begin(), arguments.end(),
-                     [](const std::string &a) { return IsExportOption(OptionName(a)); }))
+    auto given = [&arguments](bool (*test)(const std::string &)) {
+        return std::any_of(arguments.begin(), arguments.end(),
+                           [test](const std::string &a) { return test(OptionName(a)); });
+    };
+    if (given([](const std::string &n) { return n == "--help"; })) {
+        line.action = CommandLineAction::Help;
+        return line;
+    }
+    if (given([](const std::string &n) { return n == "--play"; }))
+        line.action = CommandLineAction::Play;
+    else if (given(IsExportOption))
+        line.action = CommandLineAction::Export;
+    else if (!given(IsViewOption))
         return line; // the window, as always
 
+    const CommandLineAction action = line.action;
     auto refuse = [&line](const std::string &why) {
         line.action = CommandLineAction::Refuse;
         line.error = why;
         return line;
     };
-    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end()) {
-        line.action = CommandLineAction::Help;
-        return line;
-    }
 
     bool haveOutput = false;
+    std::string crfText;
     std::vector<std::string> seen;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
         const std::string name = OptionName(argument);
-        if (!IsExportOption(name))
-            return refuse("unknown argument '" + argument + "' (see velkaro --help)");
+        // The window hands every argument but its own to Qt.
+        if (action == CommandLineAction::Window && !IsViewOption(name))
+            continue;
+        const std::string why = NotAllowed(action, name, argument);
+        if (!why.empty())
+            return refuse(why);
         if (std::find(seen.begin(), seen.end(), name) != seen.end())
             return refuse(name + " is given twice");
         seen.push_back(name);
         std::string value;
-        if (name.size() < argument.size()) {
+        if (IsFlag(name)) {
+            if (name.size() < argument.size())
+                return refuse(name + " takes no value");
+        } else if (name.size() < argument.size()) {
             value = argument.substr(name.size() + 1);
         } else if (i + 1 < arguments.size()) {
             value = arguments[++i];
@@ -245,6 +292,12 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
             if (x == std::string::npos || !ReadSide(value.substr(0, x), o.width) ||
                 !ReadSide(value.substr(x + 1), o.height) || o.width < 1 || o.height < 1)
                 return refuse("--size must be WIDTHxHEIGHT in pixels, e.g. 1280x720, not '" + value + "'");
+            if (action != CommandLineAction::Export && (o.width > kMaxWindowSide || o.height > kMaxWindowSide))
+                return refuse("--size of a window must be at most " + std::to_string(kMaxWindowSide) + "x" +
+                              std::to_string(kMaxWindowSide) + ", not '" + value + "'");
+            line.view.sizeGiven = true;
+            line.view.width = o.width;
+            line.view.height = o.height;
         } else if (name == "--from") {
             if (!ReadNumber(value, o.from) || o.from < 0.0)
                 return refuse("--from must be a number of seconds, 0 or more, not '" + value + "'");
@@ -252,8 +305,18 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
             if (!ReadNumber(value, o.to) || o.to < 0.0)
                 return refuse("--to must be a number of seconds, 0 or more, not '" + value + "'");
             o.toGiven = true;
+        } else if (name == "--crf") {
+            if (!ReadSide(value, o.crf))
+                return refuse("--crf must be a whole number, not '" + value + "'");
+            crfText = value;
+        } else if (name == "--overlays") {
+            o.overlays = true;
+        } else if (name == "--window") {
+            line.view.windowed = true;
         }
     }
+    if (action != CommandLineAction::Export)
+        return line;
     ExportOptions &o = line.options;
     if (!haveOutput)
         return refuse("--export OUT is missing, e.g. velkaro --export demo.mp4");
@@ -266,17 +329,39 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
     const std::string tooLarge = EncoderSizeLimit(o);
     if (!tooLarge.empty())
         return refuse(tooLarge);
-    line.action = CommandLineAction::Export;
+    if (!crfText.empty() && !IsVideoFormat(o.format))
+        return refuse("--crf sets the quality of a video; PNG frames are lossless");
+    if (!crfText.empty() && o.crf > MaxCrf(o.format))
+        return refuse(std::string("--crf for ") + (o.format == ExportFormat::Webm ? "VP9 (.webm)" : "H.264") +
+                      " must be from 0 to " + std::to_string(MaxCrf(o.format)) + ", not '" + crfText + "'");
     return line;
+}
+
+int DefaultCrf(ExportFormat format)
+{
+    return format == ExportFormat::PngSequence ? -1 : format == ExportFormat::Webm ? 31 : 18;
+}
+
+int MaxCrf(ExportFormat format)
+{
+    return format == ExportFormat::PngSequence ? -1 : format == ExportFormat::Webm ? 63 : 51;
 }
 
 const char *ExportUsage()
 {
-    return "Usage: velkaro                 open the production in this folder in a window\n"
+    return "Usage: velkaro [--size WxH]     open the production in this folder in a window\n"
+           "       velkaro --play [--window] [--size WxH]\n"
            "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
+           "               [--crf N] [--overlays]\n"
            "\n"
-           "Renders the production in this folder (prod.lua, music.mp3) frame by frame,\n"
-           "without a window, and writes it with its music to OUT:\n"
+           "--size WxH sets the size of the view in pixels.\n"
+           "\n"
+           "--play plays the production in this folder as a released demo: full screen\n"
+           "(--window: in a window, 1280x720 unless --size), the view only, no grid or\n"
+           "marker, no mouse cursor. It ends when the music reaches its end, or on Escape.\n"
+           "\n"
+           "--export renders the production frame by frame, without a window, and writes\n"
+           "it with its music to OUT:\n"
            "  OUT.mp4, .mov, .mkv   H.264 video (yuv420p) with AAC audio\n"
            "  OUT.webm              VP9 video with Opus audio\n"
            "  shots/%05d.png        numbered PNG frames from 0, no audio\n"
@@ -286,6 +371,9 @@ const char *ExportUsage()
            "  --from SECONDS   music time of the first frame (default 0)\n"
            "  --to SECONDS     music time where the export ends (default: the end of\n"
            "                   the music, or 10 s without music)\n"
+           "  --crf N          video quality, lower is better and larger: H.264 0-51\n"
+           "                   (default 18), VP9 0-63 (default 31)\n"
+           "  --overlays       keep the grid, the floor's outline and the pick marker\n"
            "  --help           this text\n"
            "Needs ffmpeg (Debian package ffmpeg) and a display for OpenGL; on a machine\n"
            "without one: xvfb-run -a velkaro --export demo.mp4\n";
@@ -348,6 +436,7 @@ std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std
                        std::to_string(options.width) + "x" + std::to_string(options.height),
                        "-framerate", number, "-i", "pipe:0"});
     const bool audio = IsVideoFormat(options.format) && !musicFile.empty();
+    const std::string crf = std::to_string(options.crf >= 0 ? options.crf : DefaultCrf(options.format));
     if (audio) {
         char from[64], duration[64];
         std::snprintf(from, sizeof(from), "%.6f", options.from);
@@ -362,7 +451,7 @@ std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std
     case ExportFormat::Mp4:
     case ExportFormat::Mov:
     case ExportFormat::Mkv:
-        a.insert(a.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p"});
+        a.insert(a.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", crf, "-pix_fmt", "yuv420p"});
         if (audio)
             a.insert(a.end(), {"-c:a", "aac", "-b:a", "192k"});
         if (options.format == ExportFormat::Mkv)
@@ -371,7 +460,7 @@ std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std
             a.insert(a.end(), {"-movflags", "+faststart", "-f", options.format == ExportFormat::Mp4 ? "mp4" : "mov"});
         break;
     case ExportFormat::Webm:
-        a.insert(a.end(), {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", "32", "-b:v", "0",
+        a.insert(a.end(), {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", crf, "-b:v", "0",
                            "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1"});
         if (audio)
             a.insert(a.end(), {"-c:a", "libopus", "-b:a", "128k"});

@@ -20,24 +20,43 @@ struct ExportOptions
     double from = 0.0;                   // seconds of music time
     double to = 0.0;                     // seconds; meaningful once toGiven or resolved
     bool toGiven = false;
+    int crf = -1;                        // encoder quality; -1: the format's default
+    bool overlays = false;               // keep the grid, floor outline and pick marker
 };
 
-// Which way through main: the window (no export arguments at all), the
-// usage, an export, or a refusal with one line of reason.
-enum class CommandLineAction { Window, Help, Export, Refuse };
+// The window's view or the player's, from --size, --window and --play.
+struct ViewOptions
+{
+    bool sizeGiven = false;              // --size: the view's size in pixels
+    int width = 0;
+    int height = 0;
+    bool windowed = false;               // --window: the player in a window, not full screen
+};
+
+// Which way through main: the window, the usage, an export, the player,
+// or a refusal with one line of reason.
+enum class CommandLineAction { Window, Help, Export, Play, Refuse };
 
 struct CommandLine
 {
     CommandLineAction action = CommandLineAction::Window;
     ExportOptions options;
+    ViewOptions view;  // for Window and Play
     std::string error; // for Refuse: one line, no program name, no newline
 };
 
-// Reads the arguments after the program name. Any of --export, --fps,
-// --size, --from, --to, --help (also as --name=value) makes this an export
-// command line, in which every other argument is refused; without them the
-// window starts as usual and the arguments go to Qt unchanged.
+// Reads the arguments after the program name (values also as --name=value).
+// --help anywhere asks for the usage. --play makes a player command line
+// (--play, --window, --size); any of --export, --fps, --from, --to, --crf,
+// --overlays an export command line (those and --size); in both every other
+// argument is refused. Otherwise the window starts, with --size if given,
+// and the other arguments go to Qt unchanged.
 CommandLine ParseCommandLine(const std::vector<std::string> &arguments);
+
+// The encoder's quality setting for `format`: its default (H.264 18, VP9
+// 31) and its largest value (H.264 51, VP9 63); -1 for PNG frames.
+int DefaultCrf(ExportFormat format);
+int MaxCrf(ExportFormat format);
 
 // The usage text printed by --help (several lines, ends in a newline).
 const char *ExportUsage();
@@ -63,7 +82,8 @@ std::string PngFrameName(const std::string &pattern, long frame);
 
 // The arguments of ffmpeg (without the program name) that read raw rgb24
 // frames of the export's size and rate from standard input and write
-// `target`: a file for video formats, a pattern for PNG frames. With
+// `target`: a file for video formats (at the export's crf), a pattern for
+// PNG frames. With
 // `musicFile` non-empty and a video format, the music from --from for
 // (to - from) seconds is muxed in.
 std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std::string &target,

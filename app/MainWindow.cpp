@@ -16,6 +16,7 @@
 #include <QSplitter>
 #include <QTextCursor>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -64,6 +65,16 @@ MainWindow::~MainWindow()
     delete form;
     form = nullptr;
     // The production's shutdown follows: the Lua state, then the sound.
+}
+
+void MainWindow::SetViewSize(const QSize &size)
+{
+    // The splitter's minimum height counts the collapsed console's too.
+    const int consoleMinimum = std::min(form->repl->minimumHeight(), std::max(1, size.height() / 2));
+    form->repl->setMinimumSize(std::min(form->repl->minimumWidth(), size.width()), consoleMinimum);
+    form->world->setMinimumSize(0, std::min(form->world->minimumHeight(), size.height() - consoleMinimum));
+    // The splitter fills the window; below the view lies only its handle.
+    resize(size.width(), size.height() + form->splitter->handleWidth());
 }
 
 void MainWindow::RunREPLCommand(QString sCommand)

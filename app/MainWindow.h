@@ -23,6 +23,11 @@ public:
     // The form's widgets (the view, the console), for tests and the script API.
     const MainWindowForm &Form() const { return *form; }
 
+    // Sizes the window so that the view is `size` (logical pixels) with the
+    // console collapsed; the view's and the console's minimum sizes give
+    // way to a smaller size. Call before show().
+    void SetViewSize(const QSize &size);
+
 public slots:
     // Runs a console command and appends its output, then its error text,
     // then a fresh prompt to the console. A command "=expr" runs as

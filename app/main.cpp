@@ -1,17 +1,47 @@
 // Entry point: with export arguments (velkaro --export OUT ...), the
-// offline export; otherwise the application object and the one main
-// window, whose constructor performs the whole start-up.
+// offline export; with --play, the player; otherwise the application object
+// and the one main window, whose constructor performs the whole start-up.
 #include "Export.h"
 #include "ExportOptions.h"
 #include "MainWindow.h"
+#include "PlayerWindow.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
+#include <QScreen>
 
 #include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The player's window size when --window comes without --size.
+const QSize kPlayerWindowSize(1280, 720);
+
+int Play(const ViewOptions &view, char *program)
+{
+    // Qt sees only the program name: every other argument is the player's.
+    int qtArgc = 1;
+    char *qtArgv[] = {program, nullptr};
+    WorldWidget::UseViewSurfaceFormat();
+    QApplication application(qtArgc, qtArgv);
+    PlayerWindow player;
+    // The normal size also serves a later windowedMode().
+    player.resize(view.sizeGiven ? QSize(view.width, view.height) : kPlayerWindowSize);
+    if (view.windowed) {
+        player.show();
+    } else {
+        player.showFullScreen();
+        // Without a window manager nothing answers the full-screen request:
+        // cover the screen directly (with one this changes nothing).
+        player.setGeometry(player.screen()->geometry());
+    }
+    return application.exec();
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -25,6 +55,8 @@ int main(int argc, char **argv)
         return 2;
     case CommandLineAction::Export:
         return RunExport(line.options, argv[0]);
+    case CommandLineAction::Play:
+        return Play(line.view, argv[0]);
     case CommandLineAction::Window:
         break;
     }
@@ -36,6 +68,8 @@ int main(int argc, char **argv)
     // "." under any language (Qt's own text does not use it).
     std::setlocale(LC_NUMERIC, "C");
     MainWindow window;
+    if (line.view.sizeGiven)
+        window.SetViewSize(QSize(line.view.width, line.view.height));
     window.show();
     return application.exec();
 }

@@ -109,11 +109,19 @@ void Production::SetFixedGLState()
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 }
 
+void Production::setClearColour(unsigned char red, unsigned char green, unsigned char blue)
+{
+    clearColour[0] = red;
+    clearColour[1] = green;
+    clearColour[2] = blue;
+}
+
 void Production::tick()
 {
     if (syncLive && syncFile.readIfChanged())
         syncChanged();
     clock.beginFrame();
+    ++tickCount;
     demoWorld.stepFrame();
 }
 
@@ -126,6 +134,7 @@ void Production::paint()
     const Vector3 cursor = demoWorld.cursorPos();
     shaderSet.beginFrame(cursor.x, cursor.y);
     demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
+    glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);

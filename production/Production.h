@@ -74,13 +74,20 @@ public:
     // The fixed GL state of every context that shows a production: opaque
     // black clear colour, depth test GL_LESS, alpha blending.
     static void SetFixedGLState();
+    // The background every paint clears to, 0-255 per channel; black
+    // until the script sets another. Kept across reloads of the production.
+    void setClearColour(unsigned char red, unsigned char green, unsigned char blue);
+
     // The frame's tick: a changed sync file read again (when live), the
     // frame's time taken, then the world's step, which calls update().
     void tick();
+    // Ticks so far in this run.
+    long ticks() const { return tickCount; }
     // One paint into the current framebuffer: an open bracket closed,
-    // colour and depth cleared, filled polygons pushed back by offset 1/1,
-    // the world's frame (camera, grid, render(), floor, pick, marker; with
-    // a post shader the scene goes through it before grid and floor).
+    // colour (to the clear colour) and depth cleared, filled polygons
+    // pushed back by offset 1/1, the world's frame (camera, grid, render(),
+    // floor, pick, marker; with a post shader the scene goes through it
+    // before grid and floor).
     void paint();
 
 private:
@@ -92,4 +99,6 @@ private:
     bool syncLive = false;
     std::vector<std::string> otherFiles;
     Shaders shaderSet;
+    unsigned char clearColour[3] = {0, 0, 0};
+    long tickCount = 0;
 };

@@ -334,6 +334,10 @@ void World::drawGrid()
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glColor3f(0.6f, 0.1f, 0.9f);
+    if (!overlaysShown) {
+        glPopMatrix();
+        return;
+    }
     glBegin(GL_LINES);
     for (int i = 0; i <= gridCellsX; ++i) {
         glVertex3f(static_cast<float>(i) * s, 0.0f, 0.0f);
@@ -357,7 +361,8 @@ void World::drawFloor()
     glScalef(1.0f, 0.05f, 1.0f);
     glTranslatef(extentX / 2.0f, -e / 2.0f, extentZ / 2.0f);
     glColor4f(0.3f, 0.3f, 0.8f, 1.0f);
-    drawWireCube(e);
+    if (overlaysShown)
+        drawWireCube(e);
     // Alpha 0: with the view's blending the colour stays, the depth is written.
     glColor4f(0.3f, 0.3f, 0.3f, 0.0f);
     drawSolidCube(e);
@@ -402,6 +407,7 @@ void World::drawPickMarker()
     glPushMatrix();
     glTranslatef(pickedPoint.x, pickedPoint.y, pickedPoint.z);
     glColor4ub(0, 255, 0, 255);
-    drawWireSphere(r, 15, 15);
+    if (overlaysShown)
+        drawWireSphere(r, 15, 15);
     glPopMatrix();
 }

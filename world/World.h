@@ -81,6 +81,13 @@ public:
     bool stdMouseCamEnabled() const { return stdMouseCam; }
     bool isPickingEnabled() const { return pickingEnabled; }
 
+    // The authoring aids (grid, the floor's outline, pick marker) drawn or
+    // not. Off, the frame leaves the same GL state and depth as on: the
+    // floor still writes depth, so the pick and the mouse camera behave the
+    // same, and render() sees the colour the grid would have left.
+    void setOverlays(bool shown) { overlaysShown = shown; }
+    bool overlays() const { return overlaysShown; }
+
     // Cursor in OpenGL window pixels (y up from the bottom, z = 0).
     Vector3 cursorPos() const { return cursorPosition; }
     // Cursor movement of the last mouse move.
@@ -138,4 +145,5 @@ protected:
     bool spaceHeld = false;
     bool stdMouseCam = true;             // the mouse camera reacts to the mouse
     bool pickingEnabled = true;          // off while a button drags the camera
+    bool overlaysShown = true;           // grid, floor outline and marker drawn
 };

@@ -135,10 +135,11 @@ protected:
     QString path(const QString &name) const { return scratch.filePath(name); }
     QString Text(const QString &name) const { return QString::fromUtf8(ReadFile(path(name))); }
 
-    // Writes prod.lua (unless null) and starts the program until its window
-    // is visible; a start that lost its X connection (Xvfb drops one now
-    // and then when another is set up at the same moment) is retried.
-    void Start(const QByteArray &production = QByteArray())
+    // Writes prod.lua (unless null) and starts the program with `arguments`
+    // until its window is visible; a start that lost its X connection (Xvfb
+    // drops one now and then when another is set up at the same moment) is
+    // retried.
+    void Start(const QByteArray &production = QByteArray(), const QStringList &arguments = {})
     {
         if (!production.isNull()) {
             ASSERT_TRUE(WriteFile(path("prod.lua"), production));
@@ -148,7 +149,7 @@ protected:
         process.setProcessEnvironment(ProgramEnvironment());
         window.clear();
         for (int attempt = 0; attempt < 3 && window.isEmpty(); ++attempt) {
-            process.start(VELKARO_EXE, {});
+            process.start(VELKARO_EXE, arguments);
             QElapsedTimer timer;
             timer.start();
             while (window.isEmpty() && process.waitForStarted(10000) && !process.waitForFinished(100) && timer.elapsed() < 30000)
