@@ -39,7 +39,7 @@ public:
     void Reload();
 
     // Wait after the last change before reloading, in milliseconds.
-    static const int kSettleMs = 100;
+    static constexpr int kSettleMs = 100;
 
 private:
     // A change seen in a watched file (`changedPath`) or in a folder (an

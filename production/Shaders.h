@@ -76,7 +76,7 @@ public:
     // ("post.frag:3: error: ..."), "" while every file compiles.
     std::string reloadError() const;
 
-    static const int kSettleMs = 100;
+    static constexpr int kSettleMs = 100;
     static const int kSpectrumBands = 64;
 
 private:
