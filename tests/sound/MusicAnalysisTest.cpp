@@ -170,14 +170,14 @@ TEST_F(MusicAnalysisTest, OutsideTheTrackAndWithoutAFileEverythingIsZero)
     for (MusicAnalysis *source : {&analysis, &absent, &notMusic})
         for (const int ms : {0, -500, 4100, 60000}) {
             const std::vector<float> values = SpectrumAt(*source, ms, 16);
-            EXPECT_EQ(*std::max_element(values.begin(), values.end()), 0.0f) << source->FileName() << " " << ms;
-            EXPECT_EQ(source->Level(ms), 0.0f) << source->FileName() << " " << ms;
+            EXPECT_EQ(*std::max_element(values.begin(), values.end()), 0.0f) << source->IsOpen() << " " << ms;
+            EXPECT_EQ(source->Level(ms), 0.0f) << source->IsOpen() << " " << ms;
         }
     // Half a window into the track: half of it holds the tone.
     EXPECT_NEAR(analysis.Level(23), 0.5, 0.03);
 }
 
-TEST_F(MusicAnalysisTest, StreamAnalysisFollowsTheStreamTimeAndItsFile)
+TEST_F(MusicAnalysisTest, StreamAnalysisFollowsTheStreamTime)
 {
     ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
     std::vector<float> values(32, -1.0f);
@@ -186,26 +186,15 @@ TEST_F(MusicAnalysisTest, StreamAnalysisFollowsTheStreamTimeAndItsFile)
     EXPECT_EQ(StreamLevel(nullptr), 0.0f);
 
     MusicAnalysis sweep("sweep.mp3");
-    ASSERT_TRUE(QFile::copy("sweep.mp3", "music.mp3"));
-    FSOUND_STREAM *stream = FSOUND_Stream_Open("music.mp3", FSOUND_MPEGACCURATE, 0, 0);
+    FSOUND_STREAM *stream = FSOUND_Stream_Open("sweep.mp3", FSOUND_MPEGACCURATE, 0, 0);
     ASSERT_NE(stream, nullptr);
-    EXPECT_STREQ(FSOUND_Stream_GetName(stream), "music.mp3");
     for (const int ms : {1800, 600}) {
         ASSERT_TRUE(FSOUND_Stream_SetTime(stream, ms));
         StreamSpectrum(stream, 32, values.data());
         EXPECT_EQ(values, SpectrumAt(sweep, ms, 32)) << ms;
         EXPECT_EQ(StreamLevel(stream), sweep.Level(ms)) << ms;
     }
-    // Another file under the same name, as a reopened stream may see.
     FSOUND_Stream_Close(stream);
-    ASSERT_TRUE(QFile::remove("music.mp3") && QFile::copy("h100.mp3", "music.mp3"));
-    ASSERT_NE(stream = FSOUND_Stream_Open("music.mp3", FSOUND_MPEGACCURATE, 0, 0), nullptr);
-    ASSERT_TRUE(FSOUND_Stream_SetTime(stream, 1000));
-    StreamSpectrum(stream, 32, values.data());
-    EXPECT_EQ(std::max_element(values.begin(), values.end()) - values.begin(), BandOf(100, 32));
-    FSOUND_Stream_Close(stream);
-    EXPECT_STREQ(FSOUND_Stream_GetName(stream), "");
-    ReleaseStreamAnalysis();
     FSOUND_Close();
 }
 
