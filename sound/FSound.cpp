@@ -42,7 +42,8 @@ struct FSOUND_STREAM
     long rate = 0;       // the decoder's samples per second
     int64_t length = 0;  // samples
     int lengthMs = 0;
-    std::unique_ptr<MusicAnalysis> analysis; // null once FSOUND_Close released it
+    bool released = false; // FSOUND_Close took its decoders
+    std::unique_ptr<MusicAnalysis> analysis; // null when its decoder could not open
 
     // --- Shared with the audio thread: only under `lock`.
     std::mutex lock;
@@ -356,6 +357,7 @@ void FSOUND_Close()
     Mix_HookMusic(nullptr, nullptr);
     gPlaying = nullptr;
     for (FSOUND_STREAM *stream : gStreams) {
+        stream->released = true;
         stream->analysis.reset();
         std::lock_guard<std::mutex> hold(stream->lock);
         stream->decoder.reset();
@@ -408,7 +410,7 @@ int FSOUND_Stream_Play(int, FSOUND_STREAM *stream)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), -1;
-    if (!stream->analysis) // released by FSOUND_Close
+    if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), -1;
     if (!Refresh(stream)) {
         int from;
@@ -426,7 +428,7 @@ signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
-    if (!stream->analysis)
+    if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), 0;
     Halt(stream);
     gLastError = FMOD_ERR_NONE;
@@ -435,7 +437,7 @@ signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream)
 
 int FSOUND_Stream_GetTime(FSOUND_STREAM *stream)
 {
-    if (!IsOpenStream(stream) || !stream->analysis)
+    if (!IsOpenStream(stream) || stream->released)
         return 0;
     if (!Refresh(stream)) {
         std::lock_guard<std::mutex> hold(stream->lock);
@@ -450,7 +452,7 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
-    if (!stream->analysis)
+    if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), 0;
     ms = std::min(std::max(ms, 0), stream->lengthMs);
     const bool playing = Refresh(stream);
