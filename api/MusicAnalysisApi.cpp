@@ -5,6 +5,7 @@
 #include "MusicAnalysisApi.h"
 
 #include "ApiArgs.h"
+#include "FSound.h" // StreamSpectrum, StreamLevel
 #include "Music.h"
 #include "MusicAnalysis.h"
 

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -202,6 +203,73 @@ private:
     QString tempFile;
     QString tempFolder;
     QString madeFolder;   // the folder check() made, while the export may still fail
+};
+
+// --- Soundtrack ---------------------------------------------------------------------
+
+// The music as the production played it: the audio of each frame, handed
+// over by the sound layer as the virtual clock advances (silence where the
+// music was stopped, the new place after a seek), written raw to a
+// temporary file; at the end it is muxed with the finished video, which
+// ffmpeg wrote to a temporary file of its own. Both files go on every way out.
+class Soundtrack
+{
+public:
+    Soundtrack(const ExportOptions &options, const std::string &target)
+        : options(options), video(target + ".video"), audio(target + ".f32"), rate(FSOUND_GetOutputRate())
+    {
+    }
+    ~Soundtrack()
+    {
+        if (file)
+            std::fclose(file);
+        std::remove(video.c_str());
+        std::remove(audio.c_str());
+    }
+
+    bool open(std::string &why)
+    {
+        file = std::fopen(audio.c_str(), "wb");
+        if (!file || rate <= 0)
+            why = "cannot write the soundtrack to " + audio + ": " + std::strerror(errno);
+        return file && rate > 0;
+    }
+
+    // Advances the music clock by frame `frame` and keeps what it played:
+    // the output frames between this frame's start and the next one's.
+    bool advance(long frame, std::string &why)
+    {
+        const auto start = [this](long k) { return static_cast<long>(std::floor(k * rate / options.fps + 1e-9)); };
+        const int frames = static_cast<int>(start(frame + 1) - start(frame));
+        buffer.resize(2 * static_cast<size_t>(frames));
+        FSOUND_AdvanceVirtualClock(1000.0 / options.fps, buffer.data(), frames);
+        if (std::fwrite(buffer.data(), sizeof(float), buffer.size(), file) != buffer.size()) {
+            why = "cannot write the soundtrack to " + audio + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+
+    // Puts the video and the soundtrack into `target`.
+    bool mux(const std::string &ffmpeg, const std::string &target, std::string &why)
+    {
+        if (std::fclose(file) != 0) {
+            file = nullptr;
+            why = "cannot write the soundtrack to " + audio + ": " + std::strerror(errno);
+            return false;
+        }
+        file = nullptr;
+        FfmpegPipe muxer;
+        return muxer.start(ffmpeg, MuxArguments(options, video, audio, rate, target), why) && muxer.finish(why, &gStopSignal);
+    }
+
+    const ExportOptions &options;
+    const std::string video, audio;
+
+private:
+    const int rate;
+    std::FILE *file = nullptr;
+    std::vector<float> buffer;
 };
 
 // --- Offscreen GL -------------------------------------------------------------------
@@ -519,9 +587,16 @@ int RunExport(const ExportOptions &requested, char *program)
     std::string ffmpegTarget;
     if (!files.prepare(ffmpegTarget, why))
         return Fail(why);
-    const std::string music = gMusicStream ? QDir::current().absoluteFilePath("music.mp3").toStdString() : "";
+    // With music, a video format gets the soundtrack the production played.
+    std::unique_ptr<Soundtrack> soundtrack;
+    if (gMusicStream && IsVideoFormat(options.format)) {
+        soundtrack = std::make_unique<Soundtrack>(options, ffmpegTarget);
+        if (!soundtrack->open(why))
+            return Fail(why);
+    }
     FfmpegPipe encoder;
-    if (!encoder.start(ffmpeg.toStdString(), FfmpegArguments(options, ffmpegTarget, music), why))
+    if (!encoder.start(ffmpeg.toStdString(), FfmpegArguments(options, soundtrack ? soundtrack->video : ffmpegTarget),
+                       why))
         return Fail(why);
 
     // --- The frames: update() once, render once, read back, next frame's time.
@@ -530,6 +605,7 @@ int RunExport(const ExportOptions &requested, char *program)
     FrameWriter writer(encoder, pixels.size());
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     const double frameMs = 1000.0 / options.fps;
+    why.clear();
     Progress progress(frames, options.fps);
     Timing timing;
     for (long frame = 0; frame < frames && !gStopSignal; ++frame) {
@@ -553,7 +629,10 @@ int RunExport(const ExportOptions &requested, char *program)
             std::memcpy(upright + row * rowBytes, &pixels[(options.height - 1 - row) * rowBytes], rowBytes);
         writer.submit();
         Lap(timing.readback, mark);
-        FSOUND_AdvanceVirtualClock(frameMs);
+        if (!soundtrack)
+            FSOUND_AdvanceVirtualClock(frameMs);
+        else if (!soundtrack->advance(frame, why))
+            break;
         production.timeline().advanceVirtualClock(frameMs / 1000.0);
         progress.frameDone(frame + 1);
     }
@@ -570,15 +649,15 @@ int RunExport(const ExportOptions &requested, char *program)
     };
     if (gStopSignal)
         return stopped();
-    if (!writer.close()) {
+    if (!writer.close() || !why.empty()) {
         if (gStopSignal)
             return stopped();
         std::string ended;
         encoder.finish(ended, &gStopSignal); // reaps ffmpeg; its own message is on stderr
-        return Fail(writer.error() + (ended.empty() ? "" : " (" + ended + ")"));
+        return Fail((why.empty() ? writer.error() : why) + (ended.empty() ? "" : " (" + ended + ")"));
     }
     const Clock::time_point finishing = Clock::now();
-    if (!encoder.finish(why, &gStopSignal))
+    if (!encoder.finish(why, &gStopSignal) || (soundtrack && !soundtrack->mux(ffmpeg.toStdString(), ffmpegTarget, why)))
         return gStopSignal ? stopped() : Fail(why);
     timing.finish = SecondsSince(finishing);
     if (gStopSignal)

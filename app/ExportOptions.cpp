@@ -425,33 +425,23 @@ std::string PngFrameName(const std::string &pattern, long frame)
 
 // --- ffmpeg -------------------------------------------------------------------
 
-std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std::string &target,
-                                         const std::string &musicFile)
-{
-    char number[64];
-    std::vector<std::string> a = {"-hide_banner", "-loglevel", "error", "-nostats", "-y"};
-    // The frames: raw rgb24, top row first, at the export's rate.
-    std::snprintf(number, sizeof(number), "%.9g", options.fps);
-    a.insert(a.end(), {"-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size",
-                       std::to_string(options.width) + "x" + std::to_string(options.height),
-                       "-framerate", number, "-i", "pipe:0"});
-    const bool audio = IsVideoFormat(options.format) && !musicFile.empty();
-    const std::string crf = std::to_string(options.crf >= 0 ? options.crf : DefaultCrf(options.format));
-    if (audio) {
-        char from[64], duration[64];
-        std::snprintf(from, sizeof(from), "%.6f", options.from);
-        std::snprintf(duration, sizeof(duration), "%.6f", options.to - options.from);
-        a.insert(a.end(), {"-ss", from, "-t", duration, "-i", musicFile});
-    }
-    a.insert(a.end(), {"-map", "0:v:0"});
-    if (audio)
-        a.insert(a.end(), {"-map", "1:a:0"});
+namespace {
 
+// The codecs and container of the export's format, then `target`. The
+// video is encoded, or copied when `copyVideo`; `audio`: there is a second
+// input to encode as the format's audio.
+void AddOutput(std::vector<std::string> &a, const ExportOptions &options, bool copyVideo, bool audio,
+               const std::string &target)
+{
+    const std::string crf = std::to_string(options.crf >= 0 ? options.crf : DefaultCrf(options.format));
     switch (options.format) {
     case ExportFormat::Mp4:
     case ExportFormat::Mov:
     case ExportFormat::Mkv:
-        a.insert(a.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", crf, "-pix_fmt", "yuv420p"});
+        if (copyVideo)
+            a.insert(a.end(), {"-c:v", "copy"});
+        else
+            a.insert(a.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", crf, "-pix_fmt", "yuv420p"});
         if (audio)
             a.insert(a.end(), {"-c:a", "aac", "-b:a", "192k"});
         if (options.format == ExportFormat::Mkv)
@@ -460,8 +450,11 @@ std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std
             a.insert(a.end(), {"-movflags", "+faststart", "-f", options.format == ExportFormat::Mp4 ? "mp4" : "mov"});
         break;
     case ExportFormat::Webm:
-        a.insert(a.end(), {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", crf, "-b:v", "0",
-                           "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1"});
+        if (copyVideo)
+            a.insert(a.end(), {"-c:v", "copy"});
+        else
+            a.insert(a.end(), {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", crf, "-b:v", "0",
+                               "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1"});
         if (audio)
             a.insert(a.end(), {"-c:a", "libopus", "-b:a", "128k"});
         a.insert(a.end(), {"-f", "webm"});
@@ -471,5 +464,29 @@ std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std
         break;
     }
     a.push_back(target);
+}
+
+} // namespace
+
+std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std::string &target)
+{
+    char number[64];
+    std::vector<std::string> a = {"-hide_banner", "-loglevel", "error", "-nostats", "-y"};
+    // The frames: raw rgb24, top row first, at the export's rate.
+    std::snprintf(number, sizeof(number), "%.9g", options.fps);
+    a.insert(a.end(), {"-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size",
+                       std::to_string(options.width) + "x" + std::to_string(options.height),
+                       "-framerate", number, "-i", "pipe:0", "-map", "0:v:0"});
+    AddOutput(a, options, false, false, target);
+    return a;
+}
+
+std::vector<std::string> MuxArguments(const ExportOptions &options, const std::string &video,
+                                      const std::string &soundtrack, int rate, const std::string &target)
+{
+    std::vector<std::string> a = {"-hide_banner", "-loglevel", "error", "-nostats", "-y", "-i", video,
+                                  "-f", "f32le", "-ar", std::to_string(rate), "-ac", "2", "-i", soundtrack,
+                                  "-map", "0:v:0", "-map", "1:a:0"};
+    AddOutput(a, options, true, true, target);
     return a;
 }

@@ -83,8 +83,11 @@ std::string PngFrameName(const std::string &pattern, long frame);
 // The arguments of ffmpeg (without the program name) that read raw rgb24
 // frames of the export's size and rate from standard input and write
 // `target`: a file for video formats (at the export's crf), a pattern for
-// PNG frames. With
-// `musicFile` non-empty and a video format, the music from --from for
-// (to - from) seconds is muxed in.
-std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std::string &target,
-                                         const std::string &musicFile);
+// PNG frames.
+std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std::string &target);
+
+// The arguments of ffmpeg that put the finished `video` (a video format,
+// copied as it is) and the `soundtrack` (raw stereo float at `rate` Hz)
+// into `target`, the audio encoded as the format has it.
+std::vector<std::string> MuxArguments(const ExportOptions &options, const std::string &video,
+                                      const std::string &soundtrack, int rate, const std::string &target);

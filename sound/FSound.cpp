@@ -1,13 +1,17 @@
-// The FSOUND_ sound layer on SDL2_mixer: output set-up with the silent
-// fallback, opening and measuring music files, the one music channel, and
-// the smooth music clock.
+// The FSOUND_ sound layer: output set-up with the silent fallback (SDL and
+// SDL_mixer's device handling), opening music files with the one decoder,
+// the one music channel fed from SDL_mixer's music hook, the resampler, the
+// smooth music clock and the virtual clock of offline rendering.
 //
-// SDL_mixer plays one "music" at a time on its audio thread. This layer
-// keeps the play state of every open stream on the GUI thread and learns
-// that a track ran out by polling Mix_PlayingMusic (which takes the mixer's
-// lock) whenever a stream is asked about, so no callback from the audio
-// thread touches our data.
+// Threads: the hook runs on SDL's audio thread and touches only the
+// playing stream's shared part, under that stream's lock; the GUI thread
+// takes the same lock for every read or change of it. The hook is set and
+// removed with Mix_HookMusic, which waits for a running callback, and never
+// while a stream's lock is held (the audio thread takes SDL's lock first).
 #include "FSound.h"
+
+#include "Mp3Decoder.h"
+#include "MusicAnalysis.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>
@@ -17,47 +21,192 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+constexpr int kBufferFrames = 1024; // below this the silent driver runs fast
+constexpr int kSourceChunk = 1152;  // decoded samples the resampler takes at a time
+
+} // namespace
+
 struct FSOUND_STREAM
 {
-    Mix_Music *music = nullptr; // null once FSOUND_Close released the decoder
-    std::string name;           // the file name as opened
+    long rate = 0;       // the decoder's samples per second
+    int64_t length = 0;  // samples
     int lengthMs = 0;
-    bool playing = false;
-    bool ended = false;   // stopped by reaching the end of the track
-    int positionMs = 0;   // the position while stopped
+    bool released = false; // FSOUND_Close took its decoders
+    std::unique_ptr<MusicAnalysis> analysis; // null when its decoder could not open
 
-    // Music clock while playing, all in ms: the clock runs from
-    // (anchorMs at anchorTime) with the wall clock, held within one buffer
-    // of the mixer's report and never below the last value handed out.
+    // --- Shared with the audio thread: only under `lock`.
+    std::mutex lock;
+    std::unique_ptr<Mp3Decoder> decoder; // null once FSOUND_Close released it
+    bool playing = false;
+    bool ended = false;  // stopped by reaching the end of the track
+    int positionMs = 0;  // the position while stopped
+    // The resampler: the output stands between source samples `at` and
+    // at + 1, `phase` / output rate of the way. `source` holds decoded
+    // samples [sourceStart, sourceStart + sourceCount), stereo.
+    int64_t at = 0;
+    long phase = 0;
+    std::vector<float> source = std::vector<float>(2 * (kSourceChunk + 1));
+    int64_t sourceStart = 0;
+    int sourceCount = 0;
+    int64_t reportedSample = 0; // where the output was at its last buffer
+
+    // --- GUI thread only.
+    // Music clock while playing, in ms: it runs from (anchorMs at
+    // anchorTime) with the steady clock, held within one buffer of the
+    // output's report and never below the last value handed out.
     double anchorMs = 0.0;
     Clock::time_point anchorTime;
     double lastReadMs = 0.0;
-
-    // Position while playing on the virtual clock, in ms (fractions kept).
-    double virtualMs = 0.0;
+    double virtualMs = 0.0; // position while playing on the virtual clock
 };
 
 namespace {
 
-constexpr int kBufferFrames = 1024; // below this the silent driver runs fast
-
 bool gOutputOpen = false;
 int gLastError = FMOD_ERR_NONE;
+int gOutputRate = 0;
+int gOutputChannels = 2;
+SDL_AudioFormat gOutputFormat = AUDIO_S16SYS;
 double gBufferMs = 1000.0 * kBufferFrames / 44100.0;
 std::vector<FSOUND_STREAM *> gStreams; // every stream opened and not closed
-FSOUND_STREAM *gPlaying = nullptr;     // the stream that holds the mixer
+FSOUND_STREAM *gPlaying = nullptr;     // the stream the hook feeds from
 bool gVirtualClock = false;            // the export drives the clock; no sound
 
 bool IsOpenStream(const FSOUND_STREAM *stream)
 {
     return stream && std::find(gStreams.begin(), gStreams.end(), stream) != gStreams.end();
 }
+
+// The first sample at or after `ms`; its own time then reads `ms` again.
+int64_t SampleAt(const FSOUND_STREAM &stream, double ms)
+{
+    return static_cast<int64_t>(std::ceil(ms * stream.rate / 1000.0 - 1e-6));
+}
+
+double MsAt(const FSOUND_STREAM &stream, int64_t sample)
+{
+    return 1000.0 * static_cast<double>(sample) / stream.rate;
+}
+
+// --- The resampler (the stream's lock held) -----------------------------------
+
+// Puts the resampler on `sample`; the next source read seeks there.
+void Reposition(FSOUND_STREAM &stream, int64_t sample)
+{
+    stream.at = std::clamp<int64_t>(sample, 0, stream.length);
+    stream.phase = 0;
+    stream.sourceCount = 0;
+}
+
+// Source sample `i` (left, right); silence past the end. Reading on from
+// the buffer keeps its last sample, so `i - 1` stays at hand.
+void SourceAt(FSOUND_STREAM &stream, int64_t i, float &left, float &right)
+{
+    if (i >= stream.length || i < 0 || !stream.decoder) {
+        left = right = 0.0f;
+        return;
+    }
+    if (i < stream.sourceStart || i >= stream.sourceStart + stream.sourceCount) {
+        float *buffer = stream.source.data();
+        if (stream.sourceCount > 0 && i == stream.sourceStart + stream.sourceCount) {
+            std::memcpy(buffer, buffer + 2 * (stream.sourceCount - 1), 2 * sizeof(float));
+            stream.sourceStart = i - 1;
+            stream.sourceCount = 1;
+        } else {
+            stream.sourceStart = i;
+            stream.sourceCount = 0;
+        }
+        const int64_t next = stream.sourceStart + stream.sourceCount;
+        if (stream.decoder->Position() != next)
+            stream.decoder->Seek(next);
+        stream.sourceCount += stream.decoder->Read(buffer + 2 * stream.sourceCount, kSourceChunk);
+    }
+    const float *sample = &stream.source[2 * (i - stream.sourceStart)];
+    left = sample[0];
+    right = sample[1];
+}
+
+// The playing stream reached its end: stopped there.
+void EndTrack(FSOUND_STREAM &stream)
+{
+    stream.playing = false;
+    stream.ended = true;
+    stream.positionMs = stream.lengthMs;
+}
+
+// Writes `frames` stereo frames at `outRate` from the resampler's place on,
+// by linear interpolation between source samples, and moves it on. Past the
+// end: silence, and with `endTrack` the track ends.
+void Render(FSOUND_STREAM &stream, float *out, int frames, int outRate, bool endTrack)
+{
+    for (int f = 0; f < frames; ++f) {
+        if (stream.at >= stream.length) {
+            std::fill(out + 2 * f, out + 2 * frames, 0.0f);
+            if (endTrack)
+                EndTrack(stream);
+            return;
+        }
+        float l0, r0, l1, r1;
+        SourceAt(stream, stream.at, l0, r0);
+        SourceAt(stream, stream.at + 1, l1, r1);
+        const float t = static_cast<float>(stream.phase) / static_cast<float>(outRate);
+        out[2 * f] = l0 + (l1 - l0) * t;
+        out[2 * f + 1] = r0 + (r1 - r0) * t;
+        stream.phase += stream.rate;
+        while (stream.phase >= outRate) {
+            stream.phase -= outRate;
+            ++stream.at;
+        }
+    }
+}
+
+// --- The audio thread -------------------------------------------------------------
+
+// SDL_mixer's music hook: fills one output buffer from the playing stream.
+void FeedOutput(void *userdata, Uint8 *bytes, int length)
+{
+    FSOUND_STREAM &stream = *static_cast<FSOUND_STREAM *>(userdata);
+    const int sampleBytes = gOutputFormat == AUDIO_F32SYS ? 4 : 2;
+    const int frames = length / (sampleBytes * gOutputChannels);
+    std::memset(bytes, 0, static_cast<size_t>(length));
+    std::lock_guard<std::mutex> hold(stream.lock);
+    if (!stream.playing)
+        return;
+    stream.reportedSample = stream.at;
+    float mix[2 * 256];
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, 256);
+        Render(stream, mix, n, gOutputRate, true);
+        for (int f = 0; f < n; ++f) {
+            const float pair[2] = {mix[2 * f], mix[2 * f + 1]};
+            const int channels = std::min(gOutputChannels, 2);
+            for (int c = 0; c < channels; ++c) {
+                const float value = gOutputChannels == 1 ? 0.5f * (pair[0] + pair[1]) : pair[c];
+                const size_t at = static_cast<size_t>(done + f) * gOutputChannels + c;
+                if (sampleBytes == 4) {
+                    reinterpret_cast<float *>(bytes)[at] = value;
+                } else {
+                    const float scaled = std::clamp(value * 32768.0f, -32768.0f, 32767.0f);
+                    reinterpret_cast<Sint16 *>(bytes)[at] = static_cast<Sint16>(std::lrint(scaled));
+                }
+            }
+        }
+        done += n;
+    }
+}
+
+// --- The GUI thread ----------------------------------------------------------------
 
 // Opens the mixer on whatever driver SDL picks (or SDL_AUDIODRIVER names).
 bool OpenMixer(int mixrate)
@@ -71,103 +220,85 @@ bool OpenMixer(int mixrate)
     return true;
 }
 
-// Notices that the playing stream's track ran out (or that the mixer was
-// taken away): the stream is then stopped at its length.
-void Refresh(FSOUND_STREAM *stream)
+// Notices that the playing stream's track ran out: gPlaying lets go of it.
+// True while `stream` plays.
+bool Refresh(FSOUND_STREAM *stream)
 {
-    if (!stream->playing || gVirtualClock) // the virtual clock ends tracks itself
-        return;
-    if (gPlaying == stream && Mix_PlayingMusic())
-        return;
-    stream->playing = false;
-    stream->ended = true;
-    stream->positionMs = stream->lengthMs;
-    if (gPlaying == stream)
+    bool playing;
+    {
+        std::lock_guard<std::mutex> hold(stream->lock);
+        playing = stream->playing;
+    }
+    if (!playing && gPlaying == stream) {
+        if (!gVirtualClock)
+            Mix_HookMusic(nullptr, nullptr);
         gPlaying = nullptr;
+    }
+    return playing;
 }
 
-// Halts a playing stream and rewinds it to 0 ms.
+// Halts a stream and rewinds it to 0 ms.
 void Halt(FSOUND_STREAM *stream)
 {
     if (gPlaying == stream) {
         if (!gVirtualClock)
-            Mix_HaltMusic();
+            Mix_HookMusic(nullptr, nullptr); // waits for a callback that runs
         gPlaying = nullptr;
     }
+    std::lock_guard<std::mutex> hold(stream->lock);
     stream->playing = false;
     stream->ended = false;
     stream->positionMs = 0;
 }
 
-void Anchor(FSOUND_STREAM *stream, double ms, Clock::time_point now)
+void Anchor(FSOUND_STREAM *stream, double ms)
 {
     stream->anchorMs = ms;
-    stream->anchorTime = now;
+    stream->anchorTime = Clock::now();
+    stream->lastReadMs = ms;
 }
 
-// The music clock of a playing stream in ms. The mixer reports its
-// position once per buffer; between reports the clock follows the steady
-// clock, but never falls below the report, never runs more than one buffer
-// ahead of it, and never goes below what it returned before.
+// The music clock of a playing stream in ms. The output reports its place
+// once per buffer; between reports the clock follows the steady clock, but
+// never falls below the report, never runs more than one buffer ahead of
+// it, and never goes below what it returned before.
 double ClockMs(FSOUND_STREAM *stream)
 {
+    int64_t reportedSample;
+    {
+        std::lock_guard<std::mutex> hold(stream->lock);
+        reportedSample = stream->reportedSample;
+    }
     const Clock::time_point now = Clock::now();
-    const double reported = Mix_GetMusicPosition(stream->music);
-    double ms = stream->anchorMs +
-                std::chrono::duration<double, std::milli>(now - stream->anchorTime).count();
-    if (reported >= 0.0) {
-        const double reportedMs = reported * 1000.0;
-        if (ms < reportedMs) {
-            ms = reportedMs;
-            Anchor(stream, ms, now);
-        } else if (ms > reportedMs + gBufferMs) {
-            ms = reportedMs + gBufferMs;
-            Anchor(stream, ms, now);
-        }
+    double ms = stream->anchorMs + std::chrono::duration<double, std::milli>(now - stream->anchorTime).count();
+    const double reportedMs = MsAt(*stream, reportedSample);
+    if (ms < reportedMs || ms > reportedMs + gBufferMs) {
+        ms = std::clamp(ms, reportedMs, reportedMs + gBufferMs);
+        stream->anchorMs = ms;
+        stream->anchorTime = now;
     }
     ms = std::min(std::max(ms, stream->lastReadMs), static_cast<double>(stream->lengthMs));
     stream->lastReadMs = ms;
     return ms;
 }
 
-// Starts the mixer on `stream` at `ms`, taking it from any other stream.
-bool Start(FSOUND_STREAM *stream, int ms)
+// Starts `stream` at `ms`, taking the output from any other stream.
+void Start(FSOUND_STREAM *stream, int ms)
 {
     if (gPlaying && gPlaying != stream)
         Halt(gPlaying);
-    if (!gVirtualClock && Mix_FadeInMusicPos(stream->music, 0, 0, ms / 1000.0) != 0)
-        return false;
+    {
+        std::lock_guard<std::mutex> hold(stream->lock);
+        Reposition(*stream, SampleAt(*stream, ms));
+        stream->playing = true;
+        stream->ended = false;
+        stream->reportedSample = stream->at;
+    }
     stream->virtualMs = ms;
-    const Clock::time_point now = Clock::now();
-    stream->playing = true;
-    stream->ended = false;
-    Anchor(stream, ms, now);
-    stream->lastReadMs = ms;
+    Anchor(stream, ms);
     gPlaying = stream;
-    return true;
-}
-
-// True when the file exists and its first byte can be read (a folder or a
-// file without read permission cannot).
-bool IsReadableFile(const char *name)
-{
-    std::FILE *file = std::fopen(name, "rb");
-    if (!file)
-        return false;
-    std::fgetc(file);
-    const bool readable = !std::ferror(file);
-    std::fclose(file);
-    return readable;
-}
-
-// The playing stream ran out on the virtual clock: stopped at its length.
-void EndVirtualTrack(FSOUND_STREAM *stream)
-{
-    stream->playing = false;
-    stream->ended = true;
-    stream->positionMs = stream->lengthMs;
-    if (gPlaying == stream)
-        gPlaying = nullptr;
+    if (!gVirtualClock)
+        Mix_HookMusic(FeedOutput, stream);
 }
 
 int Fail(int code)
@@ -201,13 +332,20 @@ signed char FSOUND_Init(int mixrate, int, unsigned int)
         }
         qDebug("sound: no audio device, music plays silently");
     }
-    Mix_Init(MIX_INIT_MP3); // without it Mix_LoadMUS loads the decoder on demand
 
     int frequency = mixrate;
-    Uint16 format = 0;
-    int channels = 0;
-    if (Mix_QuerySpec(&frequency, &format, &channels) && frequency > 0)
-        gBufferMs = 1000.0 * kBufferFrames / frequency;
+    Uint16 format = AUDIO_S16SYS;
+    int channels = 2;
+    if (!Mix_QuerySpec(&frequency, &format, &channels) || frequency <= 0 || channels <= 0 ||
+        (format != AUDIO_S16SYS && format != AUDIO_F32SYS)) {
+        Mix_CloseAudio();
+        SDL_Quit();
+        return Fail(FMOD_ERR_OUTPUT_FORMAT), 0;
+    }
+    gOutputRate = frequency;
+    gOutputChannels = channels;
+    gOutputFormat = format;
+    gBufferMs = 1000.0 * kBufferFrames / frequency;
     gOutputOpen = true;
     return 1;
 }
@@ -216,17 +354,19 @@ void FSOUND_Close()
 {
     if (!gOutputOpen)
         return;
-    Mix_HaltMusic();
+    Mix_HookMusic(nullptr, nullptr);
     gPlaying = nullptr;
     for (FSOUND_STREAM *stream : gStreams) {
-        Mix_FreeMusic(stream->music);
-        stream->music = nullptr;
+        stream->released = true;
+        stream->analysis.reset();
+        std::lock_guard<std::mutex> hold(stream->lock);
+        stream->decoder.reset();
         stream->playing = false;
     }
     Mix_CloseAudio();
-    Mix_Quit();
     SDL_Quit(); // also clears the hints, so the next init tries a device again
     gOutputOpen = false;
+    gOutputRate = 0;
 }
 
 int FSOUND_GetError()
@@ -240,20 +380,16 @@ FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int, int, int)
         return Fail(FMOD_ERR_UNINITIALIZED), nullptr;
     if (!name)
         return Fail(FMOD_ERR_INVALID_PARAM), nullptr;
-    if (!IsReadableFile(name))
-        return Fail(FMOD_ERR_FILE_NOTFOUND), nullptr;
-    Mix_Music *music = Mix_LoadMUS(name);
-    if (!music)
-        return Fail(FMOD_ERR_FILE_FORMAT), nullptr;
-    const double seconds = Mix_MusicDuration(music); // the decoder's full scan
-    if (!(seconds > 0.0)) {
-        Mix_FreeMusic(music);
-        return Fail(FMOD_ERR_FILE_FORMAT), nullptr;
-    }
+    int error = FMOD_ERR_NONE;
+    std::unique_ptr<Mp3Decoder> decoder = Mp3Decoder::Open(name, error);
+    if (!decoder)
+        return Fail(error), nullptr;
     FSOUND_STREAM *stream = new FSOUND_STREAM;
-    stream->music = music;
-    stream->name = name;
-    stream->lengthMs = static_cast<int>(seconds * 1000.0 + 0.5);
+    stream->rate = decoder->Rate();
+    stream->length = decoder->Length();
+    stream->lengthMs = static_cast<int>(std::min<int64_t>(stream->length * 1000 / stream->rate, INT32_MAX));
+    stream->analysis = std::make_unique<MusicAnalysis>(*decoder);
+    stream->decoder = std::move(decoder);
     gStreams.push_back(stream);
     gLastError = FMOD_ERR_NONE;
     return stream;
@@ -263,10 +399,7 @@ signed char FSOUND_Stream_Close(FSOUND_STREAM *stream)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
-    if (stream->music) {
-        Halt(stream);
-        Mix_FreeMusic(stream->music);
-    }
+    Halt(stream); // after it the audio thread no longer sees the stream
     gStreams.erase(std::find(gStreams.begin(), gStreams.end(), stream));
     delete stream;
     gLastError = FMOD_ERR_NONE;
@@ -277,13 +410,15 @@ int FSOUND_Stream_Play(int, FSOUND_STREAM *stream)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), -1;
-    if (!stream->music)
+    if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), -1;
-    Refresh(stream);
-    if (!stream->playing) {
-        const int from = stream->ended ? 0 : stream->positionMs;
-        if (!Start(stream, from))
-            return Fail(FMOD_ERR_PLAY), -1;
+    if (!Refresh(stream)) {
+        int from;
+        {
+            std::lock_guard<std::mutex> hold(stream->lock);
+            from = stream->ended ? 0 : stream->positionMs;
+        }
+        Start(stream, from);
     }
     gLastError = FMOD_ERR_NONE;
     return 0;
@@ -293,7 +428,7 @@ signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
-    if (!stream->music)
+    if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), 0;
     Halt(stream);
     gLastError = FMOD_ERR_NONE;
@@ -302,11 +437,12 @@ signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream)
 
 int FSOUND_Stream_GetTime(FSOUND_STREAM *stream)
 {
-    if (!IsOpenStream(stream) || !stream->music)
+    if (!IsOpenStream(stream) || stream->released)
         return 0;
-    Refresh(stream);
-    if (!stream->playing)
+    if (!Refresh(stream)) {
+        std::lock_guard<std::mutex> hold(stream->lock);
         return stream->positionMs;
+    }
     if (gVirtualClock) // the epsilon keeps sums of 1000/fps steps on whole ms
         return std::min(static_cast<int>(std::floor(stream->virtualMs + 1e-6)), stream->lengthMs);
     return static_cast<int>(ClockMs(stream));
@@ -316,25 +452,27 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms)
 {
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
-    if (!stream->music)
+    if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), 0;
-    // Clamp first: the mixer accepts a seek past the end and then reports
-    // the requested time.
     ms = std::min(std::max(ms, 0), stream->lengthMs);
-    Refresh(stream);
-    stream->ended = false;
-    if (stream->playing && gVirtualClock) {
-        // As live: a seek to the length ends the track.
+    const bool playing = Refresh(stream);
+    {
+        std::lock_guard<std::mutex> hold(stream->lock);
+        stream->ended = false;
+        if (playing) {
+            // Sample-exact: the next buffer starts at the new place.
+            Reposition(*stream, SampleAt(*stream, ms));
+            stream->reportedSample = stream->at;
+            if (ms >= stream->lengthMs)
+                EndTrack(*stream); // a seek to the length ends the track
+        } else {
+            stream->positionMs = ms;
+        }
+    }
+    if (playing) {
         stream->virtualMs = ms;
-        if (ms >= stream->lengthMs)
-            EndVirtualTrack(stream);
-    } else if (stream->playing) {
-        if (Mix_SetMusicPosition(ms / 1000.0) != 0) // seconds; stops at the end
-            return Fail(FMOD_ERR_PLAY), 0;
-        Anchor(stream, ms, Clock::now());
-        stream->lastReadMs = ms;
-    } else {
-        stream->positionMs = ms;
+        Anchor(stream, ms);
+        Refresh(stream);
     }
     gLastError = FMOD_ERR_NONE;
     return 1;
@@ -342,22 +480,30 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms)
 
 int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream)
 {
-    if (!IsOpenStream(stream))
-        return 0;
-    return stream->lengthMs;
-}
-
-const char *FSOUND_Stream_GetName(FSOUND_STREAM *stream)
-{
-    return IsOpenStream(stream) ? stream->name.c_str() : "";
+    return IsOpenStream(stream) ? stream->lengthMs : 0;
 }
 
 signed char FSOUND_IsPlaying(int channel)
 {
     if (channel != 0 || !gPlaying)
         return 0;
-    Refresh(gPlaying);
-    return gPlaying ? 1 : 0;
+    return Refresh(gPlaying) ? 1 : 0;
+}
+
+void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values)
+{
+    bands = std::clamp(bands, 1, kMaxSpectrumBands);
+    if (IsOpenStream(stream) && stream->analysis)
+        stream->analysis->Spectrum(FSOUND_Stream_GetTime(stream), bands, values);
+    else
+        std::fill(values, values + bands, 0.0f);
+}
+
+float StreamLevel(FSOUND_STREAM *stream)
+{
+    if (!IsOpenStream(stream) || !stream->analysis)
+        return 0.0f;
+    return stream->analysis->Level(FSOUND_Stream_GetTime(stream));
 }
 
 // --- Virtual music clock ------------------------------------------------------
@@ -367,11 +513,31 @@ void FSOUND_SetVirtualClock(bool on)
     gVirtualClock = on;
 }
 
-void FSOUND_AdvanceVirtualClock(double ms)
+void FSOUND_AdvanceVirtualClock(double ms, float *audio, int frames)
 {
+    if (audio && frames > 0)
+        std::fill(audio, audio + 2 * static_cast<size_t>(frames), 0.0f);
     if (!gVirtualClock || !gPlaying || !(ms > 0.0))
         return;
-    gPlaying->virtualMs += ms;
-    if (gPlaying->virtualMs + 1e-6 >= gPlaying->lengthMs)
-        EndVirtualTrack(gPlaying);
+    FSOUND_STREAM &stream = *gPlaying;
+    if (audio && frames > 0 && gOutputRate > 0) {
+        std::lock_guard<std::mutex> hold(stream.lock);
+        // The steps' sum of output frames and of ms differ by a sample at
+        // most; a larger difference is a seek.
+        const int64_t sample = SampleAt(stream, stream.virtualMs);
+        if (std::llabs(stream.at - sample) > 2)
+            Reposition(stream, sample);
+        Render(stream, audio, frames, gOutputRate, false);
+    }
+    stream.virtualMs += ms;
+    if (stream.virtualMs + 1e-6 >= stream.lengthMs) {
+        std::lock_guard<std::mutex> hold(stream.lock);
+        EndTrack(stream);
+    }
+    Refresh(&stream);
+}
+
+int FSOUND_GetOutputRate()
+{
+    return gOutputRate;
 }

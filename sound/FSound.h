@@ -1,9 +1,15 @@
-// The FSOUND_ sound layer: one music stream at a time, played through
-// SDL2_mixer. Its calls, constants and error codes are the ones the start-up
-// sequence and the music functions use; nothing outside sound/ sees SDL.
+// The FSOUND_ sound layer: one music stream at a time. Its calls, constants
+// and error codes are the ones the start-up sequence and the music functions
+// use; nothing outside sound/ sees SDL or the decoder.
 //
-// All calls are made from the GUI thread. The mixer plays on its own audio
-// thread; this layer shares nothing with it beyond SDL_mixer's own locking.
+// One decoder (Mp3Decoder: libmpg123, scanned at open) gives everything the
+// music is: the samples played, resampled to the output's rate; the position
+// and the length, counted in decoded samples; the spectrum and level; and
+// the soundtrack of an offline render.
+//
+// All calls are made from the GUI thread. The output plays on SDL's audio
+// thread, which takes the playing stream's samples from its decoder under
+// the stream's lock; nothing else is shared with it.
 #pragma once
 
 struct FSOUND_STREAM; // opaque: an opened music file with its play state
@@ -37,8 +43,9 @@ enum FSOUND_ERRORS
     FMOD_ERR_MEDIAPLAYER
 };
 
-// Opens the output at `mixrate` Hz, 16-bit stereo, 1024-frame buffer; falls
-// back to the silent driver when no device opens. `maxsoftwarechannels` and
+// Opens the output at `mixrate` Hz (or the rate the device offers),
+// 16-bit stereo, 1024-frame buffer; falls back to the silent driver when no
+// device opens. `maxsoftwarechannels` and
 // `flags` are accepted and unused (there is one music channel). True on
 // success; false with FMOD_ERR_INIT when no output opens, FMOD_ERR_BUSY when
 // already initialised, FMOD_ERR_INVALID_PARAM for a rate <= 0.
@@ -53,11 +60,14 @@ void FSOUND_Close();
 // and SetTime set it (FMOD_ERR_NONE when they succeed); the getters leave it.
 int FSOUND_GetError();
 
-// Opens a music file, stopped at 0 ms. `mode`, `offset` and `length` are
-// accepted and unused (the length always comes from the accurate scan).
-// Null on failure: FMOD_ERR_FILE_NOTFOUND for a missing or unreadable file,
-// FMOD_ERR_FILE_FORMAT for one that cannot be decoded, FMOD_ERR_UNINITIALIZED
-// before FSOUND_Init. Several streams may be open; only one plays at a time.
+// Opens an MPEG audio file, stopped at 0 ms, and scans it whole: the length
+// is the count of decoded samples and every seek lands on its sample (what
+// FSOUND_MPEGACCURATE asks for; `mode`, `offset` and `length` are accepted
+// and unused). Damaged files play what decodes. Null on failure:
+// FMOD_ERR_FILE_NOTFOUND for a missing or unreadable file,
+// FMOD_ERR_FILE_FORMAT for one without a decodable frame, FMOD_ERR_MEMORY,
+// FMOD_ERR_UNINITIALIZED before FSOUND_Init. Several streams may be open;
+// only one plays at a time.
 FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int mode, int offset, int length);
 
 // Halts the stream if it plays and frees it. Null (or a handle that is not
@@ -73,9 +83,10 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM *stream);
 signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream);
 
 // Position in ms, 0..length. While playing it is interpolated with a
-// monotonic clock between the mixer's per-buffer reports: it never runs
-// backwards and stays within one buffer of the mixer. After the end of the
-// track it reads the length until the next seek or play. 0 for null.
+// monotonic clock between the output's per-buffer reports of the decoded
+// samples played: it never runs backwards and stays within one buffer of
+// them. After the end of the track it reads the length until the next seek
+// or play. 0 for null.
 int FSOUND_Stream_GetTime(FSOUND_STREAM *stream);
 
 // Moves the position to `ms`, clamped into 0..length. While stopped it sets
@@ -86,9 +97,12 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms);
 // Length of the track in ms (0 for null).
 int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream);
 
-// The file name the stream was opened with, as given ("" for null or a
-// handle that is not open). The music analysis decodes the file itself.
-const char *FSOUND_Stream_GetName(FSOUND_STREAM *stream);
+// Spectrum (`bands` values, 1..kMaxSpectrumBands) and level of the stream's
+// music at its position (FSOUND_Stream_GetTime), from the stream's own
+// analysis: the same decoder, opened a second time on the file; see
+// MusicAnalysis.h. Zeros for a null or closed stream.
+void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values);
+float StreamLevel(FSOUND_STREAM *stream);
 
 // True only while a stream plays on `channel` (the music channel is 0).
 signed char FSOUND_IsPlaying(int channel);
@@ -104,4 +118,12 @@ void FSOUND_SetVirtualClock(bool on);
 // Moves the playing stream on by `ms` milliseconds (fractions are kept, so
 // steps of 1000/60 ms add up exactly to whole frames). Reaching the length
 // ends the track as it does live. Does nothing while no stream plays.
-void FSOUND_AdvanceVirtualClock(double ms);
+// With `audio`, it first writes there the `frames` stereo frames (float,
+// interleaved, at FSOUND_GetOutputRate) heard during the step: the decoded
+// music from the position at the step's start, resampled as live and
+// continuing the previous step's unless the position moved (a seek);
+// silence while nothing plays and after the end of the track.
+void FSOUND_AdvanceVirtualClock(double ms, float *audio = nullptr, int frames = 0);
+
+// The output's rate in Hz (0 while it is closed).
+int FSOUND_GetOutputRate();

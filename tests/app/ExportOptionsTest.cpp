@@ -70,25 +70,24 @@ TEST(ExportOptions, GoodArgumentsTheirDefaultsAndTheRangeAgainstTheMusic)
         EXPECT_EQ(PngFrameName(pattern, frame), name);
 }
 
-TEST(ExportOptions, FfmpegGetsRawFramesAndTheMusicOnlyForVideo)
+TEST(ExportOptions, FfmpegGetsRawFramesAndTheSoundtrackIsMuxedWithTheVideo)
 {
     const auto has = [](const std::vector<std::string> &a, const std::vector<std::string> &run) {
         return std::search(a.begin(), a.end(), run.begin(), run.end()) != a.end();
     };
     ExportOptions o;
-    o.width = 640, o.height = 360, o.fps = 30, o.from = 1.5, o.to = 4;
-    auto a = FfmpegArguments(o, "/t/.demo.part", "/p/music.mp3");
+    o.width = 640, o.height = 360, o.fps = 30;
+    auto a = FfmpegArguments(o, "/t/.demo.part");
     EXPECT_TRUE(has(a, {"-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", "640x360", "-framerate", "30", "-i", "pipe:0"}));
-    EXPECT_TRUE(has(a, {"-ss", "1.500000", "-t", "2.500000", "-i", "/p/music.mp3"}));
-    EXPECT_TRUE(has(a, {"-c:v", "libx264"}) && has(a, {"-pix_fmt", "yuv420p"}) && has(a, {"-c:a", "aac"}) && has(a, {"-f", "mp4", "/t/.demo.part"}));
+    EXPECT_TRUE(has(a, {"-c:v", "libx264"}) && has(a, {"-pix_fmt", "yuv420p"}) && !has(a, {"-c:a", "aac"}) && has(a, {"-f", "mp4", "/t/.demo.part"}));
+    a = MuxArguments(o, "/t/v", "/t/a", 44100, "/t/.demo.part");
+    EXPECT_TRUE(has(a, {"-i", "/t/v", "-f", "f32le", "-ar", "44100", "-ac", "2", "-i", "/t/a"}));
+    EXPECT_TRUE(has(a, {"-c:v", "copy", "-c:a", "aac"}) && has(a, {"-f", "mp4", "/t/.demo.part"}));
     o.format = ExportFormat::Webm;
-    a = FfmpegArguments(o, "out", "/p/music.mp3");
-    EXPECT_TRUE(has(a, {"-c:v", "libvpx-vp9"}) && has(a, {"-c:a", "libopus"}) && has(a, {"-f", "webm", "out"}));
-    EXPECT_FALSE(has(FfmpegArguments(o, "out", ""), {"-map", "1:a:0"}));
+    EXPECT_TRUE(has(MuxArguments(o, "v", "a", 44100, "out"), {"-c:v", "copy", "-c:a", "libopus"}));
+    EXPECT_TRUE(has(FfmpegArguments(o, "out"), {"-c:v", "libvpx-vp9"}));
     o.format = ExportFormat::PngSequence;
-    a = FfmpegArguments(o, "tmp/%08d.png", "/p/music.mp3");
-    EXPECT_FALSE(has(a, {"-i", "/p/music.mp3"}));
-    EXPECT_TRUE(has(a, {"-c:v", "png", "-pix_fmt", "rgb24", "-start_number", "0", "-f", "image2", "tmp/%08d.png"}));
+    EXPECT_TRUE(has(FfmpegArguments(o, "tmp/%08d.png"), {"-c:v", "png", "-pix_fmt", "rgb24", "-start_number", "0", "-f", "image2", "tmp/%08d.png"}));
 }
 
 } // namespace

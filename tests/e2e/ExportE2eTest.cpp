@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace {
 
 // Each frame in a colour of its music time t: red = 8 * round(10 t), green =
@@ -99,6 +101,56 @@ TEST_F(ExportEndToEnd, VideosHaveTheSizeRateDurationAndTheMusicWhenThereIsMusic)
                   QStringList({c.codec, "yuv420p", "320", "180", c.fps + "/1", c.frames, c.audio})) << c.file.toStdString();
         EXPECT_NEAR(probe["format"]["duration"].toString().toDouble(), c.seconds, 1.0 / c.fps.toInt());
     }
+}
+
+// A production that seeks at 1 s (frame 10) to 3 s of a 4 s sweep (sox's
+// is exponential: 200 Hz * 9^(t / 4 s)) and paints its spectrum: two exports give the
+// same video and audio, and the soundtrack is heard where it is seen: the
+// sweep at 0.5 s, at 3.5 s after the seek, silence once the track ended.
+TEST_F(ExportEndToEnd, TwoExportsOfASeekingSpectrumReadingProductionAreIdenticalAndSoundWhereTheyAre)
+{
+    ASSERT_TRUE(MakeSynthMp3(path("music.mp3"), {"synth", "4", "sine", "200-1800", "vol", "0.5"}));
+    ASSERT_TRUE(WriteFile(path("prod.lua"), "playMp3() setCamPos(0, 0, 100) lookAt(0, 0, 0)\n"
+                                            "local frame = -1\n"
+                                            "function update() frame = frame + 1 if frame == 10 then setMp3Time(3) end end\n"
+                                            "function render()\n"
+                                            "  local s = getMp3Spectrum(16) beginQuadGL()\n"
+                                            "  for i = 1, 16 do colorGL(255 * s[i], 128, 255 * getMp3Level(), 255)\n"
+                                            "    local x = 6 * i - 50 vectorGL(x, -40, 0) vectorGL(x + 5, -40, 0)\n"
+                                            "    vectorGL(x + 5, 80 * s[i] - 40, 0) vectorGL(x, 80 * s[i] - 40, 0) end\n"
+                                            "  endGL()\n"
+                                            "end\n"));
+    QByteArray decoded[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString file = QString("run%1.mkv").arg(i);
+        const auto [status, err] = Export({"--export", file, "--fps", "10", "--size", "160x90", "--to", "3"});
+        ASSERT_EQ(status, 0) << err.toStdString();
+        decoded[i] = RunTool("ffmpeg", {"-v", "error", "-i", path(file), "-f", "framemd5", "-"});
+    }
+    EXPECT_GT(decoded[0].count("\n0,"), 29) << "video frames";
+    EXPECT_GT(decoded[0].count("\n1,"), 100) << "audio frames";
+    EXPECT_EQ(decoded[0], decoded[1]);
+    const QByteArray pcm = RunTool("ffmpeg", {"-v", "error", "-i", path("run0.mkv"), "-ac", "1", "-ar", "44100",
+                                              "-f", "f32le", "-"});
+    const auto *samples = reinterpret_cast<const float *>(pcm.constData());
+    const auto hz = [&](double from, double to, double &rms) {
+        int crossings = 0;
+        double squares = 0;
+        for (int k = int(from * 44100); k < int(to * 44100); ++k) {
+            crossings += (samples[k] < 0) != (samples[k + 1] < 0);
+            squares += samples[k] * samples[k];
+        }
+        rms = std::sqrt(squares / ((to - from) * 44100));
+        return crossings / 2.0 / (to - from);
+    };
+    ASSERT_GE(pcm.size(), int(3 * 44100 * sizeof(float)) - 4096);
+    double rms = 0;
+    const auto sweep = [](double t) { return 200 * std::pow(9.0, t / 4); };
+    EXPECT_NEAR(hz(0.3, 0.7, rms), sweep(0.5), 0.03 * sweep(0.5));
+    EXPECT_NEAR(hz(1.3, 1.7, rms), sweep(3.5), 0.03 * sweep(3.5));
+    EXPECT_GT(rms, 0.2);
+    hz(2.2, 2.9, rms);
+    EXPECT_LT(rms, 0.01);
 }
 
 // Refusals: a status and one line "velkaro: ..." before the production runs
