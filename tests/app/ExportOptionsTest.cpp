@@ -26,10 +26,13 @@ TEST(ExportOptions, TheActionAndEveryKindOfBadArgument)
         {{"--export", "a.mp4", "--size", "99998x10"}, "beyond what the encoder takes; at most 16384x10"},
         {{"--export", "a.mkv", "--size", "16384x16384"}, "beyond what the encoder takes; at most 16254x16254"},
         {{"--export", "a.mp4", "--size", "641x360"}, "even width and height"}, {{"--export", "a.mp4", "--from", "inf"}, "--from must be"},
-        {{"--export", "a.mp4", "--from=4", "--to=2"}, "must come before --to"}};
+        {{"--export", "a.mp4", "--from=4", "--to=2"}, "must come before --to"}, {{"--size", "320"}, ""}, {{"--size", "20000x100"}, ""},
+        {{"--window"}, ""}, {{"--play", "--size", "0x1"}, ""}, {{"--play", "--window=yes"}, ""}, {{"--play", "--crf", "20"}, ""},
+        {{"--play", "--fullscreen"}, ""}, {{"--export", "a.mp4", "--crf", "52"}, ""}, {{"--export", "a.webm", "--crf", "64"}, ""},
+        {{"--export", "a.mp4", "--crf", "high"}, ""}, {{"--export", "%d.png", "--crf", "1"}, ""}, {{"--export", "a.mp4", "--overlays=no"}, ""}};
     for (const auto &[arguments, reason] : refusals) {
         const CommandLine line = ParseCommandLine(arguments);
-        EXPECT_EQ(line.action, CommandLineAction::Refuse) << reason;
+        EXPECT_EQ(line.action, CommandLineAction::Refuse) << reason << arguments.back();
         EXPECT_THAT(line.error, HasSubstr(reason));
         EXPECT_EQ(line.error.find('\n'), std::string::npos);
     }

@@ -28,21 +28,6 @@ const char kClock[] =
 class ExportEndToEnd : public EndToEndTest
 {
 protected:
-    void Launch(QProcess &p, const QStringList &arguments, const QString &pathVariable = QString())
-    {
-        p.setProcessEnvironment(ProgramEnvironment(pathVariable));
-        p.setWorkingDirectory(scratch.path());
-        p.start(VELKARO_EXE, arguments);
-    }
-    // The exit status (-1: no normal end) and stderr of an export.
-    std::pair<int, QString> Export(const QStringList &arguments, const QString &pathVariable = QString())
-    {
-        QProcess p;
-        Launch(p, arguments, pathVariable);
-        const bool ended = p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit;
-        return {ended ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput())};
-    }
-    QStringList Entries() const { return QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
     // Exactly the frames 000.png... of `folder`, frame k for tenths[k] of a second, playing or not, the right way up.
     void ExpectFrames(const QString &folder, const std::vector<int> &tenths, const std::vector<bool> &playing)
     {
@@ -60,9 +45,8 @@ protected:
 TEST_F(ExportEndToEnd, PngFramesFollowTheVirtualClockExactlyRepeatAndSeeTheProductionsOwnSeek)
 {
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.5) && WriteFile(path("prod.lua"), kClock));
-    for (const QString folder : {"a", "b"}) { // 1 s from 0.5 s at 10 fps, twice: the same bytes
-        ASSERT_TRUE(QDir(scratch.path()).mkdir(folder));
-        const auto [status, err] = Export({"--export", folder + "/%03d.png", "--fps", "10", "--size", "160x90", "--from", "0.5", "--to", "1.5"});
+    for (const QString folder : {"a", "b"}) { // 1 s from 0.5 s at 10 fps, twice: the same bytes; the folder is made
+        const auto [status, err] = RunToEnd({"--export", folder + "/%03d.png", "--fps", "10", "--size", "160x90", "--from", "0.5", "--to", "1.5"});
         ASSERT_EQ(status, 0) << err.toStdString();
         EXPECT_TRUE(err.contains("export: 100% frame 10/10") && err.contains("export: 10 frames, 1.00 s of video")) << err.toStdString();
         ExpectFrames(folder, {5, 6, 7, 8, 9, 10, 11, 12, 13, 14}, std::vector<bool>(10, true));
@@ -71,9 +55,13 @@ TEST_F(ExportEndToEnd, PngFramesFollowTheVirtualClockExactlyRepeatAndSeeTheProdu
         EXPECT_EQ(ReadFile(path(QString::asprintf("a/%03d.png", k))), ReadFile(path(QString::asprintf("b/%03d.png", k))));
     EXPECT_EQ(Entries(), QStringList({"a", "b", "music.mp3", "prod.lua"})) << "a session log or leftovers";
     // Frame 4 seeks to 2.2 s; the track ends at 2.5 s and then reads its length, not playing.
-    ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("SEEK_AT, SEEK_TO = 4, 2.2\n") + kClock) && QDir(scratch.path()).mkdir("s"));
-    ASSERT_EQ(Export({"--export", "s/%03d.png", "--fps", "10", "--size", "160x90", "--to", "1"}).first, 0);
+    ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("SEEK_AT, SEEK_TO = 4, 2.2\n") + kClock));
+    ASSERT_EQ(RunToEnd({"--export", "s/%03d.png", "--fps", "10", "--size", "160x90", "--to", "1"}).status, 0);
     ExpectFrames("s", {0, 1, 2, 3, 22, 23, 24, 25, 25, 25}, {true, true, true, true, true, true, true, false, false, false});
+    // --to beyond the music: it ends with the music, after one note (frame 4 still seeks).
+    const Outcome beyond = RunToEnd({"--export", "e/%03d.png", "--fps", "10", "--size", "160x90", "--from", "2", "--to", "5"});
+    EXPECT_EQ(beyond.err.count("velkaro: note: --to 5 s is beyond the end of the music"), 1) << beyond.err.toStdString();
+    ExpectFrames("e", {20, 21, 22, 23, 22}, std::vector<bool>(5, true));
 }
 
 // Without music (10 s by default, hence --to) VP9 and no audio; with music
@@ -87,7 +75,7 @@ TEST_F(ExportEndToEnd, VideosHaveTheSizeRateDurationAndTheMusicWhenThereIsMusic)
         if (!c.audio.isEmpty()) {
             ASSERT_TRUE(MakeToneMp3(path("music.mp3"), c.seconds));
         }
-        const auto [status, err] = Export(QStringList({"--export", c.file, "--fps", c.fps, "--size", "320x180"}) + c.more);
+        const auto [status, err] = RunToEnd(QStringList({"--export", c.file, "--fps", c.fps, "--size", "320x180"}) + c.more);
         ASSERT_EQ(status, 0) << err.toStdString();
         const QJsonObject probe = QJsonDocument::fromJson(RunTool("ffprobe", {"-v", "error", "-print_format", "json", "-count_frames",
                                                           "-show_streams", "-show_format", path(c.file)})).object();
@@ -167,37 +155,41 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
         {{"--export", "demo.mp4"}, 1, "install the Debian package ffmpeg", "/nonexistent"},
     };
     for (const auto &c : cases) {
-        const auto [status, err] = Export(c.arguments, c.path);
+        const auto [status, err] = RunToEnd(c.arguments, c.path);
         EXPECT_EQ(status, c.status) << c.arguments.join(' ').toStdString();
         EXPECT_TRUE(err.startsWith("velkaro: ") && err.contains(c.reason) && err.count('\n') == 1 && err.endsWith('\n')) << err.toStdString();
     }
     EXPECT_EQ(Entries(), QStringList({"music.mp3", "prod.lua"})) << "the production ran or left output";
-    EXPECT_TRUE(Export({"--help"}).second.startsWith("Usage: velkaro"));
+    EXPECT_TRUE(RunToEnd({"--help"}).err.startsWith("Usage: velkaro"));
 }
 
-// Stopped mid-way by SIGTERM, Ctrl+C or an ffmpeg that fails as on a full
-// disk: its status, the earlier output byte for byte, no temporary file.
+// Stopped mid-way by SIGTERM, by Ctrl+C while the encoder reads nothing, or
+// by an ffmpeg that fails as on a full disk: its status, the earlier output
+// byte for byte, no temporary file; a signal ends it within 2 s.
 TEST_F(ExportEndToEnd, AStoppedExportLeavesTheEarlierOutputByteForByteAndNoTemporaryFile)
 {
     ASSERT_TRUE(WriteFile(path("prod.lua"), kClock));
-    QTemporaryDir bin;
-    ASSERT_TRUE(WriteFile(bin.filePath("ffmpeg"), "#!/bin/sh\nhead -c 1000000 > /dev/null\necho 'No space left on device' >&2\nexit 1\n"));
-    QFile(bin.filePath("ffmpeg")).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    const struct { int signal, status; QString path, message; } cases[] = {
-        {SIGTERM, 143, {}, ""}, {SIGINT, 130, {}, ""},
-        {0, 1, bin.path() + ":/usr/bin:/bin", "velkaro: export failed: ffmpeg stopped reading the frames"}};
+    const struct { int signal, status; QByteArray ffmpeg; QString message; } cases[] = {
+        {SIGTERM, 143, "", ""}, {SIGINT, 130, "exec sleep 30\n", ""},
+        {0, 1, "head -c 1000000 > /dev/null\necho 'No space left on device' >&2\nexit 1\n",
+         "velkaro: export failed: ffmpeg stopped reading the frames"}};
     for (const auto &c : cases) {
-        ASSERT_TRUE(WriteFile(path("demo.mp4"), "earlier"));
+        QTemporaryDir bin;
+        ASSERT_TRUE(WriteFile(bin.filePath("ffmpeg"), "#!/bin/sh\n" + c.ffmpeg) && WriteFile(path("demo.mp4"), "earlier"));
+        QFile(bin.filePath("ffmpeg")).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         QProcess p;
-        Launch(p, {"--export", "demo.mp4", "--size", "320x180", "--to", "600"}, c.path);
+        Launch(p, {"--export", "demo.mp4", "--size", "320x180", "--to", "600"}, c.ffmpeg.isEmpty() ? QString() : bin.path() + ":/usr/bin:/bin");
         ASSERT_TRUE(p.waitForStarted(10000));
         const QString temporary = path(QString(".demo.mp4.velkaro-%1.part").arg(p.processId()));
-        if (c.signal) { // once the temporary video grows: mid-export for sure
-            WaitUntil([&] { return QFileInfo(temporary).size() > 0 || p.state() != QProcess::Running; }, 60000);
-            ASSERT_GT(QFileInfo(temporary).size(), 0);
+        QElapsedTimer stop;
+        if (c.signal) { // once the temporary video grows, or after 3 s when nothing reads the frames (the pipe is full)
+            WaitUntil([&] { return QFileInfo(temporary).size() > 0 || p.state() != QProcess::Running; }, c.ffmpeg.isEmpty() ? 60000 : 3000);
+            ASSERT_EQ(p.state(), QProcess::Running) << c.signal;
+            stop.start();
             ::kill(pid_t(p.processId()), c.signal);
         }
         ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_TRUE(!c.signal || stop.elapsed() < 2000) << c.signal;
         EXPECT_EQ(p.exitCode(), c.status) << c.signal;
         EXPECT_TRUE(QString(p.readAllStandardError()).contains(c.message)) << c.signal;
         EXPECT_EQ(ReadFile(path("demo.mp4")), "earlier") << c.signal;

@@ -6,6 +6,7 @@
 #include "ScratchDir.h"
 
 #include <QColor>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -134,6 +135,7 @@ protected:
     void Stop() { process.kill(); process.waitForFinished(5000); debug.clear(); }
     QString path(const QString &name) const { return scratch.filePath(name); }
     QString Text(const QString &name) const { return QString::fromUtf8(ReadFile(path(name))); }
+    QStringList Entries() const { return QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
     // Writes prod.lua (unless null) and starts the program with `arguments`
     // until its window is visible; a start that lost its X connection (Xvfb
@@ -158,6 +160,26 @@ protected:
                 break;
         }
         ASSERT_FALSE(window.isEmpty()) << Debug().toStdString();
+    }
+    // Starts the program with `arguments` in the scratch folder beside the
+    // window's (an export, a refusal); a non-null `pathVariable` replaces PATH.
+    void Launch(QProcess &other, const QStringList &arguments, const QString &pathVariable = QString())
+    {
+        other.setProcessEnvironment(ProgramEnvironment(pathVariable));
+        other.setWorkingDirectory(scratch.path());
+        other.start(VELKARO_EXE, arguments);
+    }
+    // Runs it so to its end: the exit status (-1: no normal end), stderr and stdout.
+    struct Outcome { int status = -1; QString err; };
+    Outcome RunToEnd(const QStringList &arguments, const QString &pathVariable = QString())
+    {
+        QProcess other;
+        Launch(other, arguments, pathVariable);
+        Outcome run;
+        if (other.waitForFinished(180000) && other.exitStatus() == QProcess::NormalExit)
+            run.status = other.exitCode();
+        run.err = QString::fromUtf8(other.readAllStandardError() + other.readAllStandardOutput());
+        return run;
     }
     bool running() const { return process.state() != QProcess::NotRunning; }
     QString Debug()

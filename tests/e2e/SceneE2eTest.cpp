@@ -2,13 +2,9 @@
 // any GL context draws) reach the PNG frame.
 #include "Program.h"
 
-#include <QDir>
-
 namespace {
 
-class SceneEndToEnd : public EndToEndTest
-{
-};
+using SceneEndToEnd = EndToEndTest;
 
 TEST_F(SceneEndToEnd, AnExportedFrameShowsTextAndATextureLoadedAtStartUp)
 {
@@ -29,12 +25,8 @@ TEST_F(SceneEndToEnd, AnExportedFrameShowsTextAndATextureLoadedAtStartUp)
         "  texCoordGL(1, 1) vectorGL(1020, 1020, 0) texCoordGL(0, 1) vectorGL(980, 1020, 0) endGL()\n"
         "  bindTexture(0) colorGL(255, 255, 0, 255) drawText(10, 20, 'VELKARO', 24)\n"
         "end\n"));
-    QProcess process;
-    process.setProcessEnvironment(ProgramEnvironment());
-    process.setWorkingDirectory(scratch.path());
-    process.start(VELKARO_EXE, {"--export", "%d.png", "--fps", "10", "--to", "0.1", "--size", "320x200"});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const Outcome run = RunToEnd({"--export", "%d.png", "--fps", "10", "--to", "0.1", "--size", "320x200"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
 
     const QImage frame(path("0.png"));
     ASSERT_EQ(frame.size(), QSize(320, 200));

@@ -4,13 +4,9 @@
 #include "Media.h"
 #include "Program.h"
 
-#include <QDir>
-
 namespace {
 
-class ShaderEndToEnd : public EndToEndTest
-{
-};
+using ShaderEndToEnd = EndToEndTest;
 
 bool White(QColor c) { return c.red() > 240 && c.green() > 240 && c.blue() > 240; }
 
@@ -27,14 +23,8 @@ TEST_F(ShaderEndToEnd, TheExportRunsThePostPassWithTimeSpectrumAndResolution)
         "  float band = uv.x < 0.5 ? 27.5 : 60.5;\n"
         "  gl_FragColor = vec4(time / 4.0, texture2D(spectrum, vec2(band / 64.0, 0.5)).r, resolution.x / 400.0, 1.0);\n"
         "}]])\n"));
-    ASSERT_TRUE(QDir(scratch.path()).mkdir("shots"));
-    QProcess process;
-    process.setProcessEnvironment(ProgramEnvironment());
-    process.setWorkingDirectory(scratch.path());
-    process.start(VELKARO_EXE, {"--export", "shots/%03d.png", "--fps", "10", "--size", "160x90", "--from", "1",
-                                "--to", "1.2"});
-    ASSERT_TRUE(process.waitForFinished(120000));
-    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const Outcome run = RunToEnd({"--export", "shots/%03d.png", "--fps", "10", "--size", "160x90", "--from", "1", "--to", "1.2"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
     for (int k = 0; k < 2; ++k) {
         const QImage image(path(QString::asprintf("shots/%03d.png", k)));
         ASSERT_FALSE(image.isNull()) << "frame " << k;

@@ -6,7 +6,6 @@
 #include "Program.h"
 
 #include <QDir>
-#include <QProcess>
 
 namespace {
 
@@ -26,17 +25,10 @@ const char kProduction[] =
 class SyncEndToEnd : public EndToEndTest
 {
 protected:
-    // Exports 10 frames at 10 fps into `folder`; the exit status and stderr.
-    std::pair<int, QString> Export(const QString &folder, const QStringList &more = {})
+    // Exports 10 frames at 10 fps into `folder`.
+    Outcome Export(const QString &folder, const QStringList &more)
     {
-        QDir(scratch.path()).mkdir(folder);
-        QProcess process;
-        process.setProcessEnvironment(ProgramEnvironment());
-        process.setWorkingDirectory(scratch.path());
-        process.start(VELKARO_EXE, QStringList{"--export", folder + "/%02d.png", "--fps", "10", "--size",
-                                               "64x36"} + more);
-        process.waitForFinished(120000);
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+        return RunToEnd(QStringList{"--export", folder + "/%02d.png", "--fps", "10", "--size", "64x36"} + more);
     }
     std::vector<int> Reds(const QString &folder) const
     {
@@ -54,7 +46,7 @@ TEST_F(SyncEndToEnd, ExportedFramesFollowTheTracksWithAndWithoutMusicAndRepeat)
 
     // Without music the own clock starts at --from and moves a frame a time.
     auto run = Export("silent", {"--from", "0.5", "--to", "1.5"});
-    ASSERT_EQ(run.first, 0) << run.second.toStdString();
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(Reds("silent"), std::vector<int>({60, 72, 84, 96, 108, 120, 132, 144, 156, 168}));
 
     // With music: 0.0 .. 0.3 s, the seek to 1.5 s in frame 4, then on to
@@ -62,7 +54,7 @@ TEST_F(SyncEndToEnd, ExportedFramesFollowTheTracksWithAndWithoutMusicAndRepeat)
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 4.0));
     for (const QString folder : {"first", "second"}) {
         run = Export(folder, {"--to", "1"});
-        ASSERT_EQ(run.first, 0) << run.second.toStdString();
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
         EXPECT_EQ(Reds(folder), std::vector<int>({0, 12, 24, 36, 180, 192, 204, 216, 228, 240}));
     }
     for (int k = 0; k < 10; ++k) {
@@ -72,8 +64,8 @@ TEST_F(SyncEndToEnd, ExportedFramesFollowTheTracksWithAndWithoutMusicAndRepeat)
 
     ASSERT_TRUE(WriteFile(path("sync.txt"), "velkaro-sync 1\ntrack red\n0 0 lineal\n"));
     run = Export("bad", {"--to", "1"});
-    EXPECT_EQ(run.first, 2);
-    EXPECT_TRUE(run.second.startsWith("velkaro: sync.txt: line 3: interpolation 'lineal'")) << run.second.toStdString();
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.startsWith("velkaro: sync.txt: line 3: interpolation 'lineal'")) << run.err.toStdString();
     EXPECT_TRUE(QDir(path("bad")).isEmpty());
 }
 
