@@ -1,5 +1,7 @@
 #include "FrameTiming.h"
 
+#include <QtGlobal>
+
 #include <GL/gl.h>
 
 #include <algorithm>
@@ -18,6 +20,12 @@ double Milliseconds(std::chrono::steady_clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
+double Median(std::vector<double> &values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
 } // namespace
 
 FrameTiming::FrameTiming()
@@ -26,6 +34,7 @@ FrameTiming::FrameTiming()
     if (value && *value) {
         const long n = std::strtol(value, nullptr, 10);
         framesPerSummary = n > 0 && n <= 100000 ? static_cast<int>(n) : 100;
+        splitParts = qEnvironmentVariableIsEmpty("VELKARO_FRAME_TIMING_WHOLE");
     }
 }
 
@@ -44,7 +53,7 @@ void FrameTiming::beginFrame(double periodMs)
 
 void FrameTiming::partDone(FramePart part)
 {
-    if (!inFrame)
+    if (!inFrame || !splitParts)
         return;
     glFinish();
     const Clock::time_point now = Clock::now();
@@ -57,13 +66,16 @@ void FrameTiming::endFrame()
     if (!inFrame)
         return;
     inFrame = false;
-    workMs += Milliseconds(Clock::now() - frameStart);
+    const double work = Milliseconds(Clock::now() - frameStart);
+    workMs += work;
+    workMedian.push_back(work);
     if (++frames < framesPerSummary || beyondMs.empty())
         return;
-    std::nth_element(beyondMs.begin(), beyondMs.begin() + beyondMs.size() / 2, beyondMs.end());
-    char line[512];
-    int used = std::snprintf(line, sizeof line, "frame timing over %d frames: beyond timer %.2f ms (median), work %.2f ms",
-                             frames, beyondMs[beyondMs.size() / 2], workMs / frames);
+    char line[640];
+    int used = std::snprintf(line, sizeof line,
+                             "frame timing over %d frames: beyond timer %.2f ms (median), work %.2f ms (median), "
+                             "mean work %.2f ms",
+                             frames, Median(beyondMs), Median(workMedian), workMs / frames);
     for (int i = 0; i < static_cast<int>(FramePart::Count) && used > 0 && used < int(sizeof line); ++i)
         used += std::snprintf(line + used, sizeof line - used, ", %s %.2f ms", kPartNames[i], partMs[i] / frames);
     std::fprintf(stderr, "%s\n", line);
@@ -72,4 +84,5 @@ void FrameTiming::endFrame()
     workMs = 0.0;
     frames = 0;
     beyondMs.clear();
+    workMedian.clear();
 }
