@@ -19,6 +19,8 @@ Production::Production()
     demoWorld.setProduction(this);
     demoWorld.setScene(&sceneState);
     demoWorld.setShaders(&shaderSet);
+    if (timing.isOn())
+        demoWorld.setFrameProbe(&timing);
 }
 
 Production::~Production()
@@ -123,6 +125,7 @@ void Production::tick()
     clock.beginFrame();
     ++tickCount;
     demoWorld.stepFrame();
+    timing.partDone(FramePart::Update);
 }
 
 void Production::paint()
@@ -138,5 +141,6 @@ void Production::paint()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
+    timing.partDone(FramePart::Clear);
     demoWorld.renderFrame();
 }

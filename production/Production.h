@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DemoWorld.h"
+#include "FrameTiming.h"
 #include "SyncFile.h"
 #include "Timeline.h"
 #include "Scene.h"
@@ -37,6 +38,8 @@ public:
     Scene &scene() { return sceneState; }
     // The run's GLSL programs and post pass.
     Shaders &shaders() { return shaderSet; }
+    // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
+    FrameTiming &frameTiming() { return timing; }
 
     // --- Start-up steps, in the order the window takes them.
 
@@ -101,4 +104,5 @@ private:
     Shaders shaderSet;
     unsigned char clearColour[3] = {0, 0, 0};
     long tickCount = 0;
+    FrameTiming timing;
 };

@@ -150,6 +150,8 @@ void WorldWidget::UseViewSurfaceFormat()
 
 void WorldWidget::UpdateFrame()
 {
+    FrameTiming &timing = production->frameTiming();
+    timing.beginFrame(kFramePeriodMs);
     makeCurrent();
     production->tick();
     repaint();
@@ -157,6 +159,8 @@ void WorldWidget::UpdateFrame()
     // composition into a queued update request on the window; deliver it
     // now, so every tick has painted before the next one is armed.
     QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    timing.partDone(FramePart::Composition);
+    timing.endFrame();
     frameTimer->start(kFramePeriodMs);
 }
 
@@ -255,6 +259,7 @@ void WorldWidget::paintGL()
     // After the pick inside renderFrame, so the band never changes it.
     if (!world()->errors().empty())
         paintErrorBand();
+    production->frameTiming().partDone(FramePart::Band);
 }
 
 void WorldWidget::paintErrorBand()

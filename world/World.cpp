@@ -90,7 +90,9 @@ void World::renderFrame()
     setupCamera();
     if (!beginScene()) {
         drawGrid();
+        partDone(FramePart::Grid);
         render();
+        partDone(FramePart::Render);
     } else {
         // Post pass: the scene alone, then the grid with the camera it
         // would have had, over the passed picture and against its depth.
@@ -99,6 +101,7 @@ void World::renderFrame()
         glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
         render();
         endScene();
+        partDone(FramePart::Render);
         for (auto [mode, matrix] : {std::pair{GL_PROJECTION, projection}, std::pair{GL_MODELVIEW, modelView}}) {
             glMatrixMode(mode);
             glPushMatrix();
@@ -109,11 +112,15 @@ void World::renderFrame()
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
         glPopMatrix();
+        partDone(FramePart::Grid);
     }
     drawFloor();
+    partDone(FramePart::Floor);
     if (pickingEnabled)
         pickUnderCursor();
+    partDone(FramePart::Pick);
     drawPickMarker();
+    partDone(FramePart::Marker);
 }
 
 void World::setViewport(int x, int y, int w, int h)

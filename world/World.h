@@ -8,6 +8,7 @@
 // GL state and the accessors; knows nothing of Qt or Lua.
 #pragma once
 
+#include "FrameProbe.h"
 #include "ML_Maths"
 
 class World
@@ -26,6 +27,8 @@ public:
     // Per paint, after the buffers are cleared: matrices, grid, render(),
     // floor, pick, marker (with a post pass: render(), the pass, grid, ...).
     void renderFrame();
+    // The probe told as each part of renderFrame ends (null: none).
+    void setFrameProbe(FrameProbe *probe) { frameProbe = probe; }
     // Set the OpenGL viewport.
     void setViewport(int x, int y, int w, int h);
     // Track the cursor and steer the standard mouse camera, then onMouseMove.
@@ -146,4 +149,11 @@ protected:
     bool stdMouseCam = true;             // the mouse camera reacts to the mouse
     bool pickingEnabled = true;          // off while a button drags the camera
     bool overlaysShown = true;           // grid, floor outline and marker drawn
+    FrameProbe *frameProbe = nullptr;    // told the end of each part of a frame
+
+    void partDone(FramePart part)
+    {
+        if (frameProbe)
+            frameProbe->partDone(part);
+    }
 };

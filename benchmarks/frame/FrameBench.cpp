@@ -1,0 +1,213 @@
+// The real frame: the program (its window at the default 403 x 442, in a
+// scratch folder) runs a production with VELKARO_FRAME_TIMING on, and its
+// summaries give the time per frame beyond the 10 ms timer and its split
+// into parts. Beside it, in the same run, LÖVE (Debian's `love`) draws the
+// same number of quads with setColor and polygon("fill") per quad, vsync
+// off, in a 403 x 442 window, and prints its mean frame time. Needs a
+// display (run under xvfb-run). Counters, medians over the summaries after
+// the first (100 frames each; the block seen from the example production's
+// camera):
+//   beyond_timer_ms  frame start to frame start, less the 10 ms timer
+//   work_ms          the frame's own work (UpdateFrame)
+// and from a second run with every part finished (glFinish) at its end:
+//   split_beyond_ms, split_work_ms (the same, with the finishing's cost)
+//   update_ms, clear_ms, grid_ms, render_ms, floor_ms, pick_ms, marker_ms,
+//   band_ms, composition_ms
+//   love_frame_ms    LÖVE: wall time per frame of its main loop (which
+//                    sleeps 1 ms per frame by default)
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace {
+
+const int kSummaries = 6;   // of 100 frames; the first is dropped
+
+const char kEmpty[] = "";
+const char kQuads[] =
+    "function render()\n"
+    "  beginQuadGL()\n"
+    "  for i = 0, 19999 do\n"
+    "    local x, z = (i % 200) * 2, math.floor(i / 200) * 2\n"
+    "    colorGL(i % 256, 128, 255 - i % 256, 255)\n"
+    "    vectorGL(x, 1, z) vectorGL(x + 1, 1, z) vectorGL(x + 1, 1, z + 1) vectorGL(x, 1, z + 1)\n"
+    "  end\n"
+    "  endGL()\n"
+    "end\n";
+const char kBlock[] =
+    "makeVoxelBlock()\n"
+    "setCamPos(80, 560, 20)\n"
+    "lookAt(650, 170, 650)\n"
+    "function render() renderVoxelBlock() end\n";
+
+bool WriteFile(const QString &name, const char *text)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(text) >= 0;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// Runs `program` in `folder` until `lines` lines matching `marker` came on
+// the chosen channel (or a minute passed), then ends it; returns the lines.
+QStringList RunFor(const QString &program, const QStringList &arguments, const QString &folder,
+                   const QProcessEnvironment &environment, bool fromStderr, const QString &marker, int lines)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.setReadChannel(fromStderr ? QProcess::StandardError : QProcess::StandardOutput);
+    process.start(program, arguments);
+    QStringList found;
+    QByteArray pending;
+    QElapsedTimer clock;
+    clock.start();
+    while (found.size() < lines && clock.elapsed() < 60000 && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(1000);
+        pending += fromStderr ? process.readAllStandardError() : process.readAllStandardOutput();
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(end));
+            pending.remove(0, end + 1);
+            if (line.contains(marker))
+                found += line;
+        }
+    }
+    process.kill();
+    process.waitForFinished(5000);
+    return found;
+}
+
+// "name 1.23 ms" pairs of the summaries after the first, medians per name.
+std::map<QString, double> MedianFields(const QStringList &summaries)
+{
+    std::map<QString, std::vector<double>> values;
+    const QRegularExpression field("([a-z() -]+?) ([0-9.]+) ms");
+    for (int i = 1; i < summaries.size(); ++i) {
+        const QString body = summaries[i].mid(summaries[i].indexOf(':') + 1);
+        for (QRegularExpressionMatchIterator it = field.globalMatch(body); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            values[m.captured(1).trimmed()].push_back(m.captured(2).toDouble());
+        }
+    }
+    std::map<QString, double> medians;
+    for (const auto &[name, list] : values)
+        medians[name] = Median(list);
+    return medians;
+}
+
+void BM_VelkaroFrame(benchmark::State &state, const char *production)
+{
+    QTemporaryDir folder;
+    if (!WriteFile(folder.filePath("prod.lua"), production)) {
+        state.SkipWithError("cannot write the production");
+        return;
+    }
+    // First the frame as it runs untimed, then split into its parts.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELKARO_FRAME_TIMING", "100");
+    QProcessEnvironment whole = environment;
+    whole.insert("VELKARO_FRAME_TIMING_WHOLE", "1");
+    QStringList wholeSummaries, summaries;
+    for (auto _ : state) {
+        wholeSummaries = RunFor(VELKARO_EXE, {}, folder.path(), whole, true, "frame timing", kSummaries);
+        summaries = RunFor(VELKARO_EXE, {}, folder.path(), environment, true, "frame timing", kSummaries);
+        if (wholeSummaries.size() < 2 || summaries.size() < 2) {
+            state.SkipWithError("the program printed no frame timing");
+            return;
+        }
+    }
+    std::map<QString, double> medians = MedianFields(wholeSummaries);
+    state.counters["beyond_timer_ms"] = medians["beyond timer"];
+    state.counters["work_ms"] = medians["work"];
+    medians = MedianFields(summaries);
+    const std::pair<const char *, const char *> counters[] = {
+        {"beyond timer", "split_beyond_ms"}, {"work", "split_work_ms"}, {"mean work", "split_mean_work_ms"}, {"update()", "update_ms"},
+        {"clear", "clear_ms"}, {"grid", "grid_ms"}, {"render()", "render_ms"}, {"floor", "floor_ms"},
+        {"pick read-back", "pick_ms"}, {"marker", "marker_ms"}, {"error band", "band_ms"},
+        {"composition and swap", "composition_ms"}};
+    for (const auto &[name, counter] : counters) {
+        const auto it = medians.find(name);
+        if (it != medians.end())
+            state.counters[counter] = it->second;
+    }
+}
+BENCHMARK_CAPTURE(BM_VelkaroFrame, empty, kEmpty)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_VelkaroFrame, quads20000, kQuads)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_VelkaroFrame, voxelBlock, kBlock)->Iterations(1)->Unit(benchmark::kSecond);
+
+const char kLoveConf[] =
+    "function love.conf(t)\n"
+    "  t.window.width, t.window.height, t.window.vsync = 403, 442, 0\n"
+    "  t.modules.audio, t.modules.sound, t.modules.joystick = false, false, false\n"
+    "end\n";
+// Frame counting in love.draw: every 100 frames the mean wall time per frame.
+const char kLoveCounter[] =
+    "io.stdout:setvbuf('no')\n"
+    "local frames, since = 0, love.timer.getTime()\n"
+    "local function count()\n"
+    "  frames = frames + 1\n"
+    "  if frames == 100 then\n"
+    "    local now = love.timer.getTime()\n"
+    "    print(string.format('love frame %.3f ms', (now - since) * 1000 / frames))\n"
+    "    frames, since = 0, now\n"
+    "  end\n"
+    "end\n";
+const char kLoveEmpty[] = "function love.draw() count() end\n";
+const char kLoveQuads[] =
+    "function love.draw()\n"
+    "  for i = 0, 19999 do\n"
+    "    local x, y = (i % 200) * 2, math.floor(i / 200) * 2\n"
+    "    love.graphics.setColor((i % 256) / 255, 128 / 255, (255 - i % 256) / 255, 1)\n"
+    "    love.graphics.polygon('fill', x, y, x + 1, y, x + 1, y + 1, x, y + 1)\n"
+    "  end\n"
+    "  count()\n"
+    "end\n";
+
+void BM_LoveFrame(benchmark::State &state, const char *draw)
+{
+    QTemporaryDir folder;
+    if (!WriteFile(folder.filePath("conf.lua"), kLoveConf) ||
+        !WriteFile(folder.filePath("main.lua"), (QByteArray(kLoveCounter) + draw).constData())) {
+        state.SkipWithError("cannot write the LÖVE game");
+        return;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SDL_AUDIODRIVER", "dummy");
+    QStringList lines;
+    for (auto _ : state) {
+        lines = RunFor("love", {folder.path()}, folder.path(), environment, false, "love frame", kSummaries);
+        if (lines.size() < 2) {
+            state.SkipWithError("love printed no frame time (is the love package installed?)");
+            return;
+        }
+    }
+    state.counters["love_frame_ms"] = MedianFields(lines)["love frame"];
+}
+BENCHMARK_CAPTURE(BM_LoveFrame, empty, kLoveEmpty)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_LoveFrame, quads20000, kLoveQuads)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
