@@ -13,6 +13,9 @@
 
 namespace {
 
+// An inserted piece of damage; the empty entry of the table stands for a NUL byte.
+std::string Insert(const char *piece) { return *piece ? std::string(piece) : std::string(1, '\0'); }
+
 std::string Line(FuzzRandom &random) // never starts with '#', so no cut of it is a separator
 {
     static const char *const kPieces[] = {"a", "x = 1", " ", "print(", "--", "[[", "#", "a###", " ###", "Lua>",
@@ -68,9 +71,9 @@ TEST(ConsoleFuzz, SessionLogsGiveBackTheirCompleteEntries)
         std::string damaged = random.OneIn(2) ? bytes : std::string(random.Below(300), '#');
         for (std::size_t k = 1 + random.Below(8); k > 0; --k) {
             static const char *const kInserts[] = {"\xFF", "\xC3", "\xE2\x82", "\xED\xA0\x80", "\r", "\n", "###", "\n###\n",
-                                                   "2147483648\n", "-1\n", std::string(1, '\0').c_str()};
+                                                   "2147483648\n", "-1\n", ""};   // "": a NUL byte
             const std::size_t at = random.Below(damaged.size() + 1);
-            random.OneIn(3) ? (void)damaged.erase(at, random.Below(8)) : (void)damaged.insert(at, random.OneIn(2) ? std::string(1, random.Byte()) : random.Pick(kInserts));
+            random.OneIn(3) ? (void)damaged.erase(at, random.Below(8)) : (void)damaged.insert(at, random.OneIn(2) ? std::string(1, random.Byte()) : Insert(random.Pick(kInserts)));
         }
         const SessionContent read = parsed(damaged);
         ASSERT_LE(read.vHistory.size(), int(std::count(damaged.begin(), damaged.end(), '#'))) << damaged;

@@ -111,7 +111,7 @@ TEST_F(ExportEndToEnd, TwoExportsOfASeekingSpectrumReadingProductionAreIdentical
     QByteArray decoded[2];
     for (int i = 0; i < 2; ++i) {
         const QString file = QString("run%1.mkv").arg(i);
-        const auto [status, err] = Export({"--export", file, "--fps", "10", "--size", "160x90", "--to", "3"});
+        const auto [status, err] = RunToEnd({"--export", file, "--fps", "10", "--size", "160x90", "--to", "3"});
         ASSERT_EQ(status, 0) << err.toStdString();
         decoded[i] = RunTool("ffmpeg", {"-v", "error", "-i", path(file), "-f", "framemd5", "-"});
     }
