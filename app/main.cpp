@@ -27,6 +27,7 @@ int Play(const ViewOptions &view, char *program)
     char *qtArgv[] = {program, nullptr};
     WorldWidget::UseViewSurfaceFormat();
     QApplication application(qtArgc, qtArgv);
+    std::setlocale(LC_NUMERIC, "C"); // numbers with "." under any language, as in the window
     PlayerWindow player;
     // The normal size also serves a later windowedMode().
     player.resize(view.sizeGiven ? QSize(view.width, view.height) : kPlayerWindowSize);

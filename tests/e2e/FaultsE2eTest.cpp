@@ -13,15 +13,18 @@ using Faults = EndToEndTest;
 const char kAppend[] =
     "function append(name, text) local f = io.open(name, 'a') f:write(text, '\\n') f:close() end\n";
 
-// Under a German locale Lua writes and reads numbers with ".", and an
+// Under a German locale (the window and the player) Lua writes and reads numbers with ".", and an
 // export with music (ffmpeg's -ss and -t) works.
 TEST_F(Faults, ACommaLocaleChangesNoNumber)
 {
     qputenv("LC_ALL", "de_DE.UTF-8");   // for every program started from here on
-    Start(QByteArray(kAppend) +
-          "append('numbers.txt', string.format('%.1f', 1.5) .. ' ' .. tostring(0.25) .. ' ' .. tonumber('2.5'))\n");
-    EXPECT_TRUE(WaitForFile(path("numbers.txt"), "1.5 0.25 2.5")) << Text("numbers.txt").toStdString();
-    Stop();
+    for (const QStringList &mode : {QStringList{}, QStringList{"--play", "--window", "--size", "320x200"}}) {
+        QFile::remove(path("numbers.txt"));
+        Start(QByteArray(kAppend) +
+              "append('numbers.txt', string.format('%.1f', 1.5) .. ' ' .. tostring(0.25) .. ' ' .. tonumber('2.5'))\n", mode);
+        EXPECT_TRUE(WaitForFile(path("numbers.txt"), "1.5 0.25 2.5")) << mode.join(' ').toStdString() << Text("numbers.txt").toStdString();
+        Stop();
+    }
 
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 1.0));
     const Outcome run = RunToEnd({"--export", "demo.mp4", "--fps", "10", "--size", "64x64", "--to", "0.5"});
