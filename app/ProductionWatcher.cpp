@@ -36,15 +36,7 @@ ProductionWatcher::ProductionWatcher(WorldWidget *view, Production *production, 
 
 ProductionWatcher::Stamp ProductionWatcher::readStamp(const QString &path)
 {
-    Stamp stamp;
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
-        stamp.inode = info.st_ino;
-        stamp.size = info.st_size;
-        stamp.modifiedNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
-        stamp.changedNs = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
-    }
-    return stamp;
+    return FileStamp::Of(path);
 }
 
 void ProductionWatcher::watch(const QString &path)

@@ -8,6 +8,8 @@
 // the same way: saving one runs the production again, which reads them.
 #pragma once
 
+#include "FileStamp.h"
+
 #include <QObject>
 #include <QString>
 
@@ -56,18 +58,7 @@ private:
 
     // What identifies one version of the file: its inode, size and times;
     // all zero while the name names nothing.
-    struct Stamp
-    {
-        ino_t inode = 0;
-        off_t size = 0;
-        long long modifiedNs = 0;
-        long long changedNs = 0;
-        bool operator==(const Stamp &other) const
-        {
-            return inode == other.inode && size == other.size && modifiedNs == other.modifiedNs
-                && changedNs == other.changedNs;
-        }
-    };
+    using Stamp = FileStamp;
     static Stamp readStamp(const QString &path);
 
     // One watched file: the production (always the first) or one it read.

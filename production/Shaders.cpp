@@ -228,15 +228,7 @@ bool Shaders::readStage(const Stage &stage, std::string &text, Stage::Stamp &sta
 
 Shaders::Stage::Stamp Shaders::stampOf(const std::string &path)
 {
-    Stage::Stamp stamp;
-    struct stat status;
-    if (::stat(QFile::encodeName(QString::fromStdString(path)).constData(), &status) == 0) {
-        stamp.inode = static_cast<long long>(status.st_ino);
-        stamp.size = static_cast<long long>(status.st_size);
-        stamp.modifiedNs = status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec;
-        stamp.changedNs = status.st_ctim.tv_sec * 1000000000LL + status.st_ctim.tv_nsec;
-    }
-    return stamp;
+    return FileStamp::Of(QString::fromStdString(path));
 }
 
 bool Shaders::link(Program &program, const std::string &vertexText, const std::string &fragmentText,

@@ -20,6 +20,8 @@
 // context of its own, so its errors still come back at once.
 #pragma once
 
+#include "FileStamp.h"
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -89,15 +91,7 @@ private:
         bool isFile = false;
         std::string argument;   // as given
         std::string text;       // the source of the last good link
-        struct Stamp
-        {
-            long long inode = 0, size = 0, modifiedNs = 0, changedNs = 0;
-            bool operator==(const Stamp &o) const
-            {
-                return inode == o.inode && size == o.size && modifiedNs == o.modifiedNs && changedNs == o.changedNs;
-            }
-            bool operator!=(const Stamp &o) const { return !(*this == o); }
-        };
+        using Stamp = FileStamp;
         Stamp linked;           // the file as last read
         Stamp seen;             // the file as the last look saw it
         Clock::time_point seenAt;

@@ -10,15 +10,7 @@ SyncFile::SyncFile(const QString &fileName) : name(fileName) {}
 
 SyncFile::Stamp SyncFile::readStamp() const
 {
-    Stamp stamp;
-    struct stat info;
-    if (::stat(QFile::encodeName(name).constData(), &info) == 0) {
-        stamp.inode = info.st_ino;
-        stamp.size = info.st_size;
-        stamp.modifiedNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
-        stamp.changedNs = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
-    }
-    return stamp;
+    return FileStamp::Of(name);
 }
 
 bool SyncFile::read()

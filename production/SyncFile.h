@@ -4,6 +4,8 @@
 // after every edit, atomically (written aside, then renamed over).
 #pragma once
 
+#include "FileStamp.h"
+
 #include "SyncTracks.h"
 
 #include <QString>
@@ -45,16 +47,7 @@ public:
 
 private:
     // Inode, size and times of the file; all zero while there is none.
-    struct Stamp
-    {
-        unsigned long long inode = 0;
-        long long size = 0, modifiedNs = 0, changedNs = 0;
-        bool operator==(const Stamp &o) const
-        {
-            return inode == o.inode && size == o.size && modifiedNs == o.modifiedNs && changedNs == o.changedNs;
-        }
-        bool operator!=(const Stamp &o) const { return !(*this == o); }
-    };
+    using Stamp = FileStamp;
     Stamp readStamp() const;
     // Takes in a change on disk, then applies `edit` and writes.
     template <class Edit> bool edit(Edit change);
