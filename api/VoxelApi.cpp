@@ -5,6 +5,10 @@
 #include "ApiArgs.h"
 #include "SceneApi.h"
 
+#include "DemoWorld.h"
+#include "Production.h"
+#include "ScriptPrimitive.h"
+
 #include "VoxelBlock.h"
 #include "VoxelRender.h"
 
@@ -37,8 +41,20 @@ int ScriptMakeVoxelBlock(lua_State *)
 
 int ScriptRenderVoxelBlock(lua_State *)
 {
-    if (gVoxelBlock)
+    if (!gVoxelBlock)
+        return 0;
+    Production *run = gDemoWorld ? gDemoWorld->production() : nullptr;
+    if (run && ScriptPrimitiveOpen() && ScriptPrimitiveMode() == GL_QUADS) {
+        // The faces as quads from the run's cache: the script's bracket
+        // closes around the draw and opens again for what follows.
+        EndScriptPrimitive();
+        run->drawVoxelBlock(*gVoxelBlock);
+        BeginScriptPrimitive(GL_QUADS);
+    } else {
+        // In another kind of bracket the same vertices make lines or
+        // triangles, as they always have; outside one they draw nothing.
         RenderVoxelBlock(*gVoxelBlock, SceneLit());
+    }
     return 0;
 }
 

@@ -144,3 +144,8 @@ void Production::paint()
     timing.partDone(FramePart::Clear);
     demoWorld.renderFrame();
 }
+
+void Production::drawVoxelBlock(const VoxelBlock &block)
+{
+    voxelCache.draw(block);
+}

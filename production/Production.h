@@ -11,6 +11,7 @@
 #include "Timeline.h"
 #include "Scene.h"
 #include "Shaders.h"
+#include "VoxelRender.h"
 
 #include <QString>
 
@@ -92,6 +93,8 @@ public:
     // floor, pick, marker; with a post shader the scene goes through it
     // before grid and floor).
     void paint();
+    // Draws the voxel block from the run's cache of its visible faces.
+    void drawVoxelBlock(const VoxelBlock &block);
 
 private:
     Scene sceneState;   // made before the world that points at it
@@ -105,4 +108,5 @@ private:
     unsigned char clearColour[3] = {0, 0, 0};
     long tickCount = 0;
     FrameTiming timing;
+    VoxelDrawCache voxelCache;
 };

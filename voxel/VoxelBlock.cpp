@@ -2,40 +2,9 @@
 // with their face bits and surface list kept right in constant time.
 #include "VoxelBlock.h"
 
-#include <sys/mman.h> // madvise: ask for huge pages for the cells
-
 #include <new> // std::nothrow: a failed allocation gives null, not an exception
 
 VoxelBlock *gVoxelBlock = nullptr;
-
-VoxelBlock::VoxelBlock(Cells cells, std::unique_ptr<const VoxelCell *[]> hints)
-    : cells_(std::move(cells)), hints_(std::move(hints))
-{
-}
-
-// ---------------------------------------------------------------- cells
-
-void VoxelBlock::CellsDeleter::operator()(VoxelCell *cells) const
-{
-    ::operator delete[](cells, std::align_val_t(kCellAlignment));
-}
-
-// kCellCount new cells, or null. The 48 MB are aligned to 2 MB and the
-// kernel is asked to back them with huge pages where it can: the walks and
-// the make loop jump through the array in strides of 480 KB, and with 4 KB
-// pages nearly every such step misses the address translation cache.
-VoxelBlock::Cells VoxelBlock::NewCells()
-{
-    const size_t bytes = sizeof(VoxelCell) * kCellCount;
-    void *memory = ::operator new[](bytes, std::align_val_t(kCellAlignment), std::nothrow);
-    if (!memory)
-        return nullptr;
-    madvise(memory, bytes, MADV_HUGEPAGE); // a hint; without it the block only runs slower
-    VoxelCell *cells = static_cast<VoxelCell *>(memory);
-    for (int32_t n = 0; n < kCellCount; ++n)
-        new (cells + n) VoxelCell();
-    return Cells(cells);
-}
 
 // ---------------------------------------------------------------- make
 
@@ -56,63 +25,57 @@ int32_t GradientComponent(int32_t index, int32_t size)
 
 std::unique_ptr<VoxelBlock> VoxelBlock::make()
 {
-    // Every allocation is nothrow, and each array belongs to a unique_ptr
-    // until the block owns it: a failure at any step frees whatever was
+    // Every allocation is nothrow, and the cells belong to a unique_ptr
+    // until the block owns them: a failure at any step frees whatever was
     // allocated and hands back null.
-    Cells cells = NewCells();
-    std::unique_ptr<const VoxelCell *[]> hints(new (std::nothrow) const VoxelCell *[kHintCapacity]);
-    if (!cells || !hints)
+    Cells cells(new (std::nothrow) VoxelCell[kCellCount]);
+    if (!cells)
         return nullptr;
-    std::unique_ptr<VoxelBlock> block(new (std::nothrow) VoxelBlock(std::move(cells), std::move(hints)));
+    std::unique_ptr<VoxelBlock> block(new (std::nothrow) VoxelBlock());
     if (!block)
         return nullptr;
+    block->cells_ = std::move(cells);
+    static uint64_t serials = 0;   // numbers the blocks of the process
+    block->serial_ = ++serials;
 
-    // Every cell gets its indices and colour and is added, i outermost and
-    // k innermost. Each add sets at least the bits towards the not yet
-    // added cells (or the boundary), so every cell enters the list.
-    for (int32_t i = 0; i < block->sizeI_; ++i) {
-        const int32_t red = GradientComponent(i, block->sizeI_);
-        for (int32_t j = 0; j < block->sizeJ_; ++j) {
-            const int32_t green = GradientComponent(j, block->sizeJ_);
-            for (int32_t k = 0; k < block->sizeK_; ++k) {
+    // The block that adding every cell in turn (i outermost, k innermost)
+    // and then walking the list once leaves, built directly: every cell
+    // solid with the faces that lie on the block's sides, and the list
+    // holding the cells that have one, the last added first. The cells are
+    // filled in memory order (k outermost, i innermost).
+    const int32_t last = kSize - 1;
+    for (int32_t k = 0; k < kSize; ++k) {
+        const int32_t blue = GradientComponent(k, kSize);
+        for (int32_t j = 0; j < kSize; ++j) {
+            const int32_t green = GradientComponent(j, kSize);
+            for (int32_t i = 0; i < kSize; ++i) {
                 VoxelCell *cell = block->cellAt(i, j, k);
-                // The add below first touches (i + 1, j, k), 480 KB from the
-                // cell that the last one first touched: too far for the
-                // hardware to guess, so ask for one a few k further on now.
-                __builtin_prefetch(block->cellAt(i + 1, j, k + kLookahead));
                 cell->i = i;
                 cell->j = j;
                 cell->k = k;
-                cell->red = red;
+                cell->red = GradientComponent(i, kSize);
                 cell->green = green;
-                cell->blue = GradientComponent(k, block->sizeK_);
+                cell->blue = blue;
                 cell->alpha = 255;
-                block->add(i, j, k);
+                cell->solid = true;
+                cell->faceBits = (i == 0 ? VoxelFace::kNegX : 0) | (i == last ? VoxelFace::kPosX : 0) |
+                                 (j == 0 ? VoxelFace::kNegZ : 0) | (j == last ? VoxelFace::kPosZ : 0) |
+                                 (k == 0 ? VoxelFace::kNegY : 0) | (k == last ? VoxelFace::kPosY : 0);
             }
         }
     }
-    // Drop the buried cells from the list: a walk that draws nothing. Every
-    // add above put its cell at the head, so the walk meets the cells in
-    // reverse loop order, which tells it where to fetch ahead.
-    // (ai, aj, ak) runs kLookahead places ahead of the walk, one place per
-    // step, counting down the loop.
-    const int32_t sizeJ = block->sizeJ_, sizeK = block->sizeK_;
-    const int32_t start = kCellCount - 1 - static_cast<int32_t>(kLookahead);
-    int32_t ai = start / (sizeJ * sizeK), aj = start / sizeK % sizeJ, ak = start % sizeK;
-    auto visitNone = [](const VoxelCell &) {};
-    block->walkList(visitNone, [&](uint32_t) -> const VoxelCell * {
-        if (ai < 0)
-            return nullptr;
-        const VoxelCell *soon = block->cellAt(ai, aj, ak);
-        if (--ak < 0) {
-            ak = sizeK - 1;
-            if (--aj < 0) {
-                aj = sizeJ - 1;
-                --ai;
+    VoxelCell **tail = &block->head_;
+    for (int32_t i = last; i >= 0; --i)
+        for (int32_t j = last; j >= 0; --j) {
+            // Inside the sides along i and j only the ends of the k row show.
+            const bool side = i == 0 || i == last || j == 0 || j == last;
+            for (int32_t k = last; k >= 0; k = side || k == 0 ? k - 1 : 0) {
+                VoxelCell *cell = block->cellAt(i, j, k);
+                cell->inList = true;
+                *tail = cell;
+                tail = &cell->successor;
             }
         }
-        return soon;
-    });
     return block;
 }
 
@@ -142,7 +105,6 @@ void VoxelBlock::add(int32_t i, int32_t j, int32_t k)
     const bool wasClear = cell->faceBits == 0;
     cell->solid = true;
     uint32_t bits = cell->faceBits;
-#pragma GCC unroll 6
     for (int d = 0; d < 6; ++d) {
         if (n[d] && n[d]->solid) {
             bits &= ~kDirections[d].bit; // the two cells now hide each other's face
@@ -157,6 +119,7 @@ void VoxelBlock::add(int32_t i, int32_t j, int32_t k)
     // enclosed on all six sides.
     if (wasClear && bits != 0)
         putAtHead(cell);
+    touch(i, j, k);
 }
 
 void VoxelBlock::carve(int32_t i, int32_t j, int32_t k)
@@ -168,7 +131,6 @@ void VoxelBlock::carve(int32_t i, int32_t j, int32_t k)
     neighbours(cell, i, j, k, n);
     cell->solid = false;
     cell->faceBits = 0; // stays in the list until the next walk
-#pragma GCC unroll 6
     for (int d = 0; d < 6; ++d) {
         if (!n[d] || !n[d]->solid)
             continue;
@@ -176,4 +138,28 @@ void VoxelBlock::carve(int32_t i, int32_t j, int32_t k)
             putAtHead(n[d]); // buried until now
         n[d]->faceBits |= kDirections[d].opposite; // its face towards the hole shows
     }
+    touch(i, j, k);
+}
+
+void VoxelBlock::touch(int32_t i, int32_t j, int32_t k)
+{
+    const int32_t ci = i / kChunkEdge, cj = j / kChunkEdge, ck = k / kChunkEdge;
+    const auto chunk = [](int32_t ci, int32_t cj, int32_t ck) {
+        return ci + kChunksPerSide * (cj + kChunksPerSide * ck);
+    };
+    ++chunkVersions_[chunk(ci, cj, ck)];
+    // A cell on a chunk's side changes the face its neighbour across the
+    // side shows towards it.
+    if (i % kChunkEdge == 0 && ci > 0)
+        ++chunkVersions_[chunk(ci - 1, cj, ck)];
+    if (i % kChunkEdge == kChunkEdge - 1 && ci + 1 < kChunksPerSide)
+        ++chunkVersions_[chunk(ci + 1, cj, ck)];
+    if (j % kChunkEdge == 0 && cj > 0)
+        ++chunkVersions_[chunk(ci, cj - 1, ck)];
+    if (j % kChunkEdge == kChunkEdge - 1 && cj + 1 < kChunksPerSide)
+        ++chunkVersions_[chunk(ci, cj + 1, ck)];
+    if (k % kChunkEdge == 0 && ck > 0)
+        ++chunkVersions_[chunk(ci, cj, ck - 1)];
+    if (k % kChunkEdge == kChunkEdge - 1 && ck + 1 < kChunksPerSide)
+        ++chunkVersions_[chunk(ci, cj, ck + 1)];
 }

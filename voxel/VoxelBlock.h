@@ -1,10 +1,12 @@
 // The voxel block: a fixed 100 x 100 x 100 grid of coloured cubic cells with a
 // surface list, a singly linked list threaded through the cells that holds
 // every cell with a visible face. Adding and carving a cell update the face
-// bits of the cell and its six neighbours and the list in constant time;
-// the render walk visits only the list. This header holds the logic, free of
-// GL: the walk and the face geometry hand cells and vertices to callbacks.
-// VoxelRender.h emits them through OpenGL.
+// bits of the cell and its six neighbours and the list in constant time, and
+// move on the version of the chunks (cubes of 20 cells) whose faces they
+// change, so a cache of the drawn faces rebuilds only those. This header
+// holds the logic, free of GL: the walk, the chunk scan and the face
+// geometry hand cells and vertices to callbacks. VoxelRender.h draws them
+// through OpenGL.
 #pragma once
 
 #include "CubeFaces.h" // the corner signs of the six faces, shared with drawCube
@@ -112,32 +114,37 @@ public:
     template <typename Visit>
     void walk(Visit &&visit);
 
+    // --- Chunks, for a cache of the drawn faces.
+    // The block is cut into kChunkCount cubes of kChunkEdge cells, numbered
+    // with i fastest, then j, then k. Every add or carve that may change a
+    // face of a chunk's cells moves that chunk's version on, so a cache
+    // built from a chunk is current while the version is the one it saw.
+    static constexpr int32_t kChunkEdge = 20;
+    static constexpr int32_t kChunksPerSide = kSize / kChunkEdge;
+    static constexpr int kChunkCount = kChunksPerSide * kChunksPerSide * kChunksPerSide;
+    uint32_t chunkVersion(int chunk) const { return chunkVersions_[chunk]; }
+    // Tells this block apart from every other block made in the process,
+    // even one made at the same address after this one is gone.
+    uint64_t serial() const { return serial_; }
+    // Calls visit(const VoxelCell &) for every cell of the chunk that has a
+    // visible face, in memory order.
+    template <typename Visit>
+    void forEachChunkCell(int chunk, Visit &&visit) const;
+
 private:
-    // How many list places ahead a walk fetches cells from memory, and how
-    // many places of the list are remembered for the next walk to do so.
-    static constexpr uint32_t kLookahead = 16;
-    static constexpr uint32_t kHintCapacity = 1u << 17;
+    VoxelBlock() = default;
 
-    // The cell array: nothrow-allocated on a 2 MB boundary, freed to match.
-    static constexpr size_t kCellAlignment = size_t(2) << 20;
-    struct CellsDeleter
-    {
-        void operator()(VoxelCell *cells) const;
-    };
-    using Cells = std::unique_ptr<VoxelCell[], CellsDeleter>;
-    static Cells NewCells();
-
-    VoxelBlock(Cells cells, std::unique_ptr<const VoxelCell *[]> hints);
+    // The cell array, nothrow-allocated.
+    using Cells = std::unique_ptr<VoxelCell[]>;
 
     // The six neighbours of the cell at (i, j, k), in the neighbour order;
     // null where the block ends.
     void neighbours(VoxelCell *cell, int32_t i, int32_t j, int32_t k, VoxelCell *out[6]) const;
 
-    // The walk; ahead(step) names a cell (or null) to fetch from memory
-    // while the cell at that step of the list is handled. Records the kept
-    // cells in hints_ as it goes.
-    template <typename Visit, typename Ahead>
-    void walkList(Visit &visit, Ahead &&ahead);
+    // Moves on the version of every chunk whose faces an edit of the cell
+    // (i, j, k) can change: its own, and across each chunk border it lies
+    // on, the neighbour's.
+    void touch(int32_t i, int32_t j, int32_t k);
 
     // Puts the cell at the head of the surface list unless it is already in
     // it, wherever; a cell in the list keeps its place.
@@ -155,10 +162,8 @@ private:
     int32_t sizeK_ = kSize;
     Cells cells_;
     VoxelCell *head_ = nullptr;
-    // The first kHintCapacity cells that the last walk kept, in list order.
-    // Only a guess of what to fetch from memory: it never decides anything.
-    std::unique_ptr<const VoxelCell *[]> hints_;
-    uint32_t hintCount_ = 0;
+    uint64_t serial_ = 0;
+    uint32_t chunkVersions_[kChunkCount] = {};
 };
 
 // The one block of the process: null until the first makeVoxelBlock, then
@@ -168,33 +173,12 @@ extern VoxelBlock *gVoxelBlock;
 template <typename Visit>
 void VoxelBlock::walk(Visit &&visit)
 {
-    // The list changes little between walks (new cells come in at the head),
-    // so the cell that the last walk kept kLookahead places further on is a
-    // good guess for a cell needed soon.
-    const uint32_t previous = hintCount_;
-    walkList(visit, [this, previous](uint32_t step) -> const VoxelCell * {
-        return step + kLookahead < previous ? hints_[step + kLookahead] : nullptr;
-    });
-}
-
-template <typename Visit, typename Ahead>
-void VoxelBlock::walkList(Visit &visit, Ahead &&ahead)
-{
     VoxelCell *kept = nullptr; // last cell that stays in the list
-    uint32_t step = 0, recorded = 0;
-    for (VoxelCell *cell = head_; cell; ++step) {
-        // The cells of the list lie far apart in memory, and each is known
-        // only once its predecessor has been read: start fetching one that
-        // is needed a few steps from now while this one is handled.
-        if (const VoxelCell *soon = ahead(step))
-            __builtin_prefetch(soon);
+    for (VoxelCell *cell = head_; cell;) {
         VoxelCell *next = cell->successor;
         if (cell->faceBits != 0) {
             visit(static_cast<const VoxelCell &>(*cell));
             kept = cell;
-            // Hints are written behind the place where they are read.
-            if (recorded < kHintCapacity)
-                hints_[recorded++] = cell;
         } else {
             // Unlink: the predecessor (or the head) skips this cell.
             (kept ? kept->successor : head_) = next;
@@ -203,7 +187,21 @@ void VoxelBlock::walkList(Visit &visit, Ahead &&ahead)
         }
         cell = next;
     }
-    hintCount_ = recorded;
+}
+
+template <typename Visit>
+void VoxelBlock::forEachChunkCell(int chunk, Visit &&visit) const
+{
+    const int32_t i0 = chunk % kChunksPerSide * kChunkEdge;
+    const int32_t j0 = chunk / kChunksPerSide % kChunksPerSide * kChunkEdge;
+    const int32_t k0 = chunk / (kChunksPerSide * kChunksPerSide) * kChunkEdge;
+    for (int32_t k = k0; k < k0 + kChunkEdge; ++k)
+        for (int32_t j = j0; j < j0 + kChunkEdge; ++j) {
+            const VoxelCell *row = cellAt(i0, j, k);
+            for (int32_t n = 0; n < kChunkEdge; ++n)
+                if (row[n].faceBits != 0)
+                    visit(row[n]);
+        }
 }
 
 // Face geometry of a cell, without GL. Calls vertex(double x, double y,

@@ -4,6 +4,7 @@
 namespace {
 
 bool gPrimitiveOpen = false;
+GLenum gPrimitiveMode = GL_QUADS;   // of the open bracket
 
 } // namespace
 
@@ -11,6 +12,7 @@ void BeginScriptPrimitive(GLenum mode)
 {
     glBegin(mode);
     gPrimitiveOpen = true;
+    gPrimitiveMode = mode;
 }
 
 void EndScriptPrimitive()
@@ -33,4 +35,9 @@ void CloseScriptPrimitive()
 bool ScriptPrimitiveOpen()
 {
     return gPrimitiveOpen;
+}
+
+GLenum ScriptPrimitiveMode()
+{
+    return gPrimitiveMode;
 }

@@ -16,3 +16,5 @@ void ForgetScriptPrimitive();
 void CloseScriptPrimitive();
 // True between a begin function and its endGL.
 bool ScriptPrimitiveOpen();
+// The mode of the open bracket (meaningful while ScriptPrimitiveOpen()).
+GLenum ScriptPrimitiveMode();

@@ -1,7 +1,8 @@
 // Cost of the voxel block: making it (time, and the memory it takes), carving
-// and adding cells directly and from Lua, and drawing the full block with
-// the render walk against a plain loop that makes the same GL calls from
-// precomputed arrays. The GL benchmarks need an X server (xvfb-run).
+// and adding cells directly and from Lua, and drawing the full block: in
+// immediate mode with the render walk, and from the cache of display lists
+// (still, and with 1,000 edits a frame). The GL benchmarks need an X server
+// (xvfb-run).
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "VoxelRender.h"
@@ -185,37 +186,64 @@ void RenderWalk(benchmark::State &state, bool culled)
     Frames(state, culled, [] { RenderVoxelBlock(*gDrawnBlock); });
 }
 
-// The same calls from flat arrays: one glColor4ub per listed cell, then its
-// vertices with glVertex3d.
-void PlainLoop(benchmark::State &state, bool culled)
+// The block from the cache of display lists, as renderVoxelBlock draws it
+// inside a quad bracket (the bracket closed around the draw). Before each
+// frame `edit` changes the block; the cache rebuilds the chunks it touched.
+template <typename Edit>
+void CachedFrames(benchmark::State &state, bool culled, Edit &&edit)
 {
-    struct CellCalls
-    {
-        GLubyte rgba[4];
-        int vertexCount;
-    };
-    std::vector<CellCalls> cells;
-    std::vector<double> vertices;
-    gDrawnBlock->walk([&](const VoxelCell &c) {
-        const size_t before = vertices.size();
-        ForEachVoxelFaceVertex(c, [&](double x, double y, double z) { vertices.insert(vertices.end(), {x, y, z}); });
-        cells.push_back({{GLubyte(c.red), GLubyte(c.green), GLubyte(c.blue), GLubyte(c.alpha)},
-                         int((vertices.size() - before) / 3)});
-    });
+    VoxelDrawCache cache;
     Frames(state, culled, [&] {
-        const double *v = vertices.data();
-        for (const CellCalls &c : cells) {
-            glColor4ub(c.rgba[0], c.rgba[1], c.rgba[2], c.rgba[3]);
-            for (int n = 0; n < c.vertexCount; ++n, v += 3)
-                glVertex3d(v[0], v[1], v[2]);
-        }
+        edit();
+        glEnd();
+        cache.draw(*gDrawnBlock);
+        glBegin(GL_QUADS);
     });
 }
 
+// 1,000 edits a frame: a 10-cell brush carved at a random place, then
+// added back the next frame, and so on; or 1,000 random cells of the whole
+// block carved or added (the worst case for the chunks: most change).
+void Brush(RandomCells &random, bool &carved, int &bi, int &bj, int &bk)
+{
+    if (!carved) {
+        bi = int(random.Next() % 90), bj = int(random.Next() % 90), bk = int(random.Next() % 90);
+    }
+    for (int i = bi; i < bi + 10; ++i)
+        for (int j = bj; j < bj + 10; ++j)
+            for (int k = bk; k < bk + 10; ++k)
+                carved ? gDrawnBlock->add(i, j, k) : gDrawnBlock->carve(i, j, k);
+    carved = !carved;
+}
+
+void BM_CachedDraw(benchmark::State &state) { CachedFrames(state, false, [] {}); }
+void BM_CachedDrawBrush1000(benchmark::State &state)
+{
+    RandomCells random(100);
+    bool carved = false;
+    int bi = 0, bj = 0, bk = 0;
+    CachedFrames(state, false, [&] { Brush(random, carved, bi, bj, bk); });
+    if (carved)
+        Brush(random, carved, bi, bj, bk);   // the block whole again
+}
+void BM_CachedDrawScattered1000(benchmark::State &state)
+{
+    RandomCells random(100);
+    random.state = 0x1234567u;
+    CachedFrames(state, false, [&] {
+        for (int n = 0; n < 1000; ++n) {
+            const int i = int(random.Next() % 100), j = int(random.Next() % 100), k = int(random.Next() % 100);
+            (random.Next() & 1) ? gDrawnBlock->carve(i, j, k) : gDrawnBlock->add(i, j, k);
+        }
+    });
+    for (int i = 0; i < 100; ++i)   // the block whole again
+        for (int j = 0; j < 100; ++j)
+            for (int k = 0; k < 100; ++k)
+                gDrawnBlock->add(i, j, k);
+}
+
 void BM_RenderWalk(benchmark::State &state) { RenderWalk(state, false); }
-void BM_PlainLoop(benchmark::State &state) { PlainLoop(state, false); }
 void BM_RenderWalkCulled(benchmark::State &state) { RenderWalk(state, true); }
-void BM_PlainLoopCulled(benchmark::State &state) { PlainLoop(state, true); }
 
 // Peak resident memory in kilobytes so far.
 long MaxRssKb()
@@ -250,9 +278,19 @@ int main(int argc, char **argv)
             drawn = VoxelBlock::make();
             gDrawnBlock = drawn.get();
             benchmark::RegisterBenchmark("BM_RenderWalk", BM_RenderWalk)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark("BM_PlainLoop", BM_PlainLoop)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark("BM_RenderWalkCulled", BM_RenderWalkCulled)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark("BM_PlainLoopCulled", BM_PlainLoopCulled)->Unit(benchmark::kMillisecond);
+            {
+                // What the cache keeps: resident memory over its first build.
+                const long rssBefore = MaxRssKb();
+                VoxelDrawCache cache;
+                cache.draw(*gDrawnBlock);
+                glFinish();
+                std::printf("voxel draw cache: arrays %.1f MB, peak RSS grew by %.1f MB over the first draw\n",
+                            cache.bytes() / 1e6, (MaxRssKb() - rssBefore) / 1e3);
+            }
+            benchmark::RegisterBenchmark("BM_CachedDraw", BM_CachedDraw)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_CachedDrawBrush1000", BM_CachedDrawBrush1000)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_CachedDrawScattered1000", BM_CachedDrawScattered1000)->Unit(benchmark::kMillisecond);
         } else {
             std::printf("no OpenGL context: drawing benchmarks skipped\n");
         }

@@ -1,5 +1,5 @@
--- Velkaro example production: a cube of voxels that the music carves a
--- tunnel into, a ring of cubes that pulses with the music's loudness, and
+-- Velkaro example production: the whole block of voxels, with a tunnel
+-- that the music carves into it, a ring of cubes that pulses with the music's loudness, and
 -- the music's spectrum as bars on top of the cube, all through a post
 -- shader (post.frag) that pulses with the bass.
 --
@@ -11,21 +11,10 @@
 
 makeVoxelBlock()                   -- 100 x 100 x 100 cells of 10 units
 if not started then
-  -- Carve the block down to a cube of 40 x 40 x 40 cells standing on the
-  -- floor behind the grid: cells i, j from 50 to 89 (x, z from 500 to 900),
-  -- k from 0 to 39 (y from 0 to 400). Fewer faces to draw, and room to
-  -- look around it.
-  for i = 0, 99 do
-    for j = 0, 99 do
-      local inside = i >= 50 and i < 90 and j >= 50 and j < 90
-      for k = 0, 99 do
-        if not inside or k >= 40 then carveVoxelAt(i, j, k) end
-      end
-    end
-  end
   playMp3()
-  setCamPos(80, 560, 20)
-  lookAt(650, 170, 650)
+  -- Outside the block's corner at (0, 0, 0), looking at its middle.
+  setCamPos(-450, 1250, -700)
+  lookAt(500, 450, 500)
   started = true
 end
 
@@ -38,12 +27,12 @@ depth = depth or 0                 -- how deep the tunnel goes, in cells
 
 function update()
   if not isMp3Playing() then playMp3() end      -- loop the music
-  -- Each beat carves one more layer of the tunnel into the face that looks
-  -- at the camera.
-  local wanted = math.min(40, math.floor(getMp3Time() / beat))
+  -- Each beat carves one more layer of the tunnel into the side that
+  -- looks at the camera (z = 0), a 20-cell square in its middle.
+  local wanted = math.min(100, math.floor(getMp3Time() / beat))
   while depth < wanted do
-    for i = 65, 74 do
-      for k = 15, 24 do carveVoxelAt(i, 50 + depth, k) end
+    for i = 40, 59 do
+      for k = 40, 59 do carveVoxelAt(i, depth, k) end
     end
     depth = depth + 1
   end
@@ -66,19 +55,19 @@ function render()
   beginQuadGL()
   renderVoxelBlock()
 
-  -- 16 spectrum bars standing along the near edge of the cube's top
+  -- 16 spectrum bars standing along the near edge of the block's top
   local bands = getMp3Spectrum(16)
   for b = 1, #bands do
-    bar(480 + b * 25, 400, 515, 20, 5 + 250 * bands[b], 255, 60 + 12 * b, 255 - 12 * b)
+    bar(b * 55, 1000, 15, 45, 5 + 400 * bands[b], 255, 60 + 12 * b, 255 - 12 * b)
   end
 
-  -- twelve cubes circling above the cube, as big as the music is loud
+  -- twelve cubes circling above the block, as big as the music is loud
   for n = 0, 11 do
     local a = n / 12 * 2 * math.pi + t * 0.5
-    local size = 20 + 100 * level
-    local x, z = 700 + 330 * math.cos(a), 700 + 330 * math.sin(a)
+    local size = 40 + 160 * level
+    local x, z = 500 + 700 * math.cos(a), 500 + 700 * math.sin(a)
     colorGL(255, 120 + 100 * math.cos(a), 60, 255)
-    drawCube(x - size / 2, 480, z - size / 2, size, true, true, true, true, true, true)
+    drawCube(x - size / 2, 1100, z - size / 2, size, true, true, true, true, true, true)
   end
   endGL()
 end
