@@ -66,12 +66,13 @@ public:
     void beginFrame(float mouseX, float mouseY);
     // After render(): fixed function, whatever render() left bound.
     void endRender();
-    // With a post pass: binds the pass's target, clears it and returns
-    // true; render() then draws into it. False (nothing done) without one.
+    // With a post pass: makes the pass's textures ready and returns true;
+    // render() then draws into the view as usual. False without one.
     bool beginScene();
-    // Copies the scene's depth into the framebuffer that was bound, and
-    // draws the scene over it through the post shader. Depth test and
-    // depth buffer of the view are left as they were.
+    // Copies the scene's colour (and its depth, when the shader reads
+    // `depth`) into the pass's textures and draws them over the view
+    // through the post shader. The view's depth buffer and the GL state
+    // are left as they were.
     void endScene();
 
     // The first error of a saved shader file that failed to compile
@@ -118,10 +119,8 @@ private:
     struct PassTarget
     {
         QOpenGLContext *context = nullptr;
-        unsigned framebuffer = 0, colour = 0, depth = 0, spectrum = 0;
+        unsigned colour = 0, depth = 0, spectrum = 0;   // textures
         int width = 0, height = 0;
-        unsigned depthFormat = 0;
-        int viewFramebuffer = 0;           // bound when the scene began
     };
 
     // The file's inode, size and times; all zero while the name names nothing.
@@ -144,7 +143,7 @@ private:
     void applyUniforms(Program &program);
     // The spectrum texture of this frame, bound on kSpectrumUnit.
     void bindSpectrum(QOpenGLExtraFunctions *f);
-    bool ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height);
+    bool ensureTarget(QOpenGLExtraFunctions *f, int width, int height);
     void releaseTarget();
     int add(Program program, std::string &log);
 

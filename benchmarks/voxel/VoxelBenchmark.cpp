@@ -217,6 +217,7 @@ void Brush(RandomCells &random, bool &carved, int &bi, int &bj, int &bk)
 }
 
 void BM_CachedDraw(benchmark::State &state) { CachedFrames(state, false, [] {}); }
+void BM_CachedDrawCulled(benchmark::State &state) { CachedFrames(state, true, [] {}); }
 void BM_CachedDrawBrush1000(benchmark::State &state)
 {
     RandomCells random(100);
@@ -289,6 +290,7 @@ int main(int argc, char **argv)
                             cache.bytes() / 1e6, (MaxRssKb() - rssBefore) / 1e3);
             }
             benchmark::RegisterBenchmark("BM_CachedDraw", BM_CachedDraw)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_CachedDrawCulled", BM_CachedDrawCulled)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark("BM_CachedDrawBrush1000", BM_CachedDrawBrush1000)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark("BM_CachedDrawScattered1000", BM_CachedDrawScattered1000)->Unit(benchmark::kMillisecond);
         } else {
