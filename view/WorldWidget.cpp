@@ -1,6 +1,6 @@
 // WorldWidget: the frame loop, the fixed GL state and the event forwarding.
-// QOpenGLWidget renders into its own framebuffer and does not keep its
-// context current between paints, so every entry into the world (which
+// The context is not kept current between paints (another view or the
+// error band's painter may take it), so every entry into the world (which
 // reads the viewport and the matrices) makes it current first.
 #include "WorldWidget.h"
 
@@ -14,10 +14,13 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>   // program, buffer and vertex array bindings
+#include <QOpenGLPaintDevice>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <GL/gl.h>
 
@@ -118,15 +121,33 @@ struct GLBindings
 } // namespace
 
 WorldWidget::WorldWidget(Production *production, QWidget *parent)
-    : QOpenGLWidget(parent)
+    : QWidget(parent)
     , production(production)
+    , surface(new QWindow)
 {
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
+    // The GL window takes no focus of its own: keys keep arriving through
+    // this widget, and a click gives the focus to it (below).
+    surface->setSurfaceType(QSurface::OpenGLSurface);
+    surface->setFormat(QSurfaceFormat::defaultFormat());
+    surface->setFlag(Qt::WindowDoesNotAcceptFocus);
+    surface->installEventFilter(this);
+    QWidget *container = QWidget::createWindowContainer(surface, this);
+    container->setFocusPolicy(Qt::NoFocus);
+    container->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container->setGeometry(rect());
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &WorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
     frameTimer->start(kFramePeriodMs);
+}
+
+WorldWidget::~WorldWidget()
+{
+    surface->removeEventFilter(this);
+    if (context && context->makeCurrent(surface))
+        context->doneCurrent();
 }
 
 DemoWorld *WorldWidget::world() const
@@ -148,20 +169,99 @@ void WorldWidget::UseViewSurfaceFormat()
     QSurfaceFormat::setDefaultFormat(format);
 }
 
+bool WorldWidget::prepareContext()
+{
+    if (!surface->handle())
+        return false;   // the window is not created yet
+    if (!context) {
+        context = std::make_unique<QOpenGLContext>();
+        context->setFormat(surface->format());
+        if (!context->create()) {
+            context.reset();
+            return false;
+        }
+    }
+    if (!context->makeCurrent(surface))
+        return false;
+    if (!stateSet) {
+        Production::SetFixedGLState();
+        const qreal ratio = devicePixelRatioF();
+        world()->setViewport(0, 0, qRound(width() * ratio), qRound(height() * ratio));
+        stateSet = true;
+    }
+    return true;
+}
+
+void WorldWidget::makeCurrent()
+{
+    prepareContext();
+}
+
 void WorldWidget::UpdateFrame()
 {
     FrameTiming &timing = production->frameTiming();
     timing.beginFrame(kFramePeriodMs);
-    makeCurrent();
+    const bool ready = prepareContext();
     production->tick();
-    repaint();
-    // Qt turns a repaint() that comes within one screen refresh of the last
-    // composition into a queued update request on the window; deliver it
-    // now, so every tick has painted before the next one is armed.
-    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    // Painted only while the window shows: a hidden view's ticks go on.
+    if (ready && surface->isExposed()) {
+        paintGL();
+        context->swapBuffers(surface);
+    }
     timing.partDone(FramePart::Composition);
     timing.endFrame();
     frameTimer->start(kFramePeriodMs);
+}
+
+QImage WorldWidget::grabFramebuffer()
+{
+    if (!prepareContext())
+        return QImage();
+    paintGL();
+    const qreal ratio = devicePixelRatioF();
+    const int w = qRound(width() * ratio), h = qRound(height() * ratio);
+    QImage picture(w, h, QImage::Format_RGBA8888);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, picture.bits());
+    return picture.mirrored();
+}
+
+void WorldWidget::resizeEvent(QResizeEvent *event)
+{
+    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        child->setGeometry(rect());
+    // The viewport covers the window's pixels (logical size times ratio).
+    const qreal ratio = devicePixelRatioF();
+    world()->setViewport(0, 0, qRound(event->size().width() * ratio), qRound(event->size().height() * ratio));
+}
+
+bool WorldWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != surface)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        setFocus(Qt::MouseFocusReason);   // as a click on the widget would
+        [[fallthrough]];
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        // The window and the widget share their origin: positions hold.
+        QCoreApplication::sendEvent(this, event);
+        return true;
+    case QEvent::MouseButtonDblClick:
+        return true;   // a window gets the press as well: it went on above
+    case QEvent::Expose:
+        if (surface->isExposed() && prepareContext()) {
+            paintGL();
+            context->swapBuffers(surface);
+        }
+        return false;
+    default:
+        return false;
+    }
 }
 
 // --- Input ------------------------------------------------------------------
@@ -241,18 +341,6 @@ void WorldWidget::keyReleaseEvent(QKeyEvent *event)
 
 // --- GL ---------------------------------------------------------------------
 
-void WorldWidget::initializeGL()
-{
-    Production::SetFixedGLState();
-}
-
-void WorldWidget::resizeGL(int w, int h)
-{
-    // Qt hands over logical pixels; the viewport covers the framebuffer.
-    const qreal ratio = devicePixelRatioF();
-    world()->setViewport(0, 0, qRound(w * ratio), qRound(h * ratio));
-}
-
 void WorldWidget::paintGL()
 {
     production->paint();
@@ -281,7 +369,10 @@ void WorldWidget::paintErrorBand()
     }
 
     {
-        QPainter painter(this);
+        const qreal ratio = devicePixelRatioF();
+        QOpenGLPaintDevice device(qRound(width() * ratio), qRound(height() * ratio));
+        device.setDevicePixelRatio(ratio);
+        QPainter painter(&device);
         QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setStyleHint(QFont::Monospace);
         font.setPixelSize(12);

@@ -5,15 +5,26 @@
 // world's renderFrame and the script's render(); over it the view paints,
 // with QPainter, the band of the production's latest errors (the world's
 // error board), leaving the GL state as the world left it.
+//
+// The picture is drawn on a native GL window of its own, embedded in the
+// widget, and swapped straight to the screen: no offscreen copy for the
+// widget layer to compose on every frame. Input that reaches that window
+// is handed to this widget, so the widget is where every event arrives,
+// from the window system or from QTest alike.
 #pragma once
 
-#include <QOpenGLWidget>
+#include <QImage>
+#include <QWidget>
+
+#include <memory>
 
 class DemoWorld;
 class Production;
+class QOpenGLContext;
 class QTimer;
+class QWindow;
 
-class WorldWidget : public QOpenGLWidget
+class WorldWidget : public QWidget
 {
     Q_OBJECT
 
@@ -21,6 +32,7 @@ public:
     // Tracks the mouse, takes the focus on click and arms the frame timer
     // (10 ms, single shot). `production` outlives the view's frames.
     explicit WorldWidget(Production *production, QWidget *parent = nullptr);
+    ~WorldWidget() override;
 
     DemoWorld *world() const;
 
@@ -28,6 +40,11 @@ public:
     // 24-bit depth buffer, double buffering and the compatibility profile,
     // so fixed-function calls work. Call before the QApplication exists.
     static void UseViewSurfaceFormat();
+
+    // Makes the view's GL context current on its window.
+    void makeCurrent();
+    // A frame drawn now and read back (the screen is not changed).
+    QImage grabFramebuffer();
 
 public slots:
     // One frame: the production's tick, a synchronous repaint, then the
@@ -41,9 +58,10 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
-    void initializeGL() override;
-    void resizeGL(int w, int h) override;
-    void paintGL() override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The picture of a frame into the current context's back buffer.
+    virtual void paintGL();
 
 private:
     // The error band along the bottom edge: one red line per failing
@@ -57,6 +75,13 @@ private:
     // The key's first character as a Latin-1 code (0 when it has none).
     static char keyCode(const QKeyEvent *event);
 
+    // The context made (and the fixed GL state set) on first use; false
+    // when the window cannot take a context yet.
+    bool prepareContext();
+
     Production *production;
     QTimer *frameTimer;
+    QWindow *surface;                          // owned by its container
+    std::unique_ptr<QOpenGLContext> context;
+    bool stateSet = false;
 };

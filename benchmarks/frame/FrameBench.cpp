@@ -45,9 +45,9 @@ const char kQuads[] =
     "end\n";
 const char kBlock[] =
     "makeVoxelBlock()\n"
-    "setCamPos(80, 560, 20)\n"
-    "lookAt(650, 170, 650)\n"
-    "function render() renderVoxelBlock() end\n";
+    "setCamPos(-450, 1250, -700)\n"
+    "lookAt(500, 450, 500)\n"
+    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
 
 bool WriteFile(const QString &name, const char *text)
 {
