@@ -17,10 +17,11 @@ TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndACloseRequestS
 {
     ASSERT_TRUE(QFile::copy("/usr/share/fonts/truetype/ttf-bitstream-vera/VeraMono.ttf", path("VeraMono.ttf")));
     Start("local pid = io.open('/proc/self/stat'):read('*n')\n"
-          "os.execute('xdotool search --onlyvisible --pid ' .. pid .. ' > visible.txt')\nprint('top level ran')\n"
+          "os.execute('xdotool search --onlyvisible --pid ' .. pid .. ' > visible.txt')\n"
+          "print(string.format('top level ran %.1f', tonumber('2.5')))\n"
           "keep = newproxy(true)\n"
           "getmetatable(keep).__gc = function() local f = io.open('closed.txt', 'w') f:write('closed') f:close() end\n");
-    ASSERT_TRUE(WaitForDebug("top level ran"));
+    ASSERT_TRUE(WaitForDebug("top level ran 2.5")) << Debug().toStdString(); // numbers written and read with "."
     EXPECT_TRUE(QFile::exists(path("visible.txt")) && Text("visible.txt").isEmpty()) << "a window was visible already";
     EXPECT_TRUE(Debug().startsWith("Bitstream Vera Sans Mono\n") || Debug().contains("\nBitstream Vera Sans Mono\n")) << Debug().toStdString();
     EXPECT_TRUE(Debug().contains("FMOD: FSOUND_Stream_Open error!\n\nFile not found\n")) << Debug().toStdString();
@@ -42,7 +43,7 @@ TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyAndSigtermEndsI
 }
 
 // The player in a 320x200 window: the view alone in the clear colour (its
-// green written with a decimal point), no overlays, no session log; it ends
+// green read from the text "120.0"), no overlays, no session log; it ends
 // with 0 at the end of a short track, or at once on Escape while a long one
 // plays.
 TEST_F(EndToEnd, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
@@ -50,7 +51,7 @@ TEST_F(EndToEnd, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
     const struct { double music; bool escape; } cases[] = {{3.0, false}, {20.0, true}};
     for (const auto &c : cases) {
         ASSERT_TRUE(MakeToneMp3(path("music.mp3"), c.music));
-        Start("playMp3() setClearColor(0, 0.5 * 240, 0)\n", {"--play", "--window", "--size", "320x200"});
+        Start("playMp3() setClearColor(0, tonumber('120.0'), 0)\n", {"--play", "--window", "--size", "320x200"});
         const QImage shot = Screenshot(window, [](const QImage &s) { return OtherPixels(s, s.rect(), QColor(0, 120, 0)) == 0; });
         EXPECT_EQ(shot.size(), QSize(320, 200)) << c.music;
         EXPECT_EQ(OtherPixels(shot, shot.rect(), QColor(0, 120, 0)), 0) << c.music;

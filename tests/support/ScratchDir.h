@@ -10,6 +10,7 @@ class ScratchDir
 public:
     ScratchDir() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
     ~ScratchDir() { QDir::setCurrent(previous); }
+    bool isValid() const { return dir.isValid(); }
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
 
