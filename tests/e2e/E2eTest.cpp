@@ -1,6 +1,6 @@
 // End to end: start-up order and diagnostics, a production that cannot be
-// loaded, the ways to end the program, and the console's session kept
-// across a restart.
+// loaded, the ways to end the window (Escape: the view test) and the player.
+#include "Media.h"
 #include "Program.h"
 
 #include <QCoreApplication>
@@ -11,56 +11,58 @@ using EndToEnd = EndToEndTest;
 
 // The production's top level runs before any window is visible (it records
 // its process's visible windows), after the font and missing-music lines.
-TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndEscapeEndsWithStatusOne)
+// The close request ends with status 0 after the full shutdown (a finaliser
+// runs when the Lua state closes).
+TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndACloseRequestShutsItDown)
 {
     ASSERT_TRUE(QFile::copy("/usr/share/fonts/truetype/ttf-bitstream-vera/VeraMono.ttf", path("VeraMono.ttf")));
     Start("local pid = io.open('/proc/self/stat'):read('*n')\n"
-          "os.execute('xdotool search --onlyvisible --pid ' .. pid .. ' > visible.txt')\nprint('top level ran')\n");
-    ASSERT_TRUE(WaitForDebug("top level ran"));
+          "os.execute('xdotool search --onlyvisible --pid ' .. pid .. ' > visible.txt')\n"
+          "print(string.format('top level ran %.1f', tonumber('2.5')))\n"
+          "keep = newproxy(true)\n"
+          "getmetatable(keep).__gc = function() local f = io.open('closed.txt', 'w') f:write('closed') f:close() end\n");
+    ASSERT_TRUE(WaitForDebug("top level ran 2.5")) << Debug().toStdString(); // numbers written and read with "."
     EXPECT_TRUE(QFile::exists(path("visible.txt")) && Text("visible.txt").isEmpty()) << "a window was visible already";
     EXPECT_TRUE(Debug().startsWith("Bitstream Vera Sans Mono\n") || Debug().contains("\nBitstream Vera Sans Mono\n")) << Debug().toStdString();
     EXPECT_TRUE(Debug().contains("FMOD: FSOUND_Stream_Open error!\n\nFile not found\n")) << Debug().toStdString();
     EXPECT_FALSE(Debug().contains("FSOUND_Init error"));
-    Keys({"key", "Escape"});
-    EXPECT_EQ(ExitCode(), 1);
+    RequestClose();
+    EXPECT_EQ(ExitCode(), 0);
+    EXPECT_EQ(Text("closed.txt"), "closed");
 }
 
-TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyAndCloseRequestOrSigtermEndIt)
+// A missing production leaves a running window that shows why; SIGTERM is
+// not swallowed.
+TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyAndSigtermEndsIt)
 {
     Start();
     EXPECT_TRUE(WaitForDebug("dofile(\"prod.lua\"): cannot open prod.lua")) << Debug().toStdString();
     EXPECT_GT(BandPixels(window, true), 20);
-    EXPECT_TRUE(running());
-    // The close request ends with status 0 after the full shutdown (a
-    // finaliser runs when the Lua state closes); SIGTERM is not swallowed.
-    Start("keep = newproxy(true)\n"
-          "getmetatable(keep).__gc = function() local f = io.open('closed.txt', 'w') f:write('closed') f:close() end\n");
-    RequestClose();
-    EXPECT_EQ(ExitCode(), 0);
-    EXPECT_EQ(Text("closed.txt"), "closed");
-    Start();
     ::kill(pid_t(process.processId()), SIGTERM);
     EXPECT_TRUE(process.waitForFinished(10000)) << "SIGTERM was swallowed";
 }
 
-TEST_F(EndToEnd, ConsoleCommandsRunInTheProductionAndTheSessionSurvivesARestart)
+// The player in a 320x200 window: the view alone in the clear colour (its
+// green read from the text "120.0"), no overlays, no session log; it ends
+// with 0 at the end of a short track, or at once on Escape while a long one
+// plays.
+TEST_F(EndToEnd, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
 {
-    const QString session = path("replsession.txt"), history = "2\nprint(answer + 1)\n###\nerror('bad')\n###\n";
-    Start("answer = 42\n");
-    OpenConsole();
-    TypeLine("print(answer + 1)");
-    TypeLine("error('bad')");
-    ASSERT_TRUE(WaitForFile(session, "bad")) << Text("replsession.txt").toStdString();
-    EXPECT_EQ(Text("replsession.txt"), history + "Lua>print(answer + 1)\n43\n\nLua>error('bad')\n[string \"error('bad')\"]:1: bad\n\nLua>");
-    RequestClose();
-    EXPECT_EQ(ExitCode(), 0);
-    Start(); // the old session shows; Ctrl+Up recalls its newest command
-    OpenConsole();
-    Xdotool({"key", "ctrl+Up"});
-    Xdotool({"key", "Return"});
-    ASSERT_TRUE(WaitForFile(session, "bad\n\nLua>error('bad')\n[string")) << Text("replsession.txt").toStdString();
-    EXPECT_TRUE(Text("replsession.txt").startsWith(history)) << "the recalled command was recorded twice";
-    EXPECT_TRUE(Text("replsession.txt").contains("Lua>print(answer + 1)\n43\n"));
+    const struct { double music; bool escape; } cases[] = {{3.0, false}, {20.0, true}};
+    for (const auto &c : cases) {
+        ASSERT_TRUE(MakeToneMp3(path("music.mp3"), c.music));
+        Start("playMp3() setClearColor(0, tonumber('120.0'), 0)\n", {"--play", "--window", "--size", "320x200"});
+        const QImage shot = Screenshot(window, [](const QImage &s) { return OtherPixels(s, s.rect(), QColor(0, 120, 0)) == 0; });
+        EXPECT_EQ(shot.size(), QSize(320, 200)) << c.music;
+        EXPECT_EQ(OtherPixels(shot, shot.rect(), QColor(0, 120, 0)), 0) << c.music;
+        QElapsedTimer timer;
+        timer.start();
+        if (c.escape)
+            Keys({"key", "Escape"});
+        EXPECT_EQ(ExitCode(10000), 0) << c.music;
+        EXPECT_LT(timer.elapsed(), c.escape ? 2000 : 1000 * c.music + 3000) << c.music;
+        EXPECT_FALSE(QFile::exists(path("replsession.txt")));
+    }
 }
 
 } // namespace

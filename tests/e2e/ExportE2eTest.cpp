@@ -1,165 +1,202 @@
-// End to end: the export. PNG frames on the virtual music clock (exact,
-// repeatable, the production's own seek), videos checked with ffprobe,
-// refusals before any rendering, and stops that leave an earlier output.
+// End to end: the export. PNG frames on the virtual music clock and the sync
+// tracks (exact, repeatable, the production's own seek), videos and their
+// soundtrack checked with ffprobe and ffmpeg, the post pass, refusals before
+// any rendering, and stops that leave an earlier output.
 #include "Media.h"
 #include "Program.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
 
-// Each frame in a colour of its music time t: red = 8 * round(10 t), green =
-// 255 - red, blue = 200 while playing; the top half white. With SEEK_AT set,
-// that frame's update() seeks to SEEK_TO.
+// Each frame in colours of its music time t: below the middle red = 8 *
+// round(10 t), green = 255 - red, blue = 200 while playing; above it red =
+// the sync track "red" (from 0 at row 0 linearly to 240 at row 16, 2 s at 120
+// bpm, then held: 12 a tenth of a second), green and blue 255. With SEEK_AT
+// set, that frame's update() seeks to SEEK_TO.
+const char kSync[] = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack red\n0 0 linear\n16 240 step\n";
 const char kClock[] =
     "playMp3() setCamPos(0, 500, 100) lookAt(0, 500, 0) local frame = -1\n"
     "function update() frame = frame + 1 if SEEK_AT and frame == SEEK_AT then setMp3Time(SEEK_TO) end end\n"
     "function render() local red = 8 * math.floor(getMp3Time() * 10 + 0.5)\n"
     "  beginQuadGL() colorGL(red, 255 - red, isMp3Playing() and 200 or 0, 255)\n"
-    "  vectorGL(-1000, -500, 0) vectorGL(1000, -500, 0) vectorGL(1000, 1500, 0) vectorGL(-1000, 1500, 0) colorGL(255, 255, 255, 255)\n"
+    "  vectorGL(-1000, -500, 0) vectorGL(1000, -500, 0) vectorGL(1000, 1500, 0) vectorGL(-1000, 1500, 0)\n"
+    "  colorGL(math.floor(sync('red') + 0.5), 255, 255, 255)\n"
     "  vectorGL(-1000, 500, 1) vectorGL(1000, 500, 1) vectorGL(1000, 1500, 1) vectorGL(-1000, 1500, 1) endGL() end\n";
 
 class ExportEndToEnd : public EndToEndTest
 {
 protected:
-    // Exactly the frames 000.png... of `folder`, frame k for tenths[k] of a second, playing or not, the right way up.
-    void ExpectFrames(const QString &folder, const std::vector<int> &tenths, const std::vector<bool> &playing)
+    // Exactly the frames 000.png... of `folder`, the right way up: frame k
+    // for tenths[k] of a second of the 2.5 s track (playing before its end)
+    // or, when `ownClock` is given, of no music and ownClock[k] on the tracks.
+    void ExpectFrames(const QString &folder, const std::vector<int> &tenths, const std::vector<int> &ownClock = {})
     {
         EXPECT_EQ(QDir(path(folder)).entryList({"*.png"}).size(), int(tenths.size()));
         for (size_t k = 0; k < tenths.size(); ++k) {
             const QImage image(path(folder + QString::asprintf("/%03zu.png", k)));
             ASSERT_EQ(image.size(), QSize(160, 90)) << k;
-            const QRgb colour = qRgb(8 * tenths[k], 255 - 8 * tenths[k], playing[k] ? 200 : 0);
-            for (const auto &[x, y, expected] : {std::tuple{80, 70, colour}, {0, 46, colour}, {159, 89, colour}, {0, 0, qRgb(255, 255, 255)}})
+            const QRgb colour = qRgb(8 * tenths[k], 255 - 8 * tenths[k], ownClock.empty() && tenths[k] < 25 ? 200 : 0);
+            const QRgb top = qRgb(std::min(240, 12 * (ownClock.empty() ? tenths : ownClock)[k]), 255, 255);
+            for (const auto &[x, y, expected] : {std::tuple{80, 70, colour}, {0, 46, colour}, {159, 89, colour}, {0, 0, top}})
                 EXPECT_EQ(image.pixel(x, y), expected) << "frame " << k << " at " << x << "," << y;
         }
     }
 };
 
-TEST_F(ExportEndToEnd, PngFramesFollowTheVirtualClockExactlyRepeatAndSeeTheProductionsOwnSeek)
+TEST_F(ExportEndToEnd, PngFramesFollowTheVirtualClockAndTheSyncTracksExactlyRepeatAndSeeTheProductionsOwnSeek)
 {
-    ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.5) && WriteFile(path("prod.lua"), kClock));
-    for (const QString folder : {"a", "b"}) { // 1 s from 0.5 s at 10 fps, twice: the same bytes; the folder is made
-        const auto [status, err] = RunToEnd({"--export", folder + "/%03d.png", "--fps", "10", "--size", "160x90", "--from", "0.5", "--to", "1.5"});
+    ASSERT_TRUE(WriteFile(path("prod.lua"), kClock) && WriteFile(path("sync.txt"), kSync));
+    // 1 s from 0.5 s at 10 fps: without music the sync tracks follow the own
+    // clock, with it the music, twice the same bytes; the folder is made.
+    const std::vector<int> from5 = {5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+    const QStringList second = {"--fps", "10", "--size", "160x90", "--from", "0.5", "--to", "1.5"};
+    ASSERT_EQ(RunToEnd(QStringList{"--export", "silent/%03d.png"} + second).status, 0);
+    ExpectFrames("silent", std::vector<int>(10, 0), from5);
+    ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.5));
+    for (const QString folder : {"a", "b"}) {
+        const auto [status, err] = RunToEnd(QStringList{"--export", folder + "/%03d.png"} + second);
         ASSERT_EQ(status, 0) << err.toStdString();
         EXPECT_TRUE(err.contains("export: 100% frame 10/10") && err.contains("export: 10 frames, 1.00 s of video")) << err.toStdString();
-        ExpectFrames(folder, {5, 6, 7, 8, 9, 10, 11, 12, 13, 14}, std::vector<bool>(10, true));
+        ExpectFrames(folder, from5);
     }
     for (int k = 0; k < 10; ++k)
         EXPECT_EQ(ReadFile(path(QString::asprintf("a/%03d.png", k))), ReadFile(path(QString::asprintf("b/%03d.png", k))));
-    EXPECT_EQ(Entries(), QStringList({"a", "b", "music.mp3", "prod.lua"})) << "a session log or leftovers";
+    EXPECT_EQ(Entries(), QStringList({"a", "b", "music.mp3", "prod.lua", "silent", "sync.txt"})) << "a session log or leftovers";
     // Frame 4 seeks to 2.2 s; the track ends at 2.5 s and then reads its length, not playing.
     ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("SEEK_AT, SEEK_TO = 4, 2.2\n") + kClock));
     ASSERT_EQ(RunToEnd({"--export", "s/%03d.png", "--fps", "10", "--size", "160x90", "--to", "1"}).status, 0);
-    ExpectFrames("s", {0, 1, 2, 3, 22, 23, 24, 25, 25, 25}, {true, true, true, true, true, true, true, false, false, false});
+    ExpectFrames("s", {0, 1, 2, 3, 22, 23, 24, 25, 25, 25});
     // --to beyond the music: it ends with the music, after one note (frame 4 still seeks).
     const Outcome beyond = RunToEnd({"--export", "e/%03d.png", "--fps", "10", "--size", "160x90", "--from", "2", "--to", "5"});
     EXPECT_EQ(beyond.err.count("velkaro: note: --to 5 s is beyond the end of the music"), 1) << beyond.err.toStdString();
-    ExpectFrames("e", {20, 21, 22, 23, 22}, std::vector<bool>(5, true));
+    ExpectFrames("e", {20, 21, 22, 23, 22});
+}
+
+// The video stream (codec, size, pixel format, rate, frames), the audio
+// stream's codec and the duration, as ffprobe reads them.
+QStringList Probe(const QString &file)
+{
+    return QString(RunTool("ffprobe", {"-v", "error", "-count_frames", "-show_entries", "stream=codec_name,width,height,pix_fmt,"
+                                       "r_frame_rate,nb_read_frames:format=duration", "-of", "csv=p=0", file})).split('\n', Qt::SkipEmptyParts);
 }
 
 // Without music (10 s by default, hence --to) VP9 and no audio; with music
 // (its length) H.264 and AAC; yuv420p, the size, rate and frame count asked.
-TEST_F(ExportEndToEnd, VideosHaveTheSizeRateDurationAndTheMusicWhenThereIsMusic)
+// The soundtrack is the music as the production played it: a 4 s sweep
+// (sox's is exponential: 200 Hz * 9^(t / 4 s)) that frame 25 (1 s) seeks to
+// 3 s is heard at 0.5 s, at 3.5 s after the seek, and silent once it ended.
+// The summary names the file's size; a higher --crf makes a smaller file.
+TEST_F(ExportEndToEnd, VideosHaveTheSizeRateAndLengthAskedTheSoundtrackThatPlayedAndTheirQuality)
 {
-    ASSERT_TRUE(WriteFile(path("prod.lua"), kClock));
-    const struct { QString file, fps; QStringList more; double seconds; QString codec, audio, frames; } cases[] = {
-        {"silent.webm", "30", {"--to", "1"}, 1.0, "vp9", "", "30"}, {"demo.mp4", "25", {}, 2.0, "h264", "aac", "50"}};
-    for (const auto &c : cases) {
-        if (!c.audio.isEmpty()) {
-            ASSERT_TRUE(MakeToneMp3(path("music.mp3"), c.seconds));
-        }
-        const auto [status, err] = RunToEnd(QStringList({"--export", c.file, "--fps", c.fps, "--size", "320x180"}) + c.more);
-        ASSERT_EQ(status, 0) << err.toStdString();
-        const QJsonObject probe = QJsonDocument::fromJson(RunTool("ffprobe", {"-v", "error", "-print_format", "json", "-count_frames",
-                                                          "-show_streams", "-show_format", path(c.file)})).object();
-        QMap<QString, QJsonObject> streams;
-        for (const QJsonValue &stream : probe["streams"].toArray())
-            streams[stream["codec_type"].toString()] = stream.toObject();
-        const QJsonObject video = streams["video"];
-        EXPECT_EQ(QStringList({video["codec_name"].toString(), video["pix_fmt"].toString(), QString::number(video["width"].toInt()),
-                               QString::number(video["height"].toInt()), video["r_frame_rate"].toString(), video["nb_read_frames"].toString(),
-                               streams["audio"]["codec_name"].toString()}),
-                  QStringList({c.codec, "yuv420p", "320", "180", c.fps + "/1", c.frames, c.audio})) << c.file.toStdString();
-        EXPECT_NEAR(probe["format"]["duration"].toString().toDouble(), c.seconds, 1.0 / c.fps.toInt());
-    }
-}
-
-// A production that seeks at 1 s (frame 10) to 3 s of a 4 s sweep (sox's
-// is exponential: 200 Hz * 9^(t / 4 s)) and paints its spectrum: two exports give the
-// same video and audio, and the soundtrack is heard where it is seen: the
-// sweep at 0.5 s, at 3.5 s after the seek, silence once the track ended.
-TEST_F(ExportEndToEnd, TwoExportsOfASeekingSpectrumReadingProductionAreIdenticalAndSoundWhereTheyAre)
-{
+    ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("SEEK_AT, SEEK_TO = 25, 3\n") + kClock));
+    ASSERT_EQ(RunToEnd({"--export", "silent.webm", "--fps", "30", "--size", "320x180", "--to", "1"}).status, 0);
+    QStringList probe = Probe(path("silent.webm"));
+    ASSERT_EQ(probe.size(), 2) << probe.join('\n').toStdString();
+    EXPECT_EQ(probe[0], "vp9,320,180,yuv420p,30/1,30");
+    EXPECT_NEAR(probe[1].toDouble(), 1.0, 1.0 / 30);
     ASSERT_TRUE(MakeSynthMp3(path("music.mp3"), {"synth", "4", "sine", "200-1800", "vol", "0.5"}));
-    ASSERT_TRUE(WriteFile(path("prod.lua"), "playMp3() setCamPos(0, 0, 100) lookAt(0, 0, 0)\n"
-                                            "local frame = -1\n"
-                                            "function update() frame = frame + 1 if frame == 10 then setMp3Time(3) end end\n"
-                                            "function render()\n"
-                                            "  local s = getMp3Spectrum(16) beginQuadGL()\n"
-                                            "  for i = 1, 16 do colorGL(255 * s[i], 128, 255 * getMp3Level(), 255)\n"
-                                            "    local x = 6 * i - 50 vectorGL(x, -40, 0) vectorGL(x + 5, -40, 0)\n"
-                                            "    vectorGL(x + 5, 80 * s[i] - 40, 0) vectorGL(x, 80 * s[i] - 40, 0) end\n"
-                                            "  endGL()\n"
-                                            "end\n"));
-    QByteArray decoded[2];
-    for (int i = 0; i < 2; ++i) {
-        const QString file = QString("run%1.mkv").arg(i);
-        const auto [status, err] = RunToEnd({"--export", file, "--fps", "10", "--size", "160x90", "--to", "3"});
-        ASSERT_EQ(status, 0) << err.toStdString();
-        decoded[i] = RunTool("ffmpeg", {"-v", "error", "-i", path(file), "-f", "framemd5", "-"});
-    }
-    EXPECT_GT(decoded[0].count("\n0,"), 29) << "video frames";
-    EXPECT_GT(decoded[0].count("\n1,"), 100) << "audio frames";
-    EXPECT_EQ(decoded[0], decoded[1]);
-    const QByteArray pcm = RunTool("ffmpeg", {"-v", "error", "-i", path("run0.mkv"), "-ac", "1", "-ar", "44100",
-                                              "-f", "f32le", "-"});
+    const Outcome run = RunToEnd({"--export", "demo.mp4", "--fps", "25", "--size", "320x180"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    probe = Probe(path("demo.mp4"));
+    ASSERT_EQ(probe.size(), 3) << probe.join('\n').toStdString();
+    EXPECT_EQ(probe[0], "h264,320,180,yuv420p,25/1,100");
+    EXPECT_TRUE(probe[1].startsWith("aac,")) << probe[1].toStdString();
+    EXPECT_NEAR(probe[2].toDouble(), 4.0, 1.0 / 25);
+
+    const QByteArray pcm = RunTool("ffmpeg", {"-v", "error", "-i", path("demo.mp4"), "-ac", "1", "-ar", "44100", "-f", "f32le", "-"});
+    ASSERT_GE(pcm.size(), int(3 * 44100 * sizeof(float)));
     const auto *samples = reinterpret_cast<const float *>(pcm.constData());
-    const auto hz = [&](double from, double to, double &rms) {
+    // Frequency (from zero crossings) and level (RMS) from `from` to `to` seconds.
+    const auto sound = [&](double from, double to) {
         int crossings = 0;
         double squares = 0;
         for (int k = int(from * 44100); k < int(to * 44100); ++k) {
             crossings += (samples[k] < 0) != (samples[k + 1] < 0);
             squares += samples[k] * samples[k];
         }
-        rms = std::sqrt(squares / ((to - from) * 44100));
-        return crossings / 2.0 / (to - from);
+        return std::pair{crossings / 2.0 / (to - from), std::sqrt(squares / ((to - from) * 44100))};
     };
-    ASSERT_GE(pcm.size(), int(3 * 44100 * sizeof(float)) - 4096);
-    double rms = 0;
-    const auto sweep = [](double t) { return 200 * std::pow(9.0, t / 4); };
-    EXPECT_NEAR(hz(0.3, 0.7, rms), sweep(0.5), 0.03 * sweep(0.5));
-    EXPECT_NEAR(hz(1.3, 1.7, rms), sweep(3.5), 0.03 * sweep(3.5));
-    EXPECT_GT(rms, 0.2);
-    hz(2.2, 2.9, rms);
-    EXPECT_LT(rms, 0.01);
+    for (const auto &[at, music] : {std::pair{0.5, 0.5}, {1.5, 3.5}}) {
+        const auto [hz, rms] = sound(at - 0.2, at + 0.2);
+        EXPECT_NEAR(hz, 200 * std::pow(9.0, music / 4), 0.03 * 200 * std::pow(9.0, music / 4)) << at;
+        EXPECT_GT(rms, 0.2) << at;
+    }
+    EXPECT_LT(sound(2.2, 2.9).second, 0.01) << "sound after the end of the music";
+
+    const QRegularExpressionMatch said = QRegularExpression("demo.mp4, ([0-9.]+) (bytes|kB|MB)\n").match(run.err);
+    ASSERT_TRUE(said.hasMatch()) << run.err.toStdString();
+    const double unit = said.captured(2) == "MB" ? 1e6 : said.captured(2) == "kB" ? 1e3 : 1;
+    EXPECT_NEAR(said.captured(1).toDouble(), QFileInfo(path("demo.mp4")).size() / unit, 0.051);
+    ASSERT_EQ(RunToEnd({"--export", "low.mp4", "--crf", "51", "--fps", "25", "--size", "320x180"}).status, 0);
+    EXPECT_LT(QFileInfo(path("low.mp4")).size(), QFileInfo(path("demo.mp4")).size());
+}
+
+// A post shader fed by the music. Red: the time / 4; green: the spectrum's
+// band of 440 Hz (band 27 of 64) on the left half, a band near 12 kHz on the
+// right; blue: width / 400.
+TEST_F(ExportEndToEnd, TheExportRunsThePostPassWithTimeSpectrumAndResolution)
+{
+    ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 3.0));
+    ASSERT_TRUE(WriteFile(path("prod.lua"),
+        "playMp3() setCamPos(0, 500, 100) lookAt(0, 500, 0)   -- no grid, no floor in sight\n"
+        "setPostShader([[uniform sampler2D spectrum; uniform float time; uniform vec2 resolution; varying vec2 uv;\n"
+        "void main() { float band = uv.x < 0.5 ? 27.5 : 60.5;\n"
+        "  gl_FragColor = vec4(time / 4.0, texture2D(spectrum, vec2(band / 64.0, 0.5)).r, resolution.x / 400.0, 1.0);\n"
+        "}]])\n"));
+    const Outcome run = RunToEnd({"--export", "shots/%03d.png", "--fps", "10", "--size", "160x90", "--from", "1", "--to", "1.2"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    for (int k = 0; k < 2; ++k) {
+        const QImage image(path(QString::asprintf("shots/%03d.png", k)));
+        const QColor left = image.pixelColor(40, 45), right = image.pixelColor(120, 45);
+        EXPECT_NEAR(left.red(), (1.0 + 0.1 * k) / 4.0 * 255.0, 2.0) << "frame " << k;
+        EXPECT_NEAR(left.blue(), 160.0 / 400.0 * 255.0, 2.0) << "frame " << k;
+        EXPECT_GT(left.green(), 150) << "frame " << k;
+        EXPECT_LT(right.green(), 60) << "frame " << k;
+    }
+}
+
+// A production that draws nothing, exported: the grid with --overlays (a PNG),
+// the clear colour alone without (a video frame, within its YUV).
+TEST_F(ExportEndToEnd, AnExportIsTheClearColourAloneUnlessOverlaysAreAsked)
+{
+    ASSERT_TRUE(WriteFile(path("prod.lua"), "setClearColor(200, 40, 0)\n"));
+    ASSERT_EQ(RunToEnd({"--export", "%d.png", "--size", "320x180", "--to", "0.1", "--overlays"}).status, 0);
+    QImage image(path("0.png"));
+    EXPECT_GT(CountPixels(image, image.rect(), [](QColor p) { return p.red() > 90 && p.blue() > 120 && p.green() < 80; }), 100);
+    ASSERT_EQ(RunToEnd({"--export", "demo.mp4", "--size", "320x180", "--to", "0.1"}).status, 0);
+    RunTool("ffmpeg", {"-v", "error", "-y", "-i", path("demo.mp4"), "-frames:v", "1", path("0.png")});
+    image = QImage(path("0.png"));
+    EXPECT_EQ(image.size(), QSize(320, 180));
+    EXPECT_EQ(OtherPixels(image, image.rect(), QColor(200, 40, 0), 12), 0);
 }
 
 // Refusals: a status and one line "velkaro: ..." before the production runs
-// or any output is made.
+// or any output is made; a sync file that does not parse (read after the
+// others are checked) is refused with its line.
 TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered)
 {
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.0));
     ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("local f = io.open('ran.txt', 'w') f:write('ran') f:close()\n") + kClock));
+    ASSERT_TRUE(WriteFile(path("sync.txt"), "velkaro-sync 1\ntrack red\n0 0 lineal\n"));
     const struct { QStringList arguments; int status; QString reason, path; } cases[] = {
         {{"--export", "demo.avi"}, 2, "cannot tell the format", {}},
         {{"--export", "no/where/%03d.png"}, 2, "the folder 'no/where' does not exist", {}},
         {{"--export", "demo.mp4", "--from", "2.5"}, 2, "is beyond the end of the music", {}},
         {{"--export", "%03d.png", "--size", "40000x200"}, 2, "beyond what this OpenGL can render", {}},
         {{"--export", "demo.mp4"}, 1, "install the Debian package ffmpeg", "/nonexistent"},
+        {{"--export", "%03d.png"}, 2, "sync.txt: line 3: interpolation 'lineal'", {}},
     };
     for (const auto &c : cases) {
         const auto [status, err] = RunToEnd(c.arguments, c.path);
         EXPECT_EQ(status, c.status) << c.arguments.join(' ').toStdString();
         EXPECT_TRUE(err.startsWith("velkaro: ") && err.contains(c.reason) && err.count('\n') == 1 && err.endsWith('\n')) << err.toStdString();
     }
-    EXPECT_EQ(Entries(), QStringList({"music.mp3", "prod.lua"})) << "the production ran or left output";
+    EXPECT_EQ(Entries(), QStringList({"music.mp3", "prod.lua", "sync.txt"})) << "the production ran or left output";
     EXPECT_TRUE(RunToEnd({"--help"}).err.startsWith("Usage: velkaro"));
 }
 

@@ -1,29 +1,24 @@
-// End to end: the living view — the frame loop and its callbacks, mouse and
-// keys reaching the production, the mouse camera, the picture, and every
-// script function at work in real frames.
+// End to end: the living view — the frame loop and its callbacks, the mouse
+// reaching the production, the picture and the camera, and every script
+// function at work in real frames.
 #include "Program.h"
-
-#include <cstdlib>
 
 namespace {
 
 class ViewEndToEnd : public EndToEndTest
 {
 protected:
-    // Starts `production` after two helpers: pollCommand(), which update()
-    // calls to run cmd.lua once the test puts one there, and append().
-    void StartWithHook(const QByteArray &production)
+    // Starts `production` after a helper that appends a line to a file.
+    void StartWithAppend(const QByteArray &production, const QStringList &arguments = {})
     {
-        Start("function pollCommand() local f = io.open('cmd.lua') if f then f:close() dofile('cmd.lua') os.remove('cmd.lua') end end\n"
-              "function append(name, text) local f = io.open(name, 'a') f:write(text, '\\n') f:close() end\n" + production);
+        Start("function append(name, text) local f = io.open(name, 'a') f:write(text, '\\n') f:close() end\n" + production, arguments);
     }
-    void Command(const QString &chunk)
+    // The finished lines of a file the production appends to.
+    QStringList Lines(const QString &name) const
     {
-        WriteFile(path("cmd.part"), chunk.toUtf8());
-        QFile::rename(path("cmd.part"), path("cmd.lua"));
-        ASSERT_TRUE(WaitUntil([&] { return !QFile::exists(path("cmd.lua")); })) << "no frame ran the command";
+        const QString text = Text(name);
+        return text.left(text.lastIndexOf('\n') + 1).split('\n', Qt::SkipEmptyParts);
     }
-    QStringList Lines(const QString &name) const { return CompleteLines(path(name)); }
     // The pointer to (x, y) of the window, which sits at the screen's origin
     // (a --sync move to where it already is would wait 15 s for nothing).
     void Pointer(int x, int y)
@@ -34,17 +29,28 @@ protected:
 };
 
 bool Green(QColor c) { return c.green() > 200 && c.red() < 60 && c.blue() < 60; }
-bool Black(QColor c) { return c.red() < 8 && c.green() < 8 && c.blue() < 8; }
+int CountNear(const QImage &image, int x, int y, int radius, const std::function<bool(QColor)> &match)
+{
+    return CountPixels(image, QRect(x - radius, y - radius, 2 * radius + 1, 2 * radius + 1), match);
+}
 
 // After the top level, each tick runs update() once, then render(); an
-// endless update() is interrupted and the frames go on; a render() of 50 ms
-// gives at most 40 frames in two seconds (frames do not queue up).
+// endless update() is interrupted, naming the line of the loop in the
+// innermost function also when the production set its own hook (which keeps
+// being called), and the frames go on; a render() of 50 ms gives at most 40
+// frames in two seconds (frames do not queue up).
 TEST_F(ViewEndToEnd, EachTickRunsUpdateThenRenderAndSlowOrEndlessFramesDoNotStopIt)
 {
-    StartWithHook("append('frames.txt', 'top') ticks = 0\n"
-                  "function update() append('frames.txt', 'u') ticks = ticks + 1 if ticks == 3 then while true do end end end\n"
-                  "function render() append('frames.txt', 'r') if ticks > 10 then os.execute('sleep 0.05') end end\n");
-    ASSERT_TRUE(WaitForDebug("Lua update() error:  prod.lua:4: script interrupted", 15000)) << Debug().toStdString();
+    StartWithAppend("append('frames.txt', 'top') ticks, calls = 0, 0 debug.sethook(function() calls = calls + 1 end, '', 1000)\n"
+                    "local function spin()\n"
+                    "  while true do end\n"
+                    "end\n"
+                    "function update() append('frames.txt', 'u') ticks = ticks + 1 if ticks == 3 then spin() end\n"
+                    "  if ticks == 10 then append('hook.txt', tostring(calls > 0)) end end\n"
+                    "function render() append('frames.txt', 'r') if ticks > 10 then os.execute('sleep 0.05') end end\n");
+    ASSERT_TRUE(WaitForDebug("Lua update() error:  prod.lua:4: script interrupted: it ran for more than 5 seconds", 15000))
+        << Debug().toStdString();
+    EXPECT_TRUE(WaitForFile(path("hook.txt"), "true")) << "the production's own hook was not called";
     ASSERT_TRUE(WaitForFile(path("frames.txt"), QString("u\nr\n").repeated(30)));
     const QString frames = Lines("frames.txt").join("");
     EXPECT_TRUE(frames.startsWith("top") && !frames.contains("uu")) << frames.toStdString();
@@ -55,93 +61,63 @@ TEST_F(ViewEndToEnd, EachTickRunsUpdateThenRenderAndSlowOrEndlessFramesDoNotStop
     EXPECT_LE(perTwoSeconds, 40);
 }
 
-// Moves give view coordinates (y up) and deltas; a right press while the
-// left is held reports the left down again; only the left release is "up".
-TEST_F(ViewEndToEnd, MouseMovesAndLeftButtonsReachTheProduction)
+// Camera calls with values that are not finite, or a target straight above,
+// leave the camera. Without overlays the view (the --size asked) is the clear
+// colour alone and the pick still follows the floor (y = 0 but for the
+// slab's polygon offset). Moves give view coordinates (y up) and deltas; a
+// right press while the left is held reports the left down again; only the
+// left release is "up". With the overlays on again the picture shows the
+// default scene (grid, floor outline, the marker under the pointer). Escape
+// ends the window with status 1.
+TEST_F(ViewEndToEnd, ThePointerReachesTheProductionThroughBadCameraValuesWithAndWithoutOverlays)
 {
-    StartWithHook("function OnMouseMove(x, y, dx, dy) append('mouse.txt', string.format('move %g %g %g %g', x, y, dx, dy)) end\n"
-                  "function LMBDown(x, y) append('mouse.txt', string.format('down %g %g', x, y)) end\n"
-                  "function LMBUp(x, y) append('mouse.txt', string.format('up %g %g', x, y)) end\n");
-    Pointer(100, 100); // Qt merges queued motion: the first move arrives alone
-    ASSERT_TRUE(WaitForFile(path("mouse.txt"), "move 100 "));
-    Pointer(105, 98);
-    ASSERT_TRUE(WaitForFile(path("mouse.txt"), "move 105"));
-    const QStringList move = Lines("mouse.txt").last().split(' ');
-    ASSERT_EQ(move.size(), 5);
-    EXPECT_EQ(move.mid(3), QStringList({"5", "2"}));
-    const int viewHeight = move[2].toInt() + 98;
-    EXPECT_TRUE(viewHeight > 400 && viewHeight <= 442) << viewHeight;
+    StartWithAppend("setOverlays(false) setClearColor(0, 0, 255 + 256) ups, lastX = 0, -1000\n"
+                    "function update() if not done then done = true\n"
+                    "  rotateCam(0/0, 0) rotateCam(0, 1/0) rotateCam(-1/0) setCamPos(0/0, 0, 0) setCamPos(0, 1e39, 0) lookAt(0, -1/0, 0)\n"
+                    "  lookAt(0/0, 0, 0) lookAt(0, 1e39, -3e38) lookAt(162, 1000, 35)\n"
+                    "  append('camera.txt', string.format('%g %g %g', getCamPos())) end\n"
+                    "  local x, y = getMouseCursorPos()\n"
+                    "  if ups < 2 and math.abs(y) < 3 and math.abs(x - lastX) > 5 then lastX = x append('picks.txt', x) end end\n"
+                    "function OnMouseMove(x, y, dx, dy) append('mouse.txt', string.format('move %g %g %g %g', x, y, dx, dy)) end\n"
+                    "function LMBDown(x, y) append('mouse.txt', string.format('down %g %g', x, y)) end\n"
+                    "function LMBUp(x, y) append('mouse.txt', string.format('up %g %g', x, y)) ups = ups + 1\n"
+                    "  if ups == 2 then setOverlays(true) setClearColor(0, 0, 0) end end\n",
+                    {"--size", "400x400"});
+    ASSERT_TRUE(WaitForFile(path("camera.txt"), "\n"));
+    EXPECT_EQ(Text("camera.txt"), "162 66 35\n");
+    const QImage plain = Screenshot(window, [](const QImage &s) { return OtherPixels(s, QRect(0, 0, 400, 400), Qt::blue) == 0; });
+    EXPECT_EQ(plain.width(), 400);
+    EXPECT_EQ(OtherPixels(plain, QRect(0, 0, 400, 400), Qt::blue), 0) << "grid, floor outline or marker drawn";
+    EXPECT_EQ(OtherPixels(plain, QRect(0, 400, 400, plain.height() - 400), Qt::black), 0) << "the view is not 400 high";
+    for (const auto &[x, y] : {std::pair{100, 350}, {200, 380}}) {
+        const qsizetype picks = Lines("picks.txt").size();
+        Pointer(x, y);
+        EXPECT_TRUE(WaitUntil([&] { return Lines("picks.txt").size() > picks; }, 5000)) << "no floor pick at " << x;
+    }
+
+    Pointer(205, 378); // from (200, 380), which a frame has seen (Qt merges queued motion)
+    ASSERT_TRUE(WaitForFile(path("mouse.txt"), "move 205"));
+    EXPECT_EQ(Lines("mouse.txt").last(), "move 205 22 5 2");
     QFile::remove(path("mouse.txt"));
     for (const auto &[action, button] : {std::pair{"click", "1"}, {"mousedown", "1"}, {"mousedown", "3"}, {"mouseup", "3"}, {"mouseup", "1"}})
         Xdotool({action, button});
-    const QString at = "105 " + QString::number(viewHeight - 98);
     WaitUntil([&] { return Lines("mouse.txt").size() >= 5; }, 5000);
-    EXPECT_EQ(Lines("mouse.txt"), QStringList({"down " + at, "up " + at, "down " + at, "down " + at, "up " + at}));
-}
+    EXPECT_EQ(Lines("mouse.txt"), QStringList({"down 205 22", "up 205 22", "down 205 22", "down 205 22", "up 205 22"}));
 
-// A plain left drag turns in place, one with the space bar held orbits.
-TEST_F(ViewEndToEnd, TheSpaceBarMakesALeftDragOrbit)
-{
-    StartWithHook("function LMBUp() append('camera.txt', string.format('%g %g %g', getCamPos())) end\n");
-    const auto drag = [&](bool space) {
-        Pointer(200, 250);
-        if (space)
-            Keys({"keydown", "space"});
-        Xdotool({"mousedown", "1"});
-        for (int step = 1; step <= 5; ++step)
-            Pointer(200 + 8 * step, 250);
-        Xdotool({"mouseup", "1"});
-        if (space)
-            Keys({"keyup", "space"});
-        Pointer(200, 250);
-    };
-    drag(false);
-    ASSERT_TRUE(WaitUntil([&] { return Lines("camera.txt").size() == 1; }));
-    EXPECT_EQ(Lines("camera.txt").last(), "162 66 35") << "a plain drag turns in place";
-    drag(true);
-    ASSERT_TRUE(WaitUntil([&] { return Lines("camera.txt").size() == 2; }));
-    EXPECT_NE(Lines("camera.txt").last(), "162 66 35") << "a drag with space held orbits";
-}
-
-// The default scene (grid, floor outline, the marker under the pointer), a
-// quad and a cube where the camera puts them, the voxel block and a hole.
-TEST_F(ViewEndToEnd, ThePictureShowsTheGridTheShapesAndTheVoxelBlockWhereTheyAre)
-{
-    StartWithHook("function update() pollCommand() end\n");
-    Pointer(200, 380);
-    QImage shot = Screenshot(window, [](const QImage &s) { return CountNear(s, 200, 380, 16, Green) > 30; });
-    ASSERT_FALSE(shot.isNull());
+    const QImage shot = Screenshot(window, [](const QImage &s) { return CountNear(s, 205, 378, 16, Green) > 30; });
     EXPECT_GT(CountNear(shot, 200, 300, 200, [](QColor c) { return c.red() > 100 && c.green() < 60 && c.blue() > 180; }), 1000) << "grid";
     EXPECT_GT(CountNear(shot, 200, 220, 220, [](QColor c) { return std::abs(c.red() - 76) < 12 && std::abs(c.blue() - 204) < 12; }), 50) << "floor";
-    EXPECT_GT(CountNear(shot, 200, 380, 16, Green), 30) << "marker";
+    EXPECT_GT(CountNear(shot, 205, 378, 16, Green), 30) << "marker";
     EXPECT_EQ(CountNear(shot, 60, 60, 40, Green), 0);
-    // 100 units in front of the plane z = 0, 90 degree field of view; the
-    // view is the window less the collapsed console (6 px).
-    Pointer(5, 5);
-    Command("setCamPos(0, 50, 100) lookAt(0, 50, 0) function render() beginQuadGL() colorGL(255, 0, 0, 255)\n"
-            "vectorGL(-30, 40, 0) vectorGL(-10, 40, 0) vectorGL(-10, 60, 0) vectorGL(-30, 60, 0)\n"
-            "colorGL(0, 0, 255, 255) drawCube(10, 40, -10, 20, true, true, true, true, true, true) endGL() end\n");
-    const int cx = shot.width() / 2, cy = (shot.height() - 6) / 2, square = int(20 * cy / 100.0), cube = int(20 * cy / 90.0);
-    const auto red = [](QColor c) { return c.red() > 240 && c.green() < 20 && c.blue() < 20; };
-    const auto blue = [](QColor c) { return c.blue() > 240 && c.red() < 20 && c.green() < 20; };
-    shot = Screenshot(window, [&](const QImage &s) { return CountNear(s, cx + cube, cy, 5, blue) > 100; });
-    EXPECT_GT(CountNear(shot, cx - square, cy, 5, red), 100) << "the square";
-    EXPECT_EQ(CountNear(shot, cx + square, cy, 5, red), 0);
-    EXPECT_GT(CountNear(shot, cx + cube, cy, 5, blue), 100) << "the cube";
-    Command("makeVoxelBlock() setCamPos(500, 500, 1600) lookAt(500, 500, 0) function render() beginQuadGL() renderVoxelBlock() endGL() end");
-    shot = Screenshot(window, [&](const QImage &s) { return CountNear(s, cx, cy, 10, Black) == 0; });
-    EXPECT_EQ(CountNear(shot, cx, cy, 10, Black), 0) << "the block's face";
-    Command("for i = 40, 59 do for k = 40, 59 do for j = 0, 99 do carveVoxelAt(i, j, k) end end end");
-    shot = Screenshot(window, [&](const QImage &s) { return CountNear(s, cx, cy, 6, Black) == 13 * 13; });
-    EXPECT_EQ(CountNear(shot, cx, cy, 6, Black), 13 * 13) << "the background through the hole";
-    EXPECT_EQ(CountNear(shot, cx, cy - 100, 10, Black), 0) << "the block around it";
+    Keys({"key", "Escape"});
+    EXPECT_EQ(ExitCode(), 1);
 }
 
 // 5000 calls of every registered function with random arguments inside
-// render(): no error, no crash, and the frames go on.
+// render(): no error, no crash, and ten frames and more go on after them.
 TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
 {
-    StartWithHook(
+    StartWithAppend(
         "local names = {} for name in ('drawLine getCamPos setCamPos rotateCam lookAt beginTriGL beginQuadGL beginLinGL endGL '\n"
         "  .. 'vectorGL colorGL drawCube getMp3Time setMp3Time getMp3Length playMp3 stopMp3 isMp3Playing fullscreenMode '\n"
         "  .. 'windowedMode enableStdMouseCam disableStdMouseCam getMouseCursorPos makeVoxelBlock renderVoxelBlock '\n"
@@ -167,9 +143,7 @@ TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
         "end\n");
     ASSERT_TRUE(WaitForFile(path("sweep.txt"), "calls", 120000)) << Debug().toStdString();
     EXPECT_EQ(Lines("sweep.txt").value(0), "5000 calls, 0 errors ");
-    ASSERT_TRUE(WaitUntil([&] { return !Lines("frames.txt").isEmpty(); }));
-    const int before = Lines("frames.txt").last().toInt();
-    EXPECT_TRUE(WaitUntil([&] { return Lines("frames.txt").last().toInt() > before; }, 3000)) << "the frames stopped";
+    EXPECT_TRUE(WaitUntil([&] { return Lines("frames.txt").size() > 10; })) << "the frames stopped";
 }
 
 } // namespace
