@@ -35,14 +35,16 @@ TEST(ConsoleFuzz, SessionLogsGiveBackTheirCompleteEntries)
     for (int file = 0; file < 20000 && !HasFailure(); ++file) {
         // Entries whose lines may look like separators; each ends non-empty.
         QVector<QString> entries;
-        std::vector<std::size_t> ends; // just after each entry's "###"
+        // Just after each entry's "###": the size of a log of the entries so
+        // far less its last "\n" (below 5 entries, the count is one digit).
+        std::vector<std::size_t> ends;
         for (std::size_t n = random.Below(5); n > 0; --n) {
             static const char *const kSpecial[] = {"", "###", "\\###", "\\\\###", "\\"};
             std::string entry;
             for (std::size_t lines = random.Below(4); lines > 0; --lines)
                 entry += (random.OneIn(3) ? std::string(random.Pick(kSpecial)) : Line(random)) + "\n";
             entries.push_back(QString::fromStdString(entry + Line(random) + "x"));
-            ends.push_back(std::size_t(FormatSessionLog(entries, QString()).size()) - 1); // the count has one digit
+            ends.push_back(std::size_t(FormatSessionLog(entries, QString()).size()) - 1);
         }
         const QString text = QString::fromStdString("Lua>" + Line(random) + "\n\nLua>");
         const std::string bytes = FormatSessionLog(entries, text).toStdString();
