@@ -1,6 +1,6 @@
 // The export's command line, pure: the way through main, refusals with one
-// line, the defaults against the music, the frame count, PNG frame names and
-// what ffmpeg is asked to do.
+// line, the range against the music, the frame count, PNG frame names and
+// the WebM soundtrack's codec.
 #include "ExportOptions.h"
 
 #include <gmock/gmock.h>
@@ -38,14 +38,9 @@ TEST(ExportOptions, TheActionAndEveryKindOfBadArgument)
     }
 }
 
-TEST(ExportOptions, GoodArgumentsTheirDefaultsAndTheRangeAgainstTheMusic)
+TEST(ExportOptions, GoodArgumentsAndTheRangeAgainstTheMusic)
 {
-    CommandLine line = ParseCommandLine({"--export", "demo.mp4"});
-    ASSERT_EQ(line.action, CommandLineAction::Export);
-    EXPECT_EQ(std::vector<double>({line.options.fps, line.options.from, line.options.width * 1.0, line.options.height * 1.0}),
-              std::vector<double>({60, 0, 1280, 720}));
-    EXPECT_FALSE(line.options.toGiven);
-    line = ParseCommandLine({"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"});
+    const CommandLine line = ParseCommandLine({"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"});
     ASSERT_EQ(line.action, CommandLineAction::Export) << line.error;
     EXPECT_EQ(line.options.format, ExportFormat::PngSequence);
     EXPECT_EQ(std::vector<double>({line.options.fps, line.options.from, line.options.to, line.options.width * 1.0, line.options.height * 1.0}),
@@ -73,24 +68,14 @@ TEST(ExportOptions, GoodArgumentsTheirDefaultsAndTheRangeAgainstTheMusic)
         EXPECT_EQ(PngFrameName(pattern, frame), name);
 }
 
-TEST(ExportOptions, FfmpegGetsRawFramesAndTheSoundtrackIsMuxedWithTheVideo)
+// The end-to-end exports run ffmpeg on MP4, MKV, a silent WebM and PNG
+// frames; a WebM soundtrack is muxed as Opus, which WebM requires.
+TEST(ExportOptions, AWebmSoundtrackIsOpus)
 {
-    const auto has = [](const std::vector<std::string> &a, const std::vector<std::string> &run) {
-        return std::search(a.begin(), a.end(), run.begin(), run.end()) != a.end();
-    };
     ExportOptions o;
-    o.width = 640, o.height = 360, o.fps = 30;
-    auto a = FfmpegArguments(o, "/t/.demo.part");
-    EXPECT_TRUE(has(a, {"-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", "640x360", "-framerate", "30", "-i", "pipe:0"}));
-    EXPECT_TRUE(has(a, {"-c:v", "libx264"}) && has(a, {"-pix_fmt", "yuv420p"}) && !has(a, {"-c:a", "aac"}) && has(a, {"-f", "mp4", "/t/.demo.part"}));
-    a = MuxArguments(o, "/t/v", "/t/a", 44100, "/t/.demo.part");
-    EXPECT_TRUE(has(a, {"-i", "/t/v", "-f", "f32le", "-ar", "44100", "-ac", "2", "-i", "/t/a"}));
-    EXPECT_TRUE(has(a, {"-c:v", "copy", "-c:a", "aac"}) && has(a, {"-f", "mp4", "/t/.demo.part"}));
     o.format = ExportFormat::Webm;
-    EXPECT_TRUE(has(MuxArguments(o, "v", "a", 44100, "out"), {"-c:v", "copy", "-c:a", "libopus"}));
-    EXPECT_TRUE(has(FfmpegArguments(o, "out"), {"-c:v", "libvpx-vp9"}));
-    o.format = ExportFormat::PngSequence;
-    EXPECT_TRUE(has(FfmpegArguments(o, "tmp/%08d.png"), {"-c:v", "png", "-pix_fmt", "rgb24", "-start_number", "0", "-f", "image2", "tmp/%08d.png"}));
+    const std::vector<std::string> a = MuxArguments(o, "v", "a", 44100, "out"), opus = {"-c:a", "libopus"};
+    EXPECT_NE(std::search(a.begin(), a.end(), opus.begin(), opus.end()), a.end());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The console through real key events (continuation and submission, history,
-// the protected region, Home, brackets, Escape) and its session log (the
-// file after each command, restored files, saves that must not go through).
+// the protected region, Home, brackets, Escape) and its session log (damaged
+// files restored, saves that must not go through).
 #include "ConsoleHarness.h"
 #include "ScratchDir.h"
 
@@ -17,18 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray ReadFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-bool WriteFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 class ConsoleTest : public ::testing::Test
 {
@@ -150,29 +138,6 @@ TEST_F(ConsoleTest, BracketsMatchWithinTheInputAndEscapePassesOnUnlessItEmptiedI
         EXPECT_EQ(c.Text(), "Lua>");
         EXPECT_EQ(c.parent.keys, k.passedOn ? QVector<int>{Qt::Key_Escape} : QVector<int>{});
     }
-}
-
-TEST_F(ConsoleTest, TheSessionLogIsWrittenAfterEachCommandAndRestoredExactly)
-{
-    c.Enter("a = 1");
-    EXPECT_EQ(ReadFile(gSessionFileName), "1\na = 1\n###\nLua>a = 1\nLua>");
-    for (const char *line : {"  x = 1  ", "for i=1,2 do", "y = i  ", "end"})
-        c.Enter(line);
-    for (const QString &command : {QString("\n###\n\\###\n\\\\###\n####\nx = 1"), QString("\n\n  y = 2"),
-                                   QString::fromUtf8("s = '\xC3\x84\xE2\x82\xAC\xF0\x9F\x99\x82'")}) {
-        c.repl->insertPlainText(command);
-        c.Key(Qt::Key_Return);
-    }
-    EXPECT_TRUE(ReadFile(gSessionFileName).contains("\n\n\\###\n\\\\###\n\\\\\\###\n####\nx = 1\n###\n"));
-    const QVector<QString> history = c.repl->History();
-    ASSERT_EQ(history.size(), 6);
-    EXPECT_EQ(history[2], "for i=1,2 do\n    y = i  \n    end");
-    ConsoleHarness again;
-    EXPECT_EQ(again.repl->History(), history);
-    EXPECT_EQ(again.Text(), c.Text());
-    EXPECT_EQ(again.Cursor(), c.Text().size());
-    again.Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(again.Input(), history.last());
 }
 
 // Separator look-alikes, empty lines, bad counts, markup and invalid UTF-8;
