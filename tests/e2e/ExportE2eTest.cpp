@@ -139,24 +139,31 @@ TEST_F(ExportEndToEnd, VideosHaveTheSizeRateAndLengthAskedTheSoundtrackThatPlaye
 // A post shader fed by the music. Red: the time / 4; green: the spectrum's
 // band of 440 Hz (band 27 of 64) on the left half, a band near 12 kHz on the
 // right; blue: width / 400.
-TEST_F(ExportEndToEnd, TheExportRunsThePostPassWithTimeSpectrumAndResolution)
+TEST_F(ExportEndToEnd, TheExportRunsThePostPassWithTimeSpectrumResolutionAndDepth)
 {
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 3.0));
     ASSERT_TRUE(WriteFile(path("prod.lua"),
         "playMp3() setCamPos(0, 500, 100) lookAt(0, 500, 0)   -- no grid, no floor in sight\n"
-        "setPostShader([[uniform sampler2D spectrum; uniform float time; uniform vec2 resolution; varying vec2 uv;\n"
+        "function render() beginQuadGL() vectorGL(0, 0, 0) vectorGL(1000, 0, 0) vectorGL(1000, 500, 0)\n"
+        "  vectorGL(0, 500, 0) endGL() end   -- the lower right quarter, near\n"
+        "setPostShader([[uniform sampler2D spectrum, depth; uniform float time; uniform vec2 resolution;\n"
+        "varying vec2 uv;\n"
         "void main() { float band = uv.x < 0.5 ? 27.5 : 60.5;\n"
-        "  gl_FragColor = vec4(time / 4.0, texture2D(spectrum, vec2(band / 64.0, 0.5)).r, resolution.x / 400.0, 1.0);\n"
+        "  float b = uv.x < 0.5 ? resolution.x / 400.0 : texture2D(depth, uv).r < 1.0 ? 0.5 : 1.0;\n"
+        "  gl_FragColor = vec4(time / 4.0, texture2D(spectrum, vec2(band / 64.0, 0.5)).r, b, 1.0);\n"
         "}]])\n"));
     const Outcome run = RunToEnd({"--export", "shots/%03d.png", "--fps", "10", "--size", "160x90", "--from", "1", "--to", "1.2"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     for (int k = 0; k < 2; ++k) {
         const QImage image(path(QString::asprintf("shots/%03d.png", k)));
-        const QColor left = image.pixelColor(40, 45), right = image.pixelColor(120, 45);
+        const QColor left = image.pixelColor(40, 45), right = image.pixelColor(120, 20);
         EXPECT_NEAR(left.red(), (1.0 + 0.1 * k) / 4.0 * 255.0, 2.0) << "frame " << k;
         EXPECT_NEAR(left.blue(), 160.0 / 400.0 * 255.0, 2.0) << "frame " << k;
         EXPECT_GT(left.green(), 150) << "frame " << k;
         EXPECT_LT(right.green(), 60) << "frame " << k;
+        // The scene's depth: the far background above, the quad below.
+        EXPECT_EQ(right.blue(), 255) << "frame " << k;
+        EXPECT_NEAR(image.pixelColor(120, 70).blue(), 128, 2) << "frame " << k;
     }
 }
 
