@@ -8,11 +8,12 @@
 
 #include "ApiArgs.h"
 #include "DemoWorld.h"
-#include "ScriptApi.h"
 
 #include <QMainWindow>
 
 #include <cmath>
+
+QMainWindow *gMainWindow = nullptr;
 
 namespace {
 

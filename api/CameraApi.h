@@ -3,8 +3,14 @@
 // mouse camera on or off; the world point under the cursor.
 #pragma once
 
+class QMainWindow;
 struct lua_State;
 struct luaL_Reg;
+
+// The program's main window, set by its constructor before anything else
+// runs; the window functions act on it. Never cleared; null when no window
+// exists (an export).
+extern QMainWindow *gMainWindow;
 
 int ScriptGetCamPos(lua_State *L);           // getCamPos() -> x, y, z
 int ScriptSetCamPos(lua_State *L);           // setCamPos(x, y, z)

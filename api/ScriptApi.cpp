@@ -13,7 +13,6 @@
 #include "ShaderApi.h"
 #include "VoxelApi.h"
 
-QMainWindow *gMainWindow = nullptr;
 
 namespace {
 

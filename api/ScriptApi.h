@@ -6,12 +6,7 @@
 
 #include <vector>
 
-class QMainWindow;
-
-// The program's main window, set by its constructor before anything else
-// runs; the window functions act on it. Never cleared; null when no window
-// exists (an export).
-extern QMainWindow *gMainWindow;
+#include "CameraApi.h" // gMainWindow
 
 // Every script function in the order it is registered, taken from the
 // binding files' tables.

@@ -42,6 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
     production.openScriptHost(RegisterScriptApi);
     Production::RegisterConsoleFont();
     form->SetupForm(this, &production);
+    connect(form->repl, &REPLEdit::CommandEntered, this, &MainWindow::RunREPLCommand);
     form->repl->SetPrompt("Lua>");
     setWindowTitle("Velkaro");
     setStyleSheet("QSplitter::handle { background: black }");

@@ -1,10 +1,10 @@
 // The main window's form: central widget, layout, splitter, view, console.
 #include "MainWindowForm.h"
 
-#include "MainWindow.h"
 #include "REPLEdit.h"
 #include "WorldWidget.h"
 
+#include <QMainWindow>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -23,7 +23,7 @@ void SetExpanding(QWidget *widget, int verticalStretch)
 
 } // namespace
 
-void MainWindowForm::SetupForm(MainWindow *window, Production *production)
+void MainWindowForm::SetupForm(QMainWindow *window, Production *production)
 {
     if (window->objectName().isEmpty())
         window->setObjectName("MainWindow");
@@ -59,6 +59,4 @@ void MainWindowForm::SetupForm(MainWindow *window, Production *production)
 
     verticalLayout->addWidget(splitter);
     window->setCentralWidget(centralWidget);
-
-    QObject::connect(repl, &REPLEdit::CommandEntered, window, &MainWindow::RunREPLCommand);
 }

@@ -3,8 +3,8 @@
 // tree owns them.
 #pragma once
 
-class MainWindow;
 class Production;
+class QMainWindow;
 class QSplitter;
 class QVBoxLayout;
 class QWidget;
@@ -19,7 +19,6 @@ struct MainWindowForm
     WorldWidget *world = nullptr;
     REPLEdit *repl = nullptr;
 
-    // Builds the widgets on `window`, the view showing `production`, and
-    // connects the console to the window.
-    void SetupForm(MainWindow *window, Production *production);
+    // Builds the widgets on `window`, the view showing `production`.
+    void SetupForm(QMainWindow *window, Production *production);
 };

@@ -19,29 +19,7 @@ constexpr int FSOUND_FREE = -1;
 // Stream mode: measure the length with the decoder's accurate scan.
 constexpr unsigned int FSOUND_MPEGACCURATE = 0x20000;
 
-// Error codes returned by FSOUND_GetError, 0..18 (texts: SoundErrorText).
-enum FSOUND_ERRORS
-{
-    FMOD_ERR_NONE = 0,
-    FMOD_ERR_BUSY,
-    FMOD_ERR_UNINITIALIZED,
-    FMOD_ERR_INIT,
-    FMOD_ERR_ALLOCATED,
-    FMOD_ERR_PLAY,
-    FMOD_ERR_OUTPUT_FORMAT,
-    FMOD_ERR_COOPERATIVELEVEL,
-    FMOD_ERR_CREATEBUFFER,
-    FMOD_ERR_FILE_NOTFOUND,
-    FMOD_ERR_FILE_FORMAT,
-    FMOD_ERR_FILE_BAD,
-    FMOD_ERR_MEMORY,
-    FMOD_ERR_VERSION,
-    FMOD_ERR_INVALID_PARAM,
-    FMOD_ERR_NO_EAX,
-    FMOD_ERR_CHANNEL_ALLOC,
-    FMOD_ERR_RECORD,
-    FMOD_ERR_MEDIAPLAYER
-};
+#include "FSoundErrors.h" // FSOUND_ERRORS, the codes FSOUND_GetError returns
 
 // Opens the output at `mixrate` Hz (or the rate the device offers),
 // 16-bit stereo, 1024-frame buffer; falls back to the silent driver when no

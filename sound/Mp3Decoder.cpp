@@ -2,7 +2,7 @@
 // frame index, and reads clamped to the scanned length.
 #include "Mp3Decoder.h"
 
-#include "FSound.h" // the error codes
+#include "FSoundErrors.h"
 
 #include <mpg123.h>
 
