@@ -1,23 +1,26 @@
-// The script functions from Lua: what the drawing functions emit in a real
-// GL context (GL_FEEDBACK), the colour rules, the camera functions, a frame
-// whose render() stops inside a bracket; the music functions on the silent
-// driver; the voxel functions, out of memory too.
-#include "DemoWorld.h"
+// The script functions from Lua in a real Production and GL context: what
+// the drawing functions emit (GL_FEEDBACK), the camera, music and voxel
+// functions, and whole frames read back as pixels for the scene and shader
+// functions.
 #include "FSound.h"
 #include "GLTestSupport.h"
 #include "Media.h"
 #include "MusicAnalysis.h"
 #include "MusicApi.h"
+#include "Production.h"
 #include "ScratchDir.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
-#include "ScriptPrimitive.h"
 #include "VoxelApi.h"
 #include "VoxelRender.h"
 
-#include <QtGlobal>
+#include <QImage>
+#include <QThread>
 
+#include <filesystem>
+#include <iterator>
 #include <new>
+#include <sstream>
 
 // While gNothrowAllowance is not negative it counts down the nothrow
 // allocations that may still succeed; later ones fail.
@@ -42,67 +45,33 @@ void *operator new[](std::size_t size, std::align_val_t align, const std::nothro
 
 namespace {
 
+const QColor kRed(Qt::red), kGreen(Qt::green), kBlue(Qt::blue), kWhite(Qt::white), kBlack(Qt::black);
 std::vector<std::string> gDebugLines;
 
+std::function<bool(QColor)> Is(const QColor &colour)
+{
+    return [colour](QColor c) { return c == colour; };
+}
+
+// A fresh Production with the script functions, working in a scratch folder.
 class ScriptApiTest : public WorldGLTest
 {
 protected:
     void SetUp() override
     {
         WorldGLTest::SetUp();
-        OpenScriptHost();
-        RegisterScriptApi();
-        demo = std::make_unique<DemoWorld>();
-        demo->setViewport(0, 0, kViewWidth, kViewHeight);
-        glMatrixMode(GL_PROJECTION); // world units are window pixels: x right, y up, depth 0.5 - z / 2000
-        glLoadIdentity();
-        glOrtho(0, kViewWidth, 0, kViewHeight, -1000, 1000);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        run = std::make_unique<Production>();
+        run->openScriptHost(RegisterScriptApi);
+        run->world().setViewport(0, 0, kViewWidth, kViewHeight);
+        Production::SetFixedGLState();
     }
     void TearDown() override
     {
-        demo.reset();
-        CloseScriptHost();
+        run.reset(); // closes the music and the sound layer
         SetRunTimeLimit(5000);
-        FSOUND_Stream_Close(gMusicStream);
-        gMusicStream = nullptr;
         gMusicChannel = -1;
         delete gVoxelBlock; // the program never destroys its block; each test starts without one
         gVoxelBlock = nullptr;
-    }
-    // The music tests' files, once: two.mp3 a 2 s tone, music.mp3 a 3 s full-scale sweep.
-    void OpenMusic(const char *file)
-    {
-        static ScratchDir scratch; // the working directory from now on
-        static const bool made = MakeToneMp3("two.mp3", 2.0) &&
-            MakeSynthMp3("music.mp3", {"synth", "3", "sine", "300-6000", "gain", "-n", "-0.1"}) && FSOUND_Init(44100, 32, 1);
-        ASSERT_TRUE(made);
-        if (file) {
-            ASSERT_NE(gMusicStream = FSOUND_Stream_Open(file, FSOUND_MPEGACCURATE, 0, 0), nullptr);
-        }
-    }
-    std::vector<float> Table(const char *name)
-    {
-        std::vector<float> values;
-        lua_getglobal(gLuaState, name);
-        for (int i = 1; i <= int(lua_objlen(gLuaState, -1)); ++i, lua_pop(gLuaState, 1)) {
-            lua_rawgeti(gLuaState, -1, i);
-            values.push_back(float(lua_tonumber(gLuaState, -1)));
-        }
-        lua_pop(gLuaState, 1);
-        return values;
-    }
-    // The number of cells that are not solid, and the first (i + 100 j + 10000 k).
-    int Holes(int *first = nullptr) const
-    {
-        int holes = 0;
-        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
-            if (!gVoxelBlock->cellAt(f % 100, f / 100 % 100, f / 10000)->solid && holes++ == 0 && first)
-                *first = f;
-        return holes;
     }
     // What `chunk` prints (its first line), expecting no error.
     std::string Run(const std::string &chunk)
@@ -112,8 +81,49 @@ protected:
         EXPECT_EQ(error, "") << chunk;
         return output.substr(0, output.find("\r\n"));
     }
-    Feedback Capture(const std::string &chunk) { return CaptureFeedback([&] { Run(chunk); }); }
-    // The vertices of the line primitives in world units, in emission order.
+    std::string Eval(const std::string &expression) { return Run("print(tostring(" + expression + "))"); }
+    // One frame with this render() body; its error ("" when it ran).
+    std::string Frame(const std::string &render)
+    {
+        Run("function render() " + render + " end");
+        run->paint();
+        const std::vector<ErrorBoard::Line> lines = run->world().errors().lines();
+        return lines.empty() ? "" : lines.front().message;
+    }
+    // The framebuffer (bottom row first in GL, so pixel(x, y) counts y up).
+    QImage Picture()
+    {
+        QImage image(kViewWidth, kViewHeight, QImage::Format_RGBA8888);
+        glReadPixels(0, 0, kViewWidth, kViewHeight, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+        return image;
+    }
+    QColor Pixel(int x, int y) { return Picture().pixelColor(x, y); }
+    QColor PixelAt(const Vector3 &world)
+    {
+        const Vector3 w = Window(world);
+        return Pixel(static_cast<int>(w.x), static_cast<int>(w.y));
+    }
+    // The pixels in `area` (y up) that `match`.
+    int Count(const QRect &area, const std::function<bool(QColor)> &match)
+    {
+        const QImage picture = Picture();
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                n += match(picture.pixelColor(x, y));
+        return n;
+    }
+    // What `chunk` draws outside a frame, under a projection that makes world
+    // units window pixels: x right, y up, depth 0.5 - z / 2000.
+    Feedback Capture(const std::string &chunk)
+    {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, kViewWidth, 0, kViewHeight, -1000, 1000);
+        glMatrixMode(GL_MODELVIEW);
+        return CaptureFeedback([&] { Run(chunk); });
+    }
+    // The vertices of its line primitives in world units, in emission order.
     std::vector<Vector3> Lines(const std::string &chunk)
     {
         std::vector<Vector3> points;
@@ -123,62 +133,48 @@ protected:
         return points;
     }
 
-    std::unique_ptr<DemoWorld> demo;
+    ScratchDir scratch;
+    std::unique_ptr<Production> run;
 };
 
-// The selected faces (missing ones read false, 0 is true), each four corners
-// of the box on its side, wound outward; a negative edge mirrors the box past the corner.
+// Each face argument (-X, +X, -Y, +Y, -Z, +Z; missing ones read false, 0
+// is true) draws the four corners of its side of the box from the corner
+// to the corner plus the edge; the faces are wound outward: turned so that
+// three look at the viewer, culling keeps exactly those.
 TEST_F(ScriptApiTest, DrawCubeEmitsTheSelectedFacesOfItsBoxWoundOutward)
 {
-    const std::vector<Vector3> all = Lines("beginLinGL() drawCube(10, 20, 30, 2, true, true, true, true, true, true) endGL()");
-    ASSERT_EQ(all.size(), 24u);
-    for (size_t f = 0; f < 24; f += 4) { // four distinct corners of the box, on one side
-        int flat = 0;
-        for (int a = 0; a < 3; ++a) {
-            const auto c = [&](size_t v) { return (&all[v].x)[a] - float(10 * (a + 1)); };
-            flat += std::fabs(c(f) - c(f + 1)) + std::fabs(c(f) - c(f + 2)) + std::fabs(c(f) - c(f + 3)) < 1e-3f;
-            for (size_t v = f; v < f + 4; ++v)
-                EXPECT_TRUE(std::fabs(c(v)) < 1e-3f || std::fabs(c(v) - 2) < 1e-3f) << v;
+    const char *faces[] = {"true", "false, 0", "nil, nil, 1", "nil, nil, nil, ''", "false, false, false, false, {}", "nil, nil, nil, nil, nil, true"};
+    for (const char *edge : {"2", "-2"})
+        for (int face = 0; face < 6; ++face) {
+            const std::string call = std::string("drawCube(10, 20, 30, ") + edge + ", " + faces[face] + ")";
+            const std::vector<Vector3> corners = Lines("beginLinGL() " + call + " endGL()");
+            ASSERT_EQ(corners.size(), 4u) << call;
+            for (const Vector3 &p : corners)
+                EXPECT_NEAR((&p.x)[face / 2], 10.0f * (face / 2 + 1) + std::stof(edge) * (face % 2), 1e-3f) << call;
         }
-        EXPECT_EQ(flat, 1) << "face " << f / 4;
-        for (size_t v = f; v < f + 4; ++v)
-            EXPECT_GT(length(all[v] - all[f + (v - f + 1) % 4]) * length(all[v] - all[f + (v - f + 2) % 4]), 1.0f) << v;
-    }
-    for (const auto &[faces, triangles] : {std::pair{"", 0u}, {", 0, nil, false, nil, nil, nil", 2u}, {", true, true, true, true, true, true", 12u}})
-        EXPECT_EQ(Capture(std::string("beginQuadGL() drawCube(0, 0, 0, 2") + faces + ") endGL()").polygons.size(), triangles) << faces;
-    glTranslated(400, 300, 0); // turned so that three faces look at the viewer: culling keeps exactly those
+    glTranslated(400, 300, 0);
     glRotated(30, 1, 0, 0);
     glRotated(-40, 0, 1, 0);
     glEnable(GL_CULL_FACE);
-    EXPECT_EQ(Capture("beginQuadGL() drawCube(0, 0, 0, 100, true, true, true, true, true, true) endGL()").polygons.size(), 6u);
-    glDisable(GL_CULL_FACE);
-    glLoadIdentity();
-    const std::vector<Vector3> mirrored = Lines("beginLinGL() drawCube(10, 10, 10, -2, false, true) endGL()");
-    ASSERT_EQ(mirrored.size(), 4u);
-    ExpectNear(mirrored[0], Vector3(8, 10, 8), 1e-3f); // "+X" now at x = 8
+    const float centre = Window(Vector3(50, 50, 50)).z;
+    const Feedback front = Capture("beginQuadGL() drawCube(0, 0, 0, 100, true, true, true, true, true, true) endGL()");
+    EXPECT_EQ(front.polygons.size(), 6u);
+    for (const Primitive &triangle : front.polygons)
+        EXPECT_LT(triangle[0].z + triangle[1].z + triangle[2].z, 3 * centre) << "a face turned away";
 }
 
-// Colours and coordinates take loose numbers; three colour arguments draw
-// invisibly under blending (alpha 0); drawLine leaves white; a voxel cell
-// sends the low 8 bits of its colour.
-TEST_F(ScriptApiTest, VerticesAndColoursFollowTheLooseNumberRules)
+// colorGL keeps the low 8 bits of whole numbers (a missing alpha is 0);
+// drawLine leaves white; a voxel cell sends the low 8 bits of its colour.
+TEST_F(ScriptApiTest, ColoursKeepTheLow8BitsOfWholeNumbers)
 {
-    for (const auto &[color, r] : {std::pair{"255.9", 1.0f}, {"256", 0.0f}, {"-1", 1.0f}, {"'128'", 128 / 255.0f}, {"-1e300", 0.0f},
-                                   {"1/0", 1.0f}, {"0/0", 0.0f}, {"{}", 0.0f}}) {
-        const Feedback fb = Capture(std::string("colorGL(") + color + ", 0, 0, 255) beginLinGL() vectorGL(1, 1) vectorGL(5, 5) endGL()");
+    for (const auto &[color, r, a] : {std::tuple{"255.9, 0, 0, 255", 1.0f, 1.0f}, {"256, 0, 0, 255", 0.0f, 1.0f},
+                                      {"-1, 0, 0, 255", 1.0f, 1.0f}, {"'128', 0, 0, 255", 128 / 255.0f, 1.0f},
+                                      {"-1e300, 0, 0, 255", 0.0f, 1.0f}, {"1/0, 0, 0, 255", 1.0f, 1.0f},
+                                      {"0/0, 0, 0, 255", 0.0f, 1.0f}, {"{}, 0, 0, 255", 0.0f, 1.0f}, {"255, 0, 0", 1.0f, 0.0f}}) {
+        const Feedback fb = Capture(std::string("colorGL(") + color + ") beginLinGL() vectorGL(1, 1) vectorGL(5, 5) endGL()");
         ASSERT_EQ(fb.lines.size(), 1u) << color;
         EXPECT_NEAR(fb.lines[0][0].r, r, 1e-3f) << color;
-    }
-    const std::vector<Vector3> points = Lines("beginLinGL() vectorGL('1', '2', '3') vectorGL('x') endGL()");
-    ASSERT_EQ(points.size(), 2u);
-    ExpectNear(points[0], Vector3(1, 2, 3), 1e-3f);
-    ExpectNear(points[1], Vector3(0, 0, 0), 1e-3f);
-    for (const auto &[color, red] : {std::pair{"colorGL(255, 0, 0, 255)", 255}, {"colorGL(255, 0, 0)", 0}}) {
-        glClear(GL_COLOR_BUFFER_BIT);
-        Run(std::string(color) + " beginQuadGL() vectorGL(0, 0) vectorGL(800, 0) vectorGL(800, 600) vectorGL(0, 600) endGL()");
-        GLubyte rgba[4];
-        glReadPixels(400, 300, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-        EXPECT_EQ(rgba[0], red) << color;
+        EXPECT_EQ(fb.lines[0][0].a, a) << color;
     }
     Run("colorGL(1, 2, 3, 4) drawLine(1, 1, 0, 9, 9, 0)");
     GLfloat current[4];
@@ -193,114 +189,92 @@ TEST_F(ScriptApiTest, VerticesAndColoursFollowTheLooseNumberRules)
     EXPECT_EQ(std::vector<float>({v.r * 255, v.g * 255, v.b * 255, v.a * 255}), std::vector<float>({10, 255, 77, 200}));
 }
 
-TEST_F(ScriptApiTest, CameraFunctionsReadAndSteerTheWorldCamera)
+// rotateCam with one argument turns by that yaw only; the mouse camera
+// turns off and on.
+TEST_F(ScriptApiTest, RotateCamTurnsByItsYawAndTheMouseCameraTurnsOffAndOn)
 {
-    EXPECT_EQ(Run("print(table.concat({getMouseCursorPos()}, ' '))"), "0 0 0") << "before the first pick";
-    Run("setCamPos(1.1, -2, 300)");
-    EXPECT_EQ(Run("print(table.concat({getCamPos()}, ' '))"), "1.1000000238419 -2 300") << "single precision, widened";
-    Run("setCamPos()");
-    ExpectNear(demo->camera().position(), Vector3(), 0.0f);
-    World reference; // rotateCam with one argument turns by that yaw only
-    reference.camera() = demo->camera();
+    DemoWorld &world = run->world();
+    World reference; // the same default camera
     reference.rotateCamera(0.5f, 0.0f);
     Run("rotateCam(0.5)");
-    EXPECT_TRUE(Same(demo->camera(), reference.camera()));
-    Run("setCamPos(10, 20, 30) lookAt(100, 20, 30)");
-    ExpectNear(demo->camera().position(), Vector3(10, 20, 30), 0.0f);
-    ExpectNear(Forward(demo->camera()), Vector3(1, 0, 0), 1e-5f);
+    EXPECT_TRUE(Same(world.camera(), reference.camera()));
     Run("disableStdMouseCam() disableStdMouseCam()");
-    EXPECT_FALSE(demo->stdMouseCamEnabled());
+    EXPECT_FALSE(world.stdMouseCamEnabled());
     Run("enableStdMouseCam()");
-    EXPECT_TRUE(demo->stdMouseCamEnabled());
+    EXPECT_TRUE(world.stdMouseCamEnabled());
 }
 
-// The frame's own lines (grid, floor outline, marker) stay whole when
-// render() stops inside a bracket, and in the frame after it.
-TEST_F(ScriptApiTest, ARenderThatStopsInsideABracketLeavesTheFrameWhole)
+// Times cross in single precision; setMp3Time narrows to float, then
+// truncates to ms; isMp3Playing asks only the channel playMp3 kept. The
+// spectrum and the level are the music's analysis at the music time while
+// it plays, zeros otherwise.
+TEST_F(ScriptApiTest, MusicFunctionsFollowTheStreamAtTheMusicTime)
 {
-    const auto frameLines = [&](const std::string &render) {
-        Run("function render() " + render + " end");
-        return CaptureFeedback([&] { demo->renderFrame(); }).lines.size();
-    };
-    const size_t whole = frameLines("");
-    ASSERT_GT(whole, 100u);
-    SetRunTimeLimit(100);
-    for (const char *render : {"beginQuadGL() vectorGL(1, 2, 3) error('stop')", "beginLinGL() while true do end", "beginTriGL()"}) {
-        EXPECT_EQ(frameLines(render), whole) << render;
-        EXPECT_FALSE(ScriptPrimitiveOpen()) << render;
-        EXPECT_EQ(frameLines(""), whole) << "the frame after " << render;
-    }
-}
-
-TEST_F(ScriptApiTest, TimesCrossInSinglePrecisionAndPlayAndStopAskOnlyTheKeptChannel)
-{
-    OpenMusic(nullptr);
-    EXPECT_EQ(Run("setMp3Time(3) playMp3() stopMp3() print(getMp3Time() .. ' ' .. getMp3Length() .. ' ' .. tostring(isMp3Playing()))"), "0 0 false");
-    EXPECT_EQ(gMusicChannel, -1);
-    OpenMusic("two.mp3");
+    // The time, whether it plays, the level, the bands and the largest of them.
+    const std::string state = "s = getMp3Spectrum(64) print(getMp3Time() .. ' ' .. tostring(isMp3Playing()) .. ' ' .. "
+                              "getMp3Level() .. ' ' .. #s .. ' ' .. math.max(unpack(s)))";
+    EXPECT_EQ(Run("setMp3Time(3) playMp3() stopMp3() " + state), "0 false 0 64 0") << "without music";
+    ASSERT_TRUE(MakeSynthMp3("music.mp3", {"synth", "3", "sine", "300-6000", "gain", "-n", "-0.1"})); // a full-scale sweep
+    FSOUND_SetVirtualClock(true); // the music time moves only when told
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
+    ASSERT_NE(gMusicStream = FSOUND_Stream_Open("music.mp3", FSOUND_MPEGACCURATE, 0, 0), nullptr);
+    const int length = FSOUND_Stream_GetLengthMs(gMusicStream);
+    EXPECT_NEAR(std::stod(Eval("getMp3Length()")), 3.0, 0.03);
     ASSERT_TRUE(FSOUND_Stream_SetTime(gMusicStream, 1500));
-    EXPECT_EQ(Run("print(string.format('%.17g', getMp3Time()))"), "1.5000001192092896");
-    // Narrowed to float, then truncated to ms (0.7 is 0.69999999); missing or not a number: 0.
-    for (const auto &[seconds, ms] : {std::pair{"0.0015", 1}, {"-0.0004", 0}, {"0.7", 699}, {"'0.25'", 250}, {"", 0}, {"'soon'", 0}, {"0/0", 0}, {"1/0", 2000}}) {
+    EXPECT_EQ(Run(state), "1.5000001192093 false 0 64 0") << "before playMp3";
+    // 0.7 is 0.69999999 as a float; missing or not a number: 0.
+    for (const auto &[seconds, ms] : {std::pair{"0.0015", 1}, {"-0.0004", 0}, {"0.7", 699}, {"'0.25'", 250}, {"", 0}, {"'soon'", 0}, {"0/0", 0}, {"1/0", length}}) {
         ASSERT_TRUE(FSOUND_Stream_SetTime(gMusicStream, 750));
         Run("setMp3Time(" + std::string(seconds) + ")");
         EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), ms) << seconds;
     }
-    EXPECT_NEAR(std::stod(Run("print(getMp3Length())")), 2.0, 0.03);
     ASSERT_EQ(FSOUND_Stream_Play(FSOUND_FREE, gMusicStream), 0); // behind the script's back
-    EXPECT_EQ(Run("print(tostring(isMp3Playing()))"), "false");
+    EXPECT_EQ(Eval("isMp3Playing()"), "false");
     EXPECT_EQ(Run("playMp3() print(tostring(isMp3Playing()))"), "true");
-    EXPECT_EQ(Run("stopMp3() print(tostring(isMp3Playing()) .. ' ' .. getMp3Time())"), "false 0");
+    for (const auto &[argument, size] : {std::pair{"", 16}, {"0", 1}, {"1e9", 256}, {"0/0", 16}, {"2.9", 2}, {"'32'", 32}, {"-1/0", 1}})
+        EXPECT_EQ(Eval("#getMp3Spectrum(" + std::string(argument) + ")"), std::to_string(size)) << argument;
+    MusicAnalysis reference("music.mp3");
+    for (const char *move : {"setMp3Time(2.2)", "setMp3Time(0.4)"}) {
+        std::istringstream printed(Run(std::string(move) + " s = getMp3Spectrum(32) s[33] = getMp3Level() print(table.concat(s, ' '))"));
+        const int ms = FSOUND_Stream_GetTime(gMusicStream);
+        std::vector<float> expected(32);
+        reference.Spectrum(ms, 32, expected.data());
+        expected.push_back(reference.Level(ms));
+        EXPECT_EQ(std::vector<float>(std::istream_iterator<float>(printed), {}), expected) << move << " at " << ms << " ms";
+    }
+    EXPECT_EQ(Run("stopMp3() " + state), "0 false 0 64 0") << "after stopMp3";
     EXPECT_EQ(gMusicChannel, 0);
 }
 
-TEST_F(ScriptApiTest, TheAnalysisIsZeroWhileNothingPlaysAndFollowsTheMusicTimeWhilePlaying)
+// Out of memory at each of the block's three allocations in turn: no
+// block, one debug line, the script goes on; the next make succeeds. A
+// second make keeps the block and its holes. Arguments carve the cell they
+// name (truncated toward zero, loosely converted) or, out of range, none;
+// adding with them fills it again.
+TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMakesNone)
 {
-    const auto expectSilent = [this](const char *when) {
-        EXPECT_EQ(Run("s = getMp3Spectrum(64) print(getMp3Level())"), "0") << when;
-        EXPECT_EQ(Table("s"), std::vector<float>(64, 0.0f)) << when;
+    // The number of cells that are not solid, and the first (i + 100 j + 10000 k).
+    const auto holes = [](int *first = nullptr) {
+        int count = 0;
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+            if (!gVoxelBlock->cellAt(f % 100, f / 100 % 100, f / 10000)->solid && count++ == 0 && first)
+                *first = f;
+        return count;
     };
-    OpenMusic(nullptr);
-    expectSilent("without music");
-    OpenMusic("music.mp3");
-    Run("setMp3Time(1.5)");
-    expectSilent("before playMp3");
-    Run("playMp3()");
-    for (const auto &[argument, size] : {std::pair{"", 16}, {"0", 1}, {"1e9", 256}, {"0/0", 16}, {"2.9", 2}, {"'32'", 32}, {"-1/0", 1}}) {
-        Run(std::string("s = getMp3Spectrum(") + argument + ")");
-        EXPECT_EQ(Table("s").size(), size_t(size)) << argument;
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { gDebugLines.push_back(text.toStdString()); });
+    for (int allowance : {0, 1, -1}) {
+        gDebugLines.clear();
+        gNothrowAllowance = allowance;
+        Run("makeVoxelBlock() addVoxelAt(1, 1, 1) renderVoxelBlock() carveVoxelAt(5, 6, 7)");
+        gNothrowAllowance = -1;
+        EXPECT_EQ(gVoxelBlock != nullptr, allowance < 0) << allowance;
+        const bool oneLine = gDebugLines.size() == 1 && gDebugLines[0].find("not enough memory") != std::string::npos;
+        EXPECT_TRUE(allowance < 0 ? gDebugLines.empty() : oneLine) << allowance << ": " << gDebugLines.size() << " lines";
     }
-    MusicAnalysis reference("music.mp3");
-    std::vector<float> expected(32);
-    for (const char *move : {"", "setMp3Time(2.2)", "setMp3Time(0.4)"}) { // read in one chunk, retried until the time holds still
-        Run(move);
-        int ms = -1;
-        for (int attempt = 0; attempt < 100 && ms < 0; ++attempt) {
-            const int before = FSOUND_Stream_GetTime(gMusicStream);
-            Run("s = getMp3Spectrum(32) level = getMp3Level()");
-            ms = FSOUND_Stream_GetTime(gMusicStream) == before ? before : -1;
-        }
-        ASSERT_GT(ms, 0) << move;
-        reference.Spectrum(ms, 32, expected.data());
-        EXPECT_EQ(Table("s"), expected) << move << " at " << ms << " ms";
-        lua_getglobal(gLuaState, "level");
-        EXPECT_FLOAT_EQ(float(lua_tonumber(gLuaState, -1)), reference.Level(ms)) << move;
-        lua_pop(gLuaState, 1);
-    }
-    Run("stopMp3()");
-    expectSilent("after stopMp3");
-}
-
-// Nothing before the first make; a second make keeps the block and its
-// holes; arguments carve the cell they name (truncated toward zero, loosely
-// converted) or, out of range, none; adding with them fills it again.
-TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndASecondMakeKeepsTheHoles)
-{
-    EXPECT_EQ(Run("carveVoxelAt(0, 0, 0) addVoxelAt(1, 2, 3) renderVoxelBlock() print(select('#', carveVoxelAt(1, 1, 1)))"), "0");
-    EXPECT_EQ(gVoxelBlock, nullptr);
-    Run("makeVoxelBlock() carveVoxelAt(5, 6, 7) makeVoxelBlock()");
+    qInstallMessageHandler(nullptr);
     ASSERT_NE(gVoxelBlock, nullptr);
-    EXPECT_EQ(Holes(), 1);
+    Run("makeVoxelBlock()");
+    EXPECT_EQ(holes(), 1);
     Run("addVoxelAt(5, 6, 7)");
     const std::pair<const char *, int> cases[] = {
         {"-0.5, 0, 0", 0}, {"0.9, 1.9, 2.9", 20100}, {"'3', '4', '5'", 50403}, {"7", 7}, {"'x', {}, true", 0},
@@ -309,29 +283,256 @@ TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndASecondMakeKeepsTheH
     for (const auto &[args, cell] : cases) {
         Run(std::string("carveVoxelAt(") + args + ")");
         int first = -1;
-        EXPECT_EQ(Holes(&first), cell < 0 ? 0 : 1) << args;
+        EXPECT_EQ(holes(&first), cell < 0 ? 0 : 1) << args;
         EXPECT_EQ(first, cell) << args;
         Run(std::string("addVoxelAt(") + args + ")");
-        EXPECT_EQ(Holes(), 0) << args;
+        EXPECT_EQ(holes(), 0) << args;
     }
 }
 
-// Out of memory at each of the block's three allocations in turn: no block,
-// one debug line, the script goes on; the next make succeeds.
-TEST_F(ScriptApiTest, AVoxelBlockMadeWithoutMemoryIsNoneAndIsTriedAgain)
+// Camera at distance 100 in front of the plane z = 0 around (1000, 1000),
+// far from the grid: 3 pixels per unit at the default lens.
+const char kFaceThePlane[] = "setCamPos(1000, 1000, 100) lookAt(1000, 1000, 0)";
+const std::string kSquare = "beginQuadGL() vectorGL(990, 990, 0) vectorGL(1010, 990, 0) "
+                            "vectorGL(1010, 1010, 0) vectorGL(990, 1010, 0) endGL() ";
+const std::string kRedSquare = "colorGL(255, 0, 0, 255) " + kSquare;
+
+TEST_F(ScriptApiTest, TransformsPlaceWhatFollowsAndNeverOutliveTheirRender)
 {
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { gDebugLines.push_back(text.toStdString()); });
-    for (int allowance : {0, 1, -1}) {
-        gDebugLines.clear();
-        gNothrowAllowance = allowance;
-        Run("makeVoxelBlock() carveVoxelAt(1, 1, 1)");
-        gNothrowAllowance = -1;
-        EXPECT_EQ(gVoxelBlock != nullptr, allowance < 0) << allowance;
-        const bool oneLine = gDebugLines.size() == 1 && gDebugLines[0].find("not enough memory") != std::string::npos;
-        EXPECT_TRUE(allowance < 0 ? gDebugLines.empty() : oneLine) << allowance << ": " << gDebugLines.size() << " lines";
+    Run(kFaceThePlane);
+    // A 20 x 5 bar turned a quarter about z, then moved: x 1015..1020, y 1000..1020.
+    EXPECT_EQ(Frame("colorGL(255, 0, 0, 255) pushMatrixGL() translateGL(1020, 1000, 0) rotateGL(90, 0, 0, 1) "
+                    "beginQuadGL() vectorGL(0, 0, 0) vectorGL(20, 0, 0) vectorGL(20, 5, 0) vectorGL(0, 5, 0) endGL() "
+                    "popMatrixGL()"), "");
+    EXPECT_EQ(PixelAt(Vector3(1017.5f, 1015, 0)), kRed);
+    EXPECT_NE(PixelAt(Vector3(1030, 1002.5f, 0)), kRed) << "where the unturned bar would be";
+    // Scaled twice as large about its corner; loadIdentityGL is the camera's view.
+    EXPECT_EQ(Frame("scaleGL(2, 2, 1) translateGL(-500, -500, 0) " + kRedSquare), "");
+    EXPECT_EQ(PixelAt(Vector3(1005, 1005, 0)), kRed);
+    // NaN, infinite or huge transforms and a zero axis are ignored, not poisoning the matrix.
+    EXPECT_EQ(Frame("translateGL(50, 0, 0) loadIdentityGL() translateGL(0/0, 0, 0) translateGL(1/0, 1, 1) "
+                    "scaleGL(1e300, 1, 1) rotateGL(0/0, 0, 0, 1) rotateGL(90, 0, 0, 0) rotateGL(90, 1e300, 0, 0) " +
+                    kRedSquare), "");
+    EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), kRed);
+
+    // The default view with the grid: each of these renders, stopped or
+    // not, leaves the rest of its frame and the next frame as an empty one.
+    Run("setCamPos(162, 66, 35) lookAt(144, 60, 45)");
+    SetRunTimeLimit(100);
+    Frame("");
+    const QImage reference = Picture();
+    GLint depth = 0;
+    for (const char *render : {"pushMatrixGL() translateGL(50, 0, 0) rotateGL(30, 1, 1, 0)",
+                               "popMatrixGL() popMatrixGL() translateGL(0, 9, 0)",
+                               "for i = 1, 100 do pushMatrixGL() scaleGL(2, 2, 2) end",
+                               "pushMatrixGL() translateGL(0, 20, 0) error('stop')",
+                               "beginTriGL()", "beginQuadGL() vectorGL(1, 2, 3) error('stop')",
+                               "pushMatrixGL() beginQuadGL() pushMatrixGL() popMatrixGL() scaleGL(0, 0, 0) while true do end",
+                               "setLighting(true) setLineWidth(9) bindTexture(1) drawText(-50, -50, 'x') error('stop')"}) {
+        Frame(render);
+        EXPECT_TRUE(Picture() == reference) << "the frame of " << render;
+        glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
+        EXPECT_EQ(depth, 1) << render;
+        EXPECT_EQ(Frame(""), "") << "after " << render;
+        EXPECT_TRUE(Picture() == reference) << "the frame after " << render;
+        Run("setLighting(false)");
     }
-    EXPECT_EQ(Holes(), 1);
-    qInstallMessageHandler(nullptr);
+    // Outside render() (a console command, update()) they do nothing.
+    Run("pushMatrixGL() translateGL(50, 0, 0) setLineWidth(5)");
+    Frame("");
+    EXPECT_TRUE(Picture() == reference) << "after transforms outside render()";
+}
+
+TEST_F(ScriptApiTest, TheLensNarrowsThePicture)
+{
+    const auto redInRow = [this] { return Count(QRect(0, 280, kViewWidth, 1), Is(kRed)); };
+    Run(kFaceThePlane);
+    Frame(kRedSquare);
+    const int wide = redInRow();
+    EXPECT_NEAR(wide, 60, 2) << "20 units at 3 pixels per unit";
+    Run("setFov(45)");
+    Frame(kRedSquare);
+    EXPECT_NEAR(redInRow() / double(wide), 1.0 / std::tan(22.5 * M_PI / 180.0), 0.05);
+    // Ignored: NaN, an infinite angle, near <= 0, near >= far.
+    Run("setFov(0/0) setFov(1/0) setClipPlanes(0, 10) setClipPlanes(5, 5) setClipPlanes(0/0, 10) setClipPlanes(1, 1/0)");
+    EXPECT_EQ(run->world().fieldOfViewDegrees(), 45.0f);
+    EXPECT_EQ(run->world().nearClip(), 0.1f);
+    // Near plane beyond the square: nothing of it is left.
+    Run("setFov(90) setClipPlanes(150, 1000)");
+    Frame(kRedSquare);
+    EXPECT_EQ(redInRow(), 0);
+}
+
+TEST_F(ScriptApiTest, LightingShadesTheCubesFacesOnlyWhenOn)
+{
+    Run("setCamPos(1040, 1030, 1020) lookAt(1000, 1000, 1000)");
+    const std::string cube = "colorGL(200, 120, 80, 255) beginQuadGL() "
+                             "drawCube(990, 990, 990, 20, true, true, true, true, true, true) endGL()";
+    const auto faces = [&] {
+        return std::vector<QColor>{PixelAt(Vector3(1010, 1000, 1000)), PixelAt(Vector3(1000, 1010, 1000)),
+                                   PixelAt(Vector3(1000, 1000, 1010))};
+    };
+    Frame("setLighting(true) setLightDir(-1, -0.5, -0.2) " + cube);
+    const std::vector<QColor> lit = faces();
+    EXPECT_GT(lit[0].red(), lit[1].red());
+    EXPECT_GT(lit[1].red(), lit[2].red());
+    EXPECT_GT(lit[0].red(), lit[0].blue()) << "still the cube's own colour";
+    Frame("setLightDir(0, 0, 0) setLightDir(0/0, 1, 1) " + cube);
+    EXPECT_EQ(faces(), lit) << "a zero or NaN direction is ignored";
+    Frame("setLighting(false) " + cube);
+    EXPECT_EQ(faces()[0], QColor(200, 120, 80));
+    // The voxel block's +X side, lit from behind and from the front.
+    Run("makeVoxelBlock() setCamPos(1300, 500, 500) lookAt(1000, 500, 500) setLighting(true)");
+    const std::string block = "beginQuadGL() renderVoxelBlock() endGL()";
+    Frame("setLightDir(1, 0, 0) " + block);
+    const QColor behind = Pixel(400, 300);
+    Frame("setLightDir(-1, 0, 0) " + block);
+    EXPECT_GT(Pixel(400, 300).value(), behind.value() + 50);
+}
+
+// A texture shows its file's picture and a later save of it under the same
+// id; freed, the quad is drawn untextured. Failures come back as nil and a
+// message. Text lands in the current colour from its view pixel up, over
+// what render() drew before it; a number is drawn as its text.
+TEST_F(ScriptApiTest, TexturesFollowTheirFileAndTextLandsAtItsViewPixel)
+{
+    const auto save = [](const QColor &colour, int secondsLater) {
+        QImage image(4, 4, QImage::Format_RGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save("tex.png", "PNG", 100)); // uncompressed: the same size whatever the colour
+        std::filesystem::last_write_time("tex.png", std::filesystem::last_write_time("tex.png") + std::chrono::seconds(secondsLater));
+    };
+    save(kRed, 0);
+    Run("T = loadTexture('tex.png') " + std::string(kFaceThePlane));
+    const std::string quad = "colorGL(255, 255, 255, 255) bindTexture(T) " + kSquare + "bindTexture(0)";
+    Frame(quad);
+    EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), kRed);
+    save(kGreen, 5);
+    Frame(quad);
+    EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), kGreen);
+    Run("assert(loadTexture('tex.png') == T, 'one id per file')");
+    Frame("freeTexture(T) " + quad + " colorGL(255, 0, 255, 255) drawText(380, 300, 12345) drawText(100, 50, 'HELLO', 32)");
+    EXPECT_EQ(PixelAt(Vector3(993, 993, 0)), kWhite);
+    const auto magenta = Is(QColor(255, 0, 255));
+    const int number = Count(QRect(380, 300, 120, 40), magenta), hello = Count(QRect(100, 50, 5 * 32, 48), magenta);
+    EXPECT_GT(number, 20);
+    EXPECT_GT(hello, 100);
+    EXPECT_EQ(Count(QRect(0, 0, kViewWidth, kViewHeight), magenta), number + hello) << "text outside its place";
+    Run("local f = io.open('notes.png', 'w') f:write('not an image') f:close()");
+    for (const auto &[call, message] : {std::pair{"loadTexture('missing.png')", "no such file"}, {"loadTexture('notes.png')", "not a PNG or JPEG image"},
+                                        {"loadTexture('.')", "not a regular file"}, {"loadTexture({})", "not a string"}})
+        Run(std::string("local id, m = ") + call + " assert(id == nil and m:find('" + message + "'), m)");
+}
+
+// The camera looks along +z at the plane z = 0, 100 units away; world +x
+// goes left. A is the quad x 150..190, B x 210..250, both y 40..80. The
+// cursor is over the background, away from the quads.
+class ShaderGLTest : public ScriptApiTest
+{
+protected:
+    void SetUp() override
+    {
+        ScriptApiTest::SetUp();
+        Run("setCamPos(200, 50, -100) lookAt(200, 50, 0)\n"
+            "function quad(x0, x1) beginQuadGL() vectorGL(x0, 40, 0) vectorGL(x1, 40, 0)\n"
+            "  vectorGL(x1, 80, 0) vectorGL(x0, 80, 0) endGL() end\n");
+        run->world().mouseMove(700, kViewHeight - 550);
+    }
+};
+
+const QRect kLowerHalf(0, 0, kViewWidth, kViewHeight / 2);   // the grid and the floor
+bool Grid(QColor c) { return qAbs(c.red() - 153) < 3 && qAbs(c.green() - 25) < 3 && qAbs(c.blue() - 229) < 3; }
+bool InvertedGrid(QColor c) { return Grid(QColor(255 - c.red(), 255 - c.green(), 255 - c.blue())); }
+
+// Each kind of program (fragment only, vertex only, both, using the
+// compatibility built-ins) recolours quad A drawn through it and nothing
+// else. The automatic uniforms (resolution, mouse; time and level are 0
+// without music) and setUniform's values reach it, a value of the wrong
+// type or for an unknown name ignored. A render() that fails with a
+// program bound leaves the rest of its frame and the next frame, grid
+// included, to fixed function.
+TEST_F(ShaderGLTest, AProgramRecoloursOnlyWhatItDrawsAndIsUnboundAfterRender)
+{
+    for (const auto &[vertex, fragment, colour] :
+         {std::tuple{"nil", "'uniform vec2 resolution, mouse, tint; uniform float time, level; void main() { gl_FragColor = "
+                            "vec4(abs(resolution.x - 800.0) + abs(mouse.y - 550.0), 1.0, abs(tint.y - 0.5) + time + level, 1.0); }'", kGreen},
+          {"nil", "'void main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }'", kGreen},
+          {"'void main() { gl_FrontColor = vec4(0.0, 0.0, 1.0, 1.0); gl_Position = ftransform(); }'", "nil", kBlue},
+          {"'void main() { gl_FrontColor = gl_Color; gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex; }'",
+           "'void main() { gl_FragColor = gl_Color.gbra; }'", kBlue}}) {
+        Run(std::string("id = loadShader(") + vertex + ", " + fragment + ") "
+            "setUniform(id, 'tint', 0.25, 0.5) setUniform(id, 'tint', 1) setUniform(id, 'nosuch', 1)");
+        Run("function render() colorGL(255, 0, 0, 255) useShader(id) quad(150, 190) useShader(0) quad(210, 250) end");
+        run->paint();
+        EXPECT_EQ(PixelAt(Vector3(170, 60, 0)), colour) << vertex << " " << fragment;
+        EXPECT_EQ(PixelAt(Vector3(230, 60, 0)), kRed) << vertex << " " << fragment;
+    }
+    Run("function render() colorGL(255, 0, 0, 255) useShader(id) quad(150, 190) error('stop') end");
+    run->paint();
+    EXPECT_EQ(PixelAt(Vector3(170, 60, 0)), kBlue);
+    EXPECT_GE(Count(QRect(700 - 16, 550, 33, 1), Is(kGreen)), 1) << "the marker went through the program";
+    Run("function render() colorGL(255, 0, 0, 255) quad(150, 190) end");
+    run->paint();
+    EXPECT_EQ(PixelAt(Vector3(170, 60, 0)), kRed);
+    EXPECT_GT(Count(kLowerHalf, Grid), 100);
+}
+
+// A failed load returns nil and the reason, the first error first with its
+// file (or stage) and line.
+TEST_F(ShaderGLTest, AFailedLoadReturnsNilAndTheFirstErrorWithItsLine)
+{
+    Run("local f = io.open('bad.frag', 'w') f:write('void main()\\n{\\n  gl_FragColor = vec4(1.0) +;\\n}\\n') f:close()");
+    for (const auto &[call, start] : {std::pair{"loadShader(nil, 'void main() {\\n  gl_FragColor = nope;\\n}')", "fragment:2: "},
+                                      {"loadShader('bad.frag', nil)", "bad.frag:3: "},
+                                      {"loadShader(nil, 'none.frag')", "cannot read none.frag: no such file"},
+                                      {"loadShader(nil, '../bad.frag')", "cannot read ../bad.frag: not a file in the production's folder"},
+                                      {"setPostShader('bad.frag')", "bad.frag:3: "}}) {
+        Run(std::string("a, b = ") + call);
+        EXPECT_EQ(Eval("a"), "nil") << call;
+        EXPECT_EQ(Eval("b").substr(0, std::strlen(start)), start) << call << " gave " << Eval("b");
+    }
+}
+
+// An inverting post pass inverts the scene and its background, not the
+// grid and the marker drawn after it; the pick finds the same point; its
+// file saved again is used.
+TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysKeepsThePickAndFollowsItsFile)
+{
+    Run("function render() colorGL(255, 255, 255, 255) quad(150, 190) end");
+    run->paint();
+    const Vector3 a = Window(Vector3(170, 60, 0));
+    run->world().mouseMove(int(a.x), kViewHeight - int(a.y));
+    run->paint();
+    run->paint();
+    const Vector3 pick = run->world().pickPoint();
+    const float depth = run->world().pickDepth();
+    ASSERT_LT(depth, 1.0f) << "the cursor is over the quad";
+    const int grid = Count(kLowerHalf, Grid);
+    EXPECT_EQ(Pixel(400, 580), kBlack);
+    EXPECT_EQ(PixelAt(Vector3(180, 45, 0)), kWhite);
+    Run("local f = io.open('post.frag', 'w') f:write('uniform sampler2D frame, depth;\\n"
+        "void main() { gl_FragColor = vec4(1.0 - texture2D(frame, gl_FragCoord.xy / vec2(800.0, 600.0)).rgb, 1.0); }') "
+        "f:close() post = setPostShader('post.frag')");
+    run->paint();
+    run->paint();
+    EXPECT_EQ(Pixel(400, 580), kWhite);
+    EXPECT_EQ(PixelAt(Vector3(180, 45, 0)), kBlack);
+    EXPECT_NEAR(Count(kLowerHalf, Grid), grid, grid / 20);
+    EXPECT_EQ(Count(kLowerHalf, InvertedGrid), 0);
+    EXPECT_GE(Count(QRect(int(a.x) - 16, int(a.y), 33, 1), Is(kGreen)), 1) << "the marker is drawn over the pass";
+    // The same depth to within one step of the 24-bit depth buffer.
+    EXPECT_NEAR(run->world().pickDepth(), depth, 1.5 / (1 << 24));
+    ExpectNear(run->world().pickPoint(), pick, 0.02f);
+    // A save of its file, once settled, is relinked under the same id.
+    Run("local f = io.open('post.frag', 'w') f:write('void main() { gl_FragColor = vec4(0.0, 0.0, 1.0, 1.0); }') f:close()");
+    run->paint();
+    QThread::msleep(Shaders::kSettleMs + 50);
+    run->paint();
+    EXPECT_EQ(Pixel(400, 580), kBlue);
+    EXPECT_EQ(Eval("setPostShader('post.frag')"), Eval("post"));
+    Run("setPostShader(nil)");
+    run->paint();
+    EXPECT_EQ(Pixel(400, 580), kBlack);
 }
 
 } // namespace

@@ -21,13 +21,8 @@ const int kViewWidth = 800, kViewHeight = 600;
 class ProbeWorld : public World
 {
 public:
-    using World::gridCellsX;
     using World::pickedDepth;
     using World::pickedPoint;
-    std::function<void()> renderScene; // drawn by render() when set
-
-protected:
-    void render() override { if (renderScene) renderScene(); }
 };
 
 struct FeedbackVertex { float x, y, z, r, g, b, a; }; // window x, y, depth; colour
@@ -65,7 +60,6 @@ inline Vector3 Window(const Vector3 &p, bool inverse = false)
     (inverse ? gluUnProject : gluProject)(p.x, p.y, p.z, mv, pr, vp, &x, &y, &z);
     return Vector3(float(x), float(y), float(z));
 }
-inline Vector3 WindowXY(const Vector3 &p) { return Vector3(Window(p).x, Window(p).y, 0.0f); }
 inline Vector3 Forward(const Transform &t) { return rotateVector(t.rotation(), Vector3(0, 0, -1)); }
 inline void ExpectNear(const Vector3 &a, const Vector3 &b, float tol)
 {
