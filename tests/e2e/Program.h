@@ -198,7 +198,11 @@ protected:
     {
         const int h = Xdotool({"getwindowgeometry", "--shell", window}).section("HEIGHT=", 1).section('\n', 0, 0).toInt();
         const auto to = [&](int y) { return QStringList{"mousemove", "--window", window, "100", QString::number(y)}; };
-        Xdotool(to(h - 2) + QStringList{"mousedown", "1"} + to(h / 2) + QStringList{"mouseup", "1"} + to(h - 12) + QStringList{"click", "1"});
+        Xdotool(to(h - 2) + QStringList{"mousedown", "1"} + to(h / 2) + QStringList{"mouseup", "1"});
+        // Clicked once the console shows there (a slow program may not have
+        // moved the splitter yet, and the click would land on the view).
+        Screenshot(window, [&](const QImage &shot) { return shot.pixelColor(100, h - 12).lightness() > 128; }, 10000);
+        Xdotool(to(h - 12) + QStringList{"click", "1"});
     }
 
     ScratchDir scratch;
