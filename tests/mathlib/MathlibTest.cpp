@@ -1,5 +1,6 @@
-// Math library: normalisation extremes, rotation algebra against itself, the
-// quaternion <-> matrix round trip, lookRotation, slerp and Transform inversion.
+// Math library: normalisation extremes, and rotations in every form
+// agreeing with each other (quaternions, matrices both ways, lookRotation,
+// slerp, Transform inversion).
 #include "ML_Maths"
 
 #include <gtest/gtest.h>
@@ -54,18 +55,16 @@ TEST(Mathlib, NormalizeAndAngleBetweenSurviveExtremeInputs)
         ExpectNear(normalized(c[0]), c[1], 1e-6f);
     }
     EXPECT_NEAR(angleBetween(Vector3(1, 0, 0), Vector3(0, 0, 5)), kPi / 2, 1e-6f);
-    Random rnd;
-    for (int i = 0; i < 200; ++i) { // parallel and opposite: 0 and pi, never NaN
-        const Vector3 v = rnd.Vector(10.0f);
-        EXPECT_NEAR(angleBetween(v, v * 3.0f), 0.0f, 1e-3f);
-        EXPECT_NEAR(angleBetween(v, -v), kPi, 1e-3f);
-    }
     Quaternion tiny(1e-19f, 0, 0, 0); // a denormal squared norm still normalises
     tiny.normalize();
     EXPECT_NEAR(tiny.w, 1.0f, 1e-5f);
 }
 
-TEST(Mathlib, RotationsComposeAndAgreeAsMatricesAndLookRotations)
+// Fixed rotations that pin the conventions and the round trip through a
+// matrix where its branches meet; then random ones that agree in every
+// form: composed, as matrices (both ways), lookRotation, slerp, inverted
+// Transforms.
+TEST(Mathlib, RotationsAgreeInEveryFormAndRoundTripThroughMatrices)
 {
     const Quaternion id;
     for (const Vector3 &axis : {Vector3(0, 1, 0), Vector3(), Vector3(3, -7, INFINITY)}) {
@@ -73,71 +72,53 @@ TEST(Mathlib, RotationsComposeAndAgreeAsMatricesAndLookRotations)
         EXPECT_EQ(std::memcmp(&q, &id, sizeof q), 0);
     }
     ExpectNear(rotateVector(fromAxisAngle(Vector3(0, 0, 1), kPi / 2), Vector3(1, 0, 0)), Vector3(0, 1, 0), 1e-6f);
-    Random rnd;
-    for (int i = 0; i < 100; ++i) {
-        const Quaternion a = rnd.Unit(), b = rnd.Unit();
-        const Vector3 v = rnd.Vector(5.0f);
-        ExpectNear(rotateVector(a * b, v), rotateVector(a, rotateVector(b, v)), 1e-4f);
-        ExpectNear(toMatrix3(a) * v, rotateVector(a, v), 1e-4f);
-        const Quaternion r = lookRotation(v, Vector3(0, 1, 0)); // -Z along v, no roll, up leaning up
-        ExpectNear(rotateVector(r, Vector3(0, 0, -1)), normalized(v), 1e-5f);
-        EXPECT_NEAR(rotateVector(r, Vector3(1, 0, 0)).y, 0.0f, 1e-5f);
-        EXPECT_GT(rotateVector(r, Vector3(0, 1, 0)).y, 0.0f);
-    }
     EXPECT_TRUE(SameRotation(lookRotation(Vector3(1, 0, 0), Vector3(0, 1, 0)), fromAxisAngle(Vector3(0, 1, 0), -kPi / 2), 1e-6f));
-}
-
-TEST(Mathlib, FromMatrixRoundTripsInEveryBranch)
-{
-    Random rnd;
-    int positiveTrace = 0;
-    for (int i = 0; i < 2000; ++i) {
-        const Quaternion q = rnd.Unit();
-        const Matrix3 m = toMatrix3(q);
-        positiveTrace += m(0, 0) + m(1, 1) + m(2, 2) > 0.0f;
-        EXPECT_TRUE(SameRotation(fromMatrix(m), q, 1e-4f));
-    }
-    EXPECT_GT(positiveTrace, 100);
-    EXPECT_LT(positiveTrace, 1900);
+    const Quaternion b = fromAxisAngle(normalized(Vector3(1, 2, -1)), 2.0f);
+    EXPECT_NEAR(dot(slerp(b, Quaternion(-b.w, -b.x, -b.y, -b.z), 0.5f, 0), b), 1.0f, 1e-5f);
     const float t = 0.57735027f; // half turns, a three-way diagonal tie, trace 0, a near half turn
     for (const Quaternion &q : {Quaternion(0, 1, 0, 0), Quaternion(0, 0, 1, 0), Quaternion(0, 0, 0, 1),
                                 Quaternion(0, t, t, t), fromAxisAngle(Vector3(0, 1, 0), 2.0f * kPi / 3.0f),
                                 fromAxisAngle(normalized(Vector3(1, 5e-4f, 1e-3f)), kPi)})
         EXPECT_TRUE(SameRotation(fromMatrix(toMatrix3(q)), q, 1e-5f));
-}
 
-TEST(Mathlib, SlerpFollowsTheShorterArc)
-{
-    const Quaternion b = fromAxisAngle(normalized(Vector3(1, 2, -1)), 2.0f);
-    EXPECT_NEAR(dot(slerp(b, Quaternion(-b.w, -b.x, -b.y, -b.z), 0.5f, 0), b), 1.0f, 1e-5f);
     Random rnd;
-    for (int i = 0; i < 100; ++i) {
+    int positiveTrace = 0; // both branches of fromMatrix are taken
+    for (int i = 0; i < 2000; ++i) {
         const Quaternion p = rnd.Unit(), q = rnd.Unit();
+        const Vector3 v = rnd.Vector(5.0f);
+        EXPECT_NEAR(angleBetween(v, v * 3.0f), 0.0f, 1e-3f); // parallel and opposite: never NaN
+        EXPECT_NEAR(angleBetween(v, -v), kPi, 1e-3f);
+        ExpectNear(rotateVector(p * q, v), rotateVector(p, rotateVector(q, v)), 1e-4f);
+        const Matrix3 m = toMatrix3(p);
+        ExpectNear(m * v, rotateVector(p, v), 1e-4f);
+        EXPECT_TRUE(SameRotation(fromMatrix(m), p, 1e-4f));
+        positiveTrace += m(0, 0) + m(1, 1) + m(2, 2) > 0.0f;
+        const Quaternion look = lookRotation(v, Vector3(0, 1, 0)); // -Z along v, no roll, up leaning up
+        ExpectNear(rotateVector(look, Vector3(0, 0, -1)), normalized(v), 1e-5f);
+        EXPECT_NEAR(rotateVector(look, Vector3(1, 0, 0)).y, 0.0f, 1e-5f);
+        EXPECT_GT(rotateVector(look, Vector3(0, 1, 0)).y, 0.0f);
+
+        // Slerp: from p to q on the shorter arc, at its share of the angle.
         EXPECT_TRUE(SameRotation(slerp(p, q, 0.0f, 0), p, 1e-5f));
         EXPECT_TRUE(SameRotation(slerp(p, q, 1.0f, 0), q, 1e-5f));
         const Quaternion r = slerp(p, q, 0.3f, 0);
         EXPECT_TRUE(SameRotation(r, slerp(p, Quaternion(-q.w, -q.x, -q.y, -q.z), 0.3f, 0), 1e-4f));
         const float whole = std::acos(std::fmin(1.0f, std::fabs(dot(p, q))));
         EXPECT_NEAR(std::acos(std::fmin(1.0f, std::fabs(dot(p, r)))), 0.3f * whole, 1e-3f);
-    }
-}
 
-TEST(Mathlib, InvertAndMatrixUndoTheTransform)
-{
-    Random rnd;
-    for (float scale : {1.0f, 2.0f})
-        for (int i = 0; i < 100; ++i) {
-            Transform t;
-            t.setRotation(rnd.Unit());
-            t.setPosition(rnd.Vector(100.0f));
-            t.setScale(scale);
-            Transform inverse = t;
-            inverse.invert();
-            inverse.updateMatrix();
-            const Vector3 p = rnd.Vector(50.0f);
-            ExpectNear(inverse.transformPoint(t.transformPoint(p)), p, 1e-3f);
-            ExpectNear(inverse.matrix() * t.transformPoint(p), p, 1e-3f);
-        }
+        // The inverse and its matrix undo the Transform, scaled or not.
+        Transform transform;
+        transform.setRotation(p);
+        transform.setPosition(rnd.Vector(100.0f));
+        transform.setScale(i % 2 ? 2.0f : 1.0f);
+        Transform inverse = transform;
+        inverse.invert();
+        inverse.updateMatrix();
+        ExpectNear(inverse.transformPoint(transform.transformPoint(v)), v, 1e-3f);
+        ExpectNear(inverse.matrix() * transform.transformPoint(v), v, 1e-3f);
+    }
+    EXPECT_GT(positiveTrace, 100);
+    EXPECT_LT(positiveTrace, 1900);
 }
 
 } // namespace

@@ -1,143 +1,416 @@
-// The FSOUND_ layer against synthesised MP3 files on the silent driver:
-// opening, length, play/stop/seek, the end of the track and the music clock.
+// The FSOUND_ layer and the music analysis without a sound card:
+// SDL_AUDIODRIVER names a driver that does not exist, so start-up falls back
+// to the silent driver, which plays in real time; offline rendering runs on
+// the virtual clock, where every time is exact.
 #include "FSound.h"
 #include "Media.h"
+#include "MusicAnalysis.h"
 #include "ScratchDir.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStringList>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <memory>
+#include <random>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 FSOUND_STREAM *Open(const char *name) { return FSOUND_Stream_Open(name, FSOUND_MPEGACCURATE, 0, 0); }
 int Play(FSOUND_STREAM *stream) { return FSOUND_Stream_Play(FSOUND_FREE, stream); }
 int Time(FSOUND_STREAM *stream) { return FSOUND_Stream_GetTime(stream); }
-auto Within(double low, double high) { return ::testing::AllOf(::testing::Ge(low), ::testing::Lt(high)); }
 
-bool WaitUntilStopped(std::chrono::milliseconds limit)
+// FSOUND_Init, with the debug lines it writes.
+bool InitCollecting(QStringList &lines)
 {
-    for (const Clock::time_point end = Clock::now() + limit; FSOUND_IsPlaying(0); std::this_thread::sleep_for(5ms))
-        if (Clock::now() > end)
-            return false;
-    return true;
+    static QStringList *sink;
+    sink = &lines;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &line) { *sink << line; });
+    const bool ok = FSOUND_Init(44100, 32, 1);
+    qInstallMessageHandler(previous);
+    return ok;
 }
 
-class SoundTest : public ::testing::Test
+TEST(Sound, StartsOnTheSilentDriverWhoseClockFollowsTheWallClockToTheEnd)
 {
-protected:
-    // The output and the music files are made once: both are slow.
-    static void SetUpTestSuite()
-    {
-        scratch = std::make_unique<ScratchDir>();
-        ASSERT_TRUE(MakeToneMp3("two.mp3", 2.0) && MakeToneMp3("half.mp3", 0.5));
-        ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
-    }
-    static void TearDownTestSuite() { FSOUND_Close(); scratch.reset(); }
-    void SetUp() override
-    {
-        ASSERT_NE(two = Open("two.mp3"), nullptr);
-        ASSERT_NE(half = Open("half.mp3"), nullptr);
-    }
-    void TearDown() override { FSOUND_Stream_Close(two); FSOUND_Stream_Close(half); }
-    static inline std::unique_ptr<ScratchDir> scratch;
-    FSOUND_STREAM *two = nullptr, *half = nullptr;
-};
+    FSOUND_SetVirtualClock(false);
+    EXPECT_EQ(Open("music.mp3"), nullptr); // every call before FSOUND_Init is harmless
+    EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_UNINITIALIZED);
+    EXPECT_EQ(Play(nullptr), -1);
+    EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_INVALID_PARAM);
+    EXPECT_FALSE(FSOUND_Stream_Close(nullptr) || FSOUND_Stream_Stop(nullptr) || FSOUND_Stream_SetTime(nullptr, 10));
+    EXPECT_EQ(std::pair(Time(nullptr), FSOUND_Stream_GetLengthMs(nullptr)), std::pair(0, 0));
 
-TEST_F(SoundTest, OpenReportsBadFilesAndMeasuresGoodOnes)
-{
-    QFile text("notes.mp3"), empty("empty.mp3");
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write("Plain text, not music.\n") > 0 && text.flush());
-    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    // Missing or unreadable: 9 (FMOD_ERR_FILE_NOTFOUND); no music: 10 (FMOD_ERR_FILE_FORMAT).
-    for (const auto &[name, code] : {std::pair{"absent.mp3", 9}, {".", 9}, {"notes.mp3", 10}, {"empty.mp3", 10}}) {
-        EXPECT_EQ(Open(name), nullptr) << name;
-        EXPECT_EQ(FSOUND_GetError(), code) << name;
+    ScratchDir scratch;
+    ASSERT_TRUE(MakeToneMp3("two.mp3", 2.0));
+    QStringList lines;
+    ASSERT_TRUE(InitCollecting(lines)) << FSOUND_GetError();
+    EXPECT_EQ(lines, QStringList{"sound: no audio device, music plays silently"});
+    EXPECT_FALSE(FSOUND_Init(44100, 32, 1)); // refused while the output is open
+    EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_BUSY);
+    for (const char *name : {"absent.mp3", "."}) {
+        EXPECT_EQ(Open(name), nullptr);
+        EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_NOTFOUND) << name;
     }
-    FSOUND_Stream_Close(Open("two.mp3"));
-    EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_NONE);
-    EXPECT_NEAR(FSOUND_Stream_GetLengthMs(two), 2000, 30);
-    EXPECT_NEAR(FSOUND_Stream_GetLengthMs(half), 500, 30);
-}
 
-TEST_F(SoundTest, SeekIsClampedAndMovesTheClockStoppedOrPlayingAndStopRewinds)
-{
+    // Seeks while playing (back too) move the clock; playing again changes
+    // nothing; from there the clock follows the wall clock, never backwards,
+    // until the track ends at its length.
+    FSOUND_STREAM *two = Open("two.mp3");
+    ASSERT_NE(two, nullptr);
     const int length = FSOUND_Stream_GetLengthMs(two);
-    for (const auto &[request, ms] : {std::pair{1500, 1500}, {-20, 0}, {length + 5000, length}, {1200, 1200}}) {
-        EXPECT_TRUE(FSOUND_Stream_SetTime(two, request));
-        EXPECT_EQ(Time(two), ms);
-    }
     ASSERT_EQ(Play(two), 0);
-    EXPECT_THAT(Time(two), Within(1200, 1400));
-    for (const int request : {1700, 200}) {
-        ASSERT_TRUE(FSOUND_Stream_SetTime(two, request));
-        EXPECT_THAT(Time(two), Within(request, request + 150));
+    EXPECT_FALSE(FSOUND_IsPlaying(1)); // the music plays on channel 0
+    for (const int ms : {1800, 1500}) {
+        ASSERT_TRUE(FSOUND_Stream_SetTime(two, ms));
+        ASSERT_EQ(Play(two), 0);
+        EXPECT_GE(Time(two), ms);
+        EXPECT_LT(Time(two), ms + 150);
     }
-    std::this_thread::sleep_for(200ms);
-    EXPECT_GT(Time(two), 300);
-    EXPECT_TRUE(FSOUND_Stream_Stop(two)); // rewinds
-    EXPECT_FALSE(FSOUND_IsPlaying(0));
-    EXPECT_EQ(Time(two), 0);
-    ASSERT_EQ(Play(two), 0);
-    EXPECT_LT(Time(two), 150);
-}
-
-TEST_F(SoundTest, PlayFollowsTheWallClockNeverBackwardsAndPlayingAgainKeepsTheChannel)
-{
     const Clock::time_point begin = Clock::now();
-    ASSERT_EQ(Play(two), 0);
-    EXPECT_TRUE(FSOUND_IsPlaying(0));
-    EXPECT_FALSE(FSOUND_IsPlaying(1));
     int ms = Time(two), decreases = 0;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; FSOUND_IsPlaying(0) && Clock::now() < begin + std::chrono::seconds(3); ++i) {
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + 1500 * (i % 7)));
         const int now = Time(two);
         decreases += now < ms;
         ms = now;
     }
-    EXPECT_EQ(decreases, 0);
     const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
-    EXPECT_THAT(ms, Within(0.5 * wallMs, 1.5 * wallMs));
-    EXPECT_EQ(Play(two), 0); // while playing: the same channel, no restart
-    EXPECT_GE(Time(two), ms);
+    EXPECT_EQ(decreases, 0);
+    EXPECT_EQ(ms, length);
+    EXPECT_GT(wallMs, 0.5 * (length - 1500));
+    EXPECT_LT(wallMs, 1.5 * (length - 1500));
+
+    // Closing the library first leaves a handle that only Stream_Close takes;
+    // the output then opens again through the same fallback.
+    FSOUND_Close();
+    EXPECT_EQ(Play(two), -1);
+    EXPECT_TRUE(FSOUND_Stream_Close(two));
+    lines.clear();
+    EXPECT_TRUE(InitCollecting(lines));
+    EXPECT_EQ(lines.size(), 1);
+    FSOUND_Close();
 }
 
-TEST_F(SoundTest, TrackEndStopsAtTheLengthAndTheNextPlayStartsFromZero)
+// Every stream call works on a position only FSOUND_AdvanceVirtualClock
+// moves; the output opens on the silent driver without trying a device,
+// and never plays.
+TEST(VirtualClock, TheTransportRunsOnTheAdvancedClock)
 {
-    const int length = FSOUND_Stream_GetLengthMs(half);
-    ASSERT_EQ(Play(half), 0);
-    ASSERT_TRUE(WaitUntilStopped(3000ms));
-    EXPECT_EQ(Time(half), length);
-    ASSERT_EQ(Play(half), 0);
+    ScratchDir scratch;
+    ASSERT_TRUE(MakeToneMp3("three.mp3", 3.0) && MakeToneMp3("short.mp3", 0.3));
+    FSOUND_SetVirtualClock(true);
+    QStringList lines;
+    ASSERT_TRUE(InitCollecting(lines)) << FSOUND_GetError();
+    EXPECT_TRUE(lines.isEmpty());
+    FSOUND_STREAM *track = Open("three.mp3"), *other = Open("short.mp3");
+    ASSERT_TRUE(track && other);
+    const int length = FSOUND_Stream_GetLengthMs(track);
+    ASSERT_NEAR(length, 3000, 30);
+
+    enum Call { Advance, Seek, Start, Stop, StartOther };
+    constexpr int kLength = -1;
+    const struct { Call call; int arg, ms; bool playing; } steps[] = {
+        {Advance, 500, 0, false}, // nothing plays: no effect
+        {Seek, -20, 0, false},
+        {Seek, 9000, kLength, false},
+        {Seek, 1000, 1000, false},
+        {Start, 0, 1000, true},
+        {Advance, 250, 1250, true},
+        {Seek, 500, 500, true},
+        {Advance, 9000, kLength, false}, // ran to the end: stopped there
+        {Start, 0, 0, true},             // after the end, from 0
+        {Advance, 250, 250, true},
+        {Stop, 0, 0, false}, // rewinds
+        {Start, 0, 0, true},
+        {Seek, 9000, kLength, false}, // a seek to the length ends the track
+        {Seek, 700, 700, false},
+        {Start, 0, 700, true},
+        {StartOther, 0, 0, true}, // halts this one as Stop does
+    };
+    for (const auto &step : steps) {
+        switch (step.call) {
+        case Advance: FSOUND_AdvanceVirtualClock(step.arg); break;
+        case Seek: ASSERT_TRUE(FSOUND_Stream_SetTime(track, step.arg)); break;
+        case Start: ASSERT_EQ(Play(track), 0); break;
+        case Stop: ASSERT_TRUE(FSOUND_Stream_Stop(track)); break;
+        case StartOther: ASSERT_EQ(Play(other), 0); break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5)); // wall time is not music time
+        EXPECT_EQ(Time(track), step.ms == kLength ? length : step.ms) << &step - steps;
+        EXPECT_EQ(FSOUND_IsPlaying(0), step.playing) << &step - steps;
+    }
+    // The output never takes the playing stream: wall time does not end it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_TRUE(FSOUND_IsPlaying(0));
-    EXPECT_LT(Time(half), 150);
-    // A seek past the end while playing ends the track too.
-    EXPECT_TRUE(FSOUND_Stream_SetTime(half, length + 3000));
-    ASSERT_TRUE(WaitUntilStopped(1000ms));
-    EXPECT_EQ(Time(half), length);
-}
-
-TEST_F(SoundTest, PlayingAnotherStreamOrClosingThePlayingOneHaltsIt)
-{
-    ASSERT_TRUE(FSOUND_Stream_SetTime(two, 400));
-    ASSERT_EQ(Play(two), 0);
-    ASSERT_EQ(Play(half), 0);
-    EXPECT_EQ(Time(two), 0); // stopped as by FSOUND_Stream_Stop
-    FSOUND_STREAM *closed = half;
-    half = nullptr;
-    EXPECT_TRUE(FSOUND_Stream_Close(closed));
+    // Closing the playing stream halts it; a second close is refused.
+    EXPECT_TRUE(FSOUND_Stream_Close(other));
     EXPECT_FALSE(FSOUND_IsPlaying(0));
-    EXPECT_FALSE(FSOUND_Stream_Close(closed)); // refused, not freed twice
-    ASSERT_EQ(Play(two), 0);
-    EXPECT_TRUE(FSOUND_IsPlaying(0));
+    EXPECT_FALSE(FSOUND_Stream_Close(other));
+    FSOUND_Stream_Close(track);
+    FSOUND_Close();
+}
+
+// The band (from 0) that holds `hz` when there are `bands` bands.
+int BandOf(double hz, int bands)
+{
+    return static_cast<int>(std::floor(std::log(hz / kSpectrumLowHz) / std::log(kSpectrumHighHz / kSpectrumLowHz) * bands));
+}
+
+std::vector<float> Gather(const std::vector<float> &magnitudes, double binHz, int bands)
+{
+    std::vector<float> values(bands, -1.0f);
+    GatherSpectrumBands(magnitudes.data(), static_cast<int>(magnitudes.size()), binHz, bands, values.data());
+    return values;
+}
+
+constexpr double kBinHz = 44100.0 / kSpectrumWindow;
+
+// A flat spectrum of one magnitude: every band reads the same value, 0..1
+// over -80..0 dB, and at a 22.05 kHz rate the bands above 11025 Hz read 0.
+// Bin 93 (2002.6 Hz) alone: only its own band reads it in full, and exactly
+// the bands reaching in between bins 92 and 94 see it (of 100 and 256
+// bands, one has an edge between bins 93 and 94, one between 92 and 93).
+TEST(GatherSpectrumBands, MapsDecibelsAndEachBinToTheBandsAroundIt)
+{
+    for (const auto &[magnitude, expected] : {std::pair{1.0f, 1.0f}, {0.1f, 0.75f}, {0.01f, 0.5f}, {1e-4f, 0.0f},
+                                              {1e-6f, 0.0f}, {4.0f, 1.0f}, {0.0f, 0.0f}}) {
+        const std::vector<float> flat(kSpectrumWindow / 2 + 1, magnitude);
+        for (const int bands : {1, 7, 256})
+            for (const float value : Gather(flat, kBinHz, bands))
+                ASSERT_NEAR(value, expected, 1e-5) << magnitude << " in " << bands << " bands";
+        const std::vector<float> values = Gather(flat, kBinHz / 2, 64);
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(values[i], i <= BandOf(11025.0, 64) ? expected : 0.0f) << i;
+    }
+    std::vector<float> peak(kSpectrumWindow / 2 + 1, 0.0f);
+    peak[93] = 1.0f;
+    for (const int bands : {16, 100, 256}) {
+        const std::vector<float> values = Gather(peak, kBinHz, bands);
+        for (int i = 0; i < bands; ++i) {
+            EXPECT_EQ(values[i] == 1.0f, i == BandOf(93 * kBinHz, bands)) << i << " of " << bands;
+            EXPECT_EQ(values[i] > 0.0f, i >= BandOf(92 * kBinHz, bands) && i <= BandOf(94 * kBinHz, bands))
+                << i << " of " << bands;
+        }
+    }
+}
+
+constexpr int kSeconds = 12;
+constexpr int kFrameFrames = 735; // one 60 fps frame at 44.1 kHz
+double StepHz(int second) { return 200.0 + 150.0 * second; }
+
+bool RunTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QByteArray Read(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool Write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The MPEG audio between the tags players add: before it an ID3v2.3 tag
+// holding a 1 MB picture (the tag's size 0x10000a, syncsafe: 7 bits a
+// byte; the frame's 0x100000), after it an APEv2 tag (one 19-byte item,
+// footer only) and an ID3v1 tag.
+QByteArray Tagged(const QByteArray &audio)
+{
+    const QByteArray id3v2 = QByteArray("ID3\3\0\0\0\x40\0\x0a" "APIC\0\x10\0\0\0\0" "\0image/jpeg\0\3\0", 34);
+    const QByteArray ape = QByteArray("\5\0\0\0\0\0\0\0Title\0Steps" "APETAGEX\xd0\7\0\0\x33\0\0\0\1\0\0\0", 39);
+    return id3v2 + QByteArray((1 << 20) - 14, '\xd8') + audio + ape + QByteArray(12, '\0') + "TAG" +
+           QByteArray("Steps").leftJustified(125, '\0');
+}
+
+// Frequency of the left channel by its zero crossings.
+double CrossingHz(const std::vector<float> &stereo, int rate)
+{
+    int crossings = 0;
+    for (size_t i = 2; i < stereo.size(); i += 2)
+        crossings += (stereo[i - 2] < 0.0f) != (stereo[i] < 0.0f);
+    return crossings / 2.0 / (stereo.size() / 2.0 / rate);
+}
+
+// Plays on for `frames` 60 fps frames; what was heard.
+std::vector<float> Hear(int frames)
+{
+    std::vector<float> heard, frame(2 * kFrameFrames);
+    for (int i = 0; i < frames; ++i) {
+        FSOUND_AdvanceVirtualClock(1000.0 / 60, frame.data(), kFrameFrames);
+        heard.insert(heard.end(), frame.begin(), frame.end());
+    }
+    return heard;
+}
+
+struct Kind
+{
+    const char *name;
+    QStringList encode; // the encoder's command line, before the file's name
+    bool gapless;       // the info tag gives the encoder's delay and padding
+    int rate;
+};
+
+const Kind kKinds[] = {
+    {"cbr.mp3", {"lame", "--quiet", "-b", "128", "steps.wav"}, true, 44100},
+    {"vbr.mp3", {"lame", "--quiet", "-V", "2", "steps.wav"}, true, 44100},
+    {"vbr-headerless.mp3", {"lame", "--quiet", "-V", "2", "-t", "steps.wav"}, false, 44100},
+    {"mpeg2-mono.mp3", {"lame", "--quiet", "-V", "2", "-t", "-m", "m", "--resample", "22.05", "steps.wav"}, false, 22050},
+    {"mpeg25.mp3", {"lame", "--quiet", "--resample", "8", "steps.wav"}, true, 8000},
+    {"32k.mp3", {"lame", "--quiet", "--resample", "32", "-t", "steps.wav"}, false, 32000},
+    {"48k.mp3", {"lame", "--quiet", "--resample", "48", "-t", "steps.wav"}, false, 48000},
+    {"free.mp3", {"lame", "--quiet", "--freeformat", "-b", "400", "steps.wav"}, true, 44100},
+    {"layer2.mp3", {"ffmpeg", "-loglevel", "error", "-i", "steps.wav", "-c:a", "mp2", "-f", "mp2"}, false, 44100},
+};
+
+// MPEG audio files of the kinds users bring, made from a tone whose frequency
+// steps every second (on the left only), and damaged copies of them, on the
+// virtual clock: seeks land where asked (the audio heard, the spectrum and the
+// level of the mono mix show that second's tone, at the right speed whatever
+// the file's rate); damaged files play what decodes and never stop the show.
+class Mp3Files : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        scratch = std::make_unique<ScratchDir>();
+        // Second s: a sine of StepHz(s) at 0.488 of full scale, on the left.
+        QStringList seconds;
+        for (int s = 0; s < kSeconds; ++s) {
+            seconds << QString("%1.wav").arg(s);
+            ASSERT_TRUE(RunTool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", seconds.last(), "synth", "1", "sine",
+                                        QString::number(StepHz(s)), "vol", "0.488", "remix", "1", "0"}));
+        }
+        ASSERT_TRUE(RunTool("sox", seconds + QStringList{"steps.wav"}));
+        for (const Kind &kind : kKinds)
+            ASSERT_TRUE(RunTool(kind.encode.first(), kind.encode.mid(1) << kind.name)) << kind.name;
+        ASSERT_TRUE(Write("tagged.mp3", Tagged(Read("cbr.mp3"))));
+        FSOUND_SetVirtualClock(true);
+        ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
+    }
+    static void TearDownTestSuite() { FSOUND_Close(); scratch.reset(); }
+    static inline std::unique_ptr<ScratchDir> scratch;
+};
+
+TEST_F(Mp3Files, EveryKindHasItsLengthSeeksWhereAskedAndPlaysAtItsSpeed)
+{
+    std::vector<Kind> kinds(std::begin(kKinds), std::end(kKinds));
+    kinds.push_back({"tagged.mp3", {}, true, 44100});
+    float bands[64];
+    for (const Kind &kind : kinds) {
+        FSOUND_STREAM *stream = Open(kind.name);
+        ASSERT_NE(stream, nullptr) << kind.name << ": " << FSOUND_GetError();
+        // Without the info tag the decoder's delay and the padding stay:
+        // at most two 1152-sample frames more.
+        const int length = FSOUND_Stream_GetLengthMs(stream);
+        EXPECT_GE(length, 1000 * kSeconds - 1) << kind.name;
+        EXPECT_LE(length, 1000 * kSeconds + (kind.gapless ? 1 : 2304000 / kind.rate)) << kind.name;
+        StreamSpectrum(stream, 64, bands); // at 0 the window lies before the track
+        EXPECT_EQ(*std::max_element(bands, bands + 64), 0.0f) << kind.name;
+        for (const int second : {7, 2, 11, 4}) {
+            const int ms = 1000 * second + 600;
+            ASSERT_TRUE(FSOUND_Stream_SetTime(stream, ms));
+            ASSERT_EQ(Play(stream), 0);
+            // The mono mix holds half the left channel: -12.2 dB (0.847 on
+            // the 80 dB scale) in the tone's band, an RMS of 0.173.
+            StreamSpectrum(stream, 64, bands);
+            const float *strongest = std::max_element(bands, bands + 64);
+            EXPECT_NEAR(strongest - bands, BandOf(StepHz(second), 64), 1) << kind.name << " at " << ms;
+            EXPECT_NEAR(*strongest, 0.847f, 0.03f) << kind.name << " at " << ms;
+            EXPECT_NEAR(StreamLevel(stream), 0.173f, 0.02f) << kind.name << " at " << ms;
+            EXPECT_NEAR(CrossingHz(Hear(12), 44100), StepHz(second), 0.03 * StepHz(second)) << kind.name << " at " << ms;
+            EXPECT_EQ(Time(stream), ms + 200) << kind.name;
+            FSOUND_Stream_Stop(stream);
+        }
+        FSOUND_Stream_Close(stream);
+    }
+    // Straight from a file: nothing after the end of the track, nor without a file.
+    MusicAnalysis after("cbr.mp3"), absent("absent.mp3");
+    for (MusicAnalysis *analysis : {&after, &absent}) {
+        analysis->Spectrum(60000, 64, bands);
+        EXPECT_EQ(*std::max_element(bands, bands + 64), 0.0f) << analysis->IsOpen();
+        EXPECT_EQ(analysis->Level(60000), 0.0f) << analysis->IsOpen();
+    }
+}
+
+TEST_F(Mp3Files, DamagedFilesPlayWhatDecodesAndNeverStopTheShow)
+{
+    std::mt19937 random(11);
+    const auto noise = [&random](int bytes) {
+        QByteArray out(bytes, '\0');
+        std::generate(out.begin(), out.end(), [&random] { return static_cast<char>(random()); });
+        return out;
+    };
+    const QByteArray cbr = Read("cbr.mp3"), vbr = Read("vbr.mp3"), lsf = Read("mpeg2-mono.mp3");
+    struct Damage { const char *name; QByteArray bytes; int minMs, maxMs; }; // maxMs 0: no frame at all
+    const Damage damages[] = {
+        {"empty", QByteArray(), 0, 0},
+        {"text", QByteArray("Plain text, not music.\n").repeated(200), 0, 0},
+        {"noise", noise(200000), 0, 0},
+        {"tags only", Tagged(QByteArray()), 0, 0},
+        {"first bytes", cbr.left(10), 0, 0},
+        {"cut at a third", cbr.left(cbr.size() / 3), 3700, 4300},
+        {"cut inside a frame", cbr.left(cbr.size() * 2 / 3 + 17), 7700, 8300},
+        {"last byte missing", cbr.chopped(1), 11900, 12030},
+        {"garbage in the middle", vbr.left(vbr.size() / 2) + noise(65536) + vbr.mid(vbr.size() / 2), 11500, 13000},
+        {"MPEG-2 cut in half", lsf.left(lsf.size() / 2), 3000, 9000},
+        {"MPEG-2 with garbage", lsf.left(lsf.size() / 3) + noise(4000) + lsf.mid(lsf.size() / 3), 11000, 13000},
+    };
+    for (const Damage &damage : damages) {
+        ASSERT_TRUE(Write("damaged.mp3", damage.bytes));
+        FSOUND_STREAM *stream = Open("damaged.mp3");
+        if (damage.maxMs == 0) {
+            EXPECT_EQ(stream, nullptr) << damage.name;
+            EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_FORMAT) << damage.name;
+            continue;
+        }
+        ASSERT_NE(stream, nullptr) << damage.name << ": " << FSOUND_GetError();
+        const int length = FSOUND_Stream_GetLengthMs(stream);
+        EXPECT_GE(length, damage.minMs) << damage.name;
+        EXPECT_LE(length, damage.maxMs) << damage.name;
+        // Seeks anywhere, then on to the end: finite samples, spectra and
+        // levels, and the track ends at its length.
+        ASSERT_EQ(Play(stream), 0);
+        float bands[16];
+        bool finite = true;
+        const auto frame = [&] {
+            StreamSpectrum(stream, 16, bands);
+            std::vector<float> seen = Hear(1);
+            seen.insert(seen.end(), bands, bands + 16);
+            seen.push_back(StreamLevel(stream));
+            finite = finite && std::all_of(seen.begin(), seen.end(), [](float x) { return std::isfinite(x); });
+        };
+        for (const int ms : {length / 2, length - 30, 100, length / 3}) {
+            ASSERT_TRUE(FSOUND_Stream_SetTime(stream, ms));
+            ASSERT_EQ(Play(stream), 0); // again, where the track ended
+            frame();
+            frame();
+        }
+        for (int frames = 0; FSOUND_IsPlaying(0) && frames < length * 60 / 1000 + 2; ++frames)
+            frame();
+        EXPECT_FALSE(FSOUND_IsPlaying(0)) << damage.name;
+        EXPECT_TRUE(finite) << damage.name;
+        EXPECT_EQ(Time(stream), length) << damage.name;
+        FSOUND_Stream_Close(stream);
+    }
 }
 
 } // namespace
