@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QOpenGLContext>
 
 #include <GL/gl.h>
 
@@ -138,7 +139,10 @@ void Production::paint()
     shaderSet.beginFrame(cursor.x, cursor.y);
     demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
     glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // With a post shader the pass covers the view's colour and depth, and
+    // its own target is cleared instead.
+    if (!shaderSet.postPassSet() || !QOpenGLContext::currentContext())
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
     timing.partDone(FramePart::Clear);

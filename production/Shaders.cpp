@@ -530,21 +530,41 @@ std::string Shaders::reloadError() const
 
 // --- The post pass ------------------------------------------------------------
 
-bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int width, int height)
+bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height)
 {
     if (target.context != QOpenGLContext::currentContext()) {
         target = PassTarget();
         target.context = QOpenGLContext::currentContext();
     }
-    if (target.colour && target.width == width && target.height == height)
+    target.viewFramebuffer = view;
+    // The depth copy needs the view's depth format: read it off the view.
+    GLint objectType = GL_NONE, depthBits = 0, stencilBits = 0;
+    const bool window = target.viewFramebuffer == 0;
+    f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_DEPTH : GL_DEPTH_ATTACHMENT,
+                                             GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE, &objectType);
+    if (objectType != GL_NONE) {
+        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_DEPTH : GL_DEPTH_ATTACHMENT,
+                                                 GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE, &depthBits);
+        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_STENCIL : GL_STENCIL_ATTACHMENT,
+                                                 GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
+    }
+    const GLenum depthFormat = stencilBits > 0 ? GL_DEPTH24_STENCIL8
+                               : depthBits > 24 ? GL_DEPTH_COMPONENT32F
+                               : depthBits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
+    if (target.framebuffer && target.width == width && target.height == height && target.depthFormat == depthFormat)
         return true;
-    GLuint textures[2] = {target.colour, target.depth};
-    if (target.colour)
+
+    if (target.framebuffer) {
+        f->glDeleteFramebuffers(1, &target.framebuffer);
+        GLuint textures[2] = {target.colour, target.depth};
         f->glDeleteTextures(2, textures);
+    }
     target.width = width;
     target.height = height;
+    target.depthFormat = depthFormat;
     // Made on the spectrum's unit, so the script's texture stays bound.
     f->glActiveTexture(GL_TEXTURE0 + kSpectrumUnit);
+    GLuint textures[2];
     f->glGenTextures(2, textures);
     target.colour = textures[0];
     target.depth = textures[1];
@@ -557,88 +577,116 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int width, int height)
         f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         if (colour)
             f->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        else if (depthFormat == GL_DEPTH24_STENCIL8)
+            f->glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH24_STENCIL8, width, height, 0, GL_DEPTH_STENCIL,
+                            GL_UNSIGNED_INT_24_8, nullptr);
         else
-            f->glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, width, height, 0, GL_DEPTH_COMPONENT,
-                            GL_FLOAT, nullptr);
+            f->glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(depthFormat), width, height, 0,
+                            GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
     }
     f->glBindTexture(GL_TEXTURE_2D, target.spectrum);
     f->glActiveTexture(GL_TEXTURE0);
-    return true;
+    f->glGenFramebuffers(1, &target.framebuffer);
+    f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    f->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target.colour, 0);
+    f->glFramebufferTexture2D(GL_FRAMEBUFFER,
+                              depthFormat == GL_DEPTH24_STENCIL8 ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
+                              GL_TEXTURE_2D, target.depth, 0);
+    const bool complete = f->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    f->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(target.viewFramebuffer));
+    if (!complete)
+        releaseTarget();
+    return complete;
 }
 
 void Shaders::releaseTarget()
 {
     QOpenGLExtraFunctions *f = Gl();
+    if (target.framebuffer)
+        f->glDeleteFramebuffers(1, &target.framebuffer);
     GLuint textures[3] = {target.colour, target.depth, target.spectrum};
     f->glDeleteTextures(3, textures);
     const PassTarget kept = target;
     target = PassTarget();
     target.context = kept.context;
+    target.viewFramebuffer = kept.viewFramebuffer;
 }
 
 bool Shaders::beginScene()
 {
-    // The scene is drawn straight into the view, whose colour and depth
-    // the paint has cleared; endScene takes the colour from there.
     if (!postId || !QOpenGLContext::currentContext())
         return false;
+    // The paint left the view uncleared for the pass, which covers every
+    // pixel of its colour and depth; if the pass cannot run, clear it now.
+    const auto noPass = [] {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        return false;
+    };
     Program *program = built(postId);
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
     if (!program || viewport[2] <= 0 || viewport[3] <= 0)
-        return false;
-    return ensureTarget(Gl(), viewport[0] + viewport[2], viewport[1] + viewport[3]);
+        return noPass();
+    QOpenGLExtraFunctions *f = Gl();
+    GLint view = 0;
+    f->glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &view);
+    if (!ensureTarget(f, view, viewport[0] + viewport[2], viewport[1] + viewport[3]))
+        return noPass();
+    f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT |
+            (target.depthFormat == GL_DEPTH24_STENCIL8 ? GL_STENCIL_BUFFER_BIT : 0));
+    return true;
 }
 
 void Shaders::endScene()
 {
-    Program *program = built(postId);
-    if (!program)
-        return;
     QOpenGLExtraFunctions *f = Gl();
+    const GLuint view = static_cast<GLuint>(target.viewFramebuffer);
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
     glDisable(GL_SCISSOR_TEST);
-    GLint scriptTexture = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &scriptTexture);
-    // The scene's colour (and its depth, for a shader that reads it) into
-    // the pass's textures; the view keeps its depth for the overlays and
-    // the pick.
-    const auto depth = program->uniforms.find("depth");
-    const bool readsDepth = depth != program->uniforms.end() && depth->second.type == GL_SAMPLER_2D;
-    if (readsDepth) {
+    // The scene's depth into the view, for the overlays and the pick. A
+    // packed depth-stencil buffer goes whole (the frame uses no stencil):
+    // a plain copy, where depth alone is a masked per-pixel blit that costs
+    // several milliseconds on a software renderer.
+    const bool packed = target.depthFormat == GL_DEPTH24_STENCIL8;
+    f->glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, view);
+    f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
+                         packed ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    f->glBindFramebuffer(GL_FRAMEBUFFER, view);
+
+    Program *program = built(postId);
+    if (program) {
+        // Every pixel once, whatever render() left enabled; no depth written.
+        for (GLenum capability : {GL_DEPTH_TEST, GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST})
+            glDisable(capability);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        f->glUseProgram(program->name);
+        bound = postId;
+        applyUniforms(*program);
+        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
+            const auto uniform = program->uniforms.find(name);
+            if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
+                f->glUniform1i(uniform->second.location, unit);
+        }
+        GLint scriptTexture = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &scriptTexture);
         f->glActiveTexture(GL_TEXTURE1);
         f->glBindTexture(GL_TEXTURE_2D, target.depth);
-        f->glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, target.width, target.height);
-    }
-    f->glActiveTexture(GL_TEXTURE0);
-    f->glBindTexture(GL_TEXTURE_2D, target.colour);
-    f->glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, target.width, target.height);
-
-    // Every pixel once, whatever render() left enabled; no depth written.
-    for (GLenum capability : {GL_DEPTH_TEST, GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST})
-        glDisable(capability);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    f->glUseProgram(program->name);
-    bound = postId;
-    applyUniforms(*program);
-    for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
-        const auto uniform = program->uniforms.find(name);
-        if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
-            f->glUniform1i(uniform->second.location, unit);
-    }
-    glBegin(GL_TRIANGLES);
-    const float corners[3][2] = {{-1.0f, -1.0f}, {3.0f, -1.0f}, {-1.0f, 3.0f}};   // one triangle over the view
-    for (const auto &corner : corners)
-        f->glVertexAttrib2f(kCornerAttribute, corner[0], corner[1]);
-    glEnd();
-    f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(scriptTexture));
-    if (readsDepth) {
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glBindTexture(GL_TEXTURE_2D, target.colour);
+        glBegin(GL_TRIANGLES);
+        const float corners[3][2] = {{-1.0f, -1.0f}, {3.0f, -1.0f}, {-1.0f, 3.0f}};   // one triangle over the view
+        for (const auto &corner : corners)
+            f->glVertexAttrib2f(kCornerAttribute, corner[0], corner[1]);
+        glEnd();
+        f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(scriptTexture));
         f->glActiveTexture(GL_TEXTURE1);
         f->glBindTexture(GL_TEXTURE_2D, 0);
         f->glActiveTexture(GL_TEXTURE0);
+        f->glUseProgram(0);
+        bound = 0;
     }
-    f->glUseProgram(0);
-    bound = 0;
     glPopAttrib();
 }

@@ -66,13 +66,16 @@ public:
     void beginFrame(float mouseX, float mouseY);
     // After render(): fixed function, whatever render() left bound.
     void endRender();
-    // With a post pass: makes the pass's textures ready and returns true;
-    // render() then draws into the view as usual. False without one.
+    // True when a post shader is set: the paint then leaves the view's
+    // clearing to beginScene.
+    bool postPassSet() const { return postId != 0; }
+    // With a post pass: binds the pass's target, clears it and returns
+    // true; render() then draws into it. False without one (the view
+    // cleared when a post shader is set but cannot run).
     bool beginScene();
-    // Copies the scene's colour (and its depth, when the shader reads
-    // `depth`) into the pass's textures and draws them over the view
-    // through the post shader. The view's depth buffer and the GL state
-    // are left as they were.
+    // Copies the scene's depth into the framebuffer that was bound, and
+    // draws the scene over it through the post shader. Depth test and
+    // depth buffer of the view are left as they were.
     void endScene();
 
     // The first error of a saved shader file that failed to compile
@@ -119,8 +122,10 @@ private:
     struct PassTarget
     {
         QOpenGLContext *context = nullptr;
-        unsigned colour = 0, depth = 0, spectrum = 0;   // textures
+        unsigned framebuffer = 0, colour = 0, depth = 0, spectrum = 0;
         int width = 0, height = 0;
+        unsigned depthFormat = 0;
+        int viewFramebuffer = 0;           // bound when the scene began
     };
 
     // The file's inode, size and times; all zero while the name names nothing.
@@ -143,7 +148,7 @@ private:
     void applyUniforms(Program &program);
     // The spectrum texture of this frame, bound on kSpectrumUnit.
     void bindSpectrum(QOpenGLExtraFunctions *f);
-    bool ensureTarget(QOpenGLExtraFunctions *f, int width, int height);
+    bool ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height);
     void releaseTarget();
     int add(Program program, std::string &log);
 
