@@ -185,9 +185,13 @@ bool WorldWidget::prepareContext()
         return false;
     if (!stateSet) {
         Production::SetFixedGLState();
+        stateSet = true;
+    }
+    if (viewportStale) {
+        // The viewport covers the window's pixels (logical size times ratio).
         const qreal ratio = devicePixelRatioF();
         world()->setViewport(0, 0, qRound(width() * ratio), qRound(height() * ratio));
-        stateSet = true;
+        viewportStale = false;
     }
     return true;
 }
@@ -229,10 +233,10 @@ QImage WorldWidget::grabFramebuffer()
 void WorldWidget::resizeEvent(QResizeEvent *event)
 {
     for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
-        child->setGeometry(rect());
-    // The viewport covers the window's pixels (logical size times ratio).
-    const qreal ratio = devicePixelRatioF();
-    world()->setViewport(0, 0, qRound(event->size().width() * ratio), qRound(event->size().height() * ratio));
+        child->setGeometry(QRect(QPoint(), event->size()));
+    // Set in the view's own context when it is next made current: another
+    // context (a shader check's) may be current now.
+    viewportStale = true;
 }
 
 bool WorldWidget::eventFilter(QObject *watched, QEvent *event)

@@ -84,4 +84,5 @@ private:
     QWindow *surface;                          // owned by its container
     std::unique_ptr<QOpenGLContext> context;
     bool stateSet = false;
+    bool viewportStale = true;   // the size changed since the viewport was set
 };

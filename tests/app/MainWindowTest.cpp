@@ -15,6 +15,9 @@
 #include <QApplication>
 #include <QDockWidget>
 #include <QFile>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QSplitter>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -90,6 +93,22 @@ TEST_F(MainWindowTest, OpensWithTheViewFocusedAndSwitchesToFullScreenAndBack)
         Submit("windowedMode() windowedMode()");
         EXPECT_FALSE(window->isFullScreen() || window->isMaximized());
     }
+    // The picture follows the view's size: the splitter moved while another
+    // context was current, the viewport covers the smaller view.
+    const int before = View()->height();
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext other;
+    ASSERT_TRUE(other.create() && other.makeCurrent(&surface));
+    window->Form().splitter->setSizes({300, 200});
+    QTest::qWait(100);
+    View()->UpdateFrame();
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const qreal ratio = View()->devicePixelRatioF();
+    EXPECT_EQ(QRect(viewport[0], viewport[1], viewport[2], viewport[3]),
+              QRect(0, 0, qRound(View()->width() * ratio), qRound(View()->height() * ratio)));
+    EXPECT_LT(View()->height(), before);
 }
 
 // Output, then error, then a fresh prompt; "=" commands show their values
