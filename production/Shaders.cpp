@@ -537,19 +537,23 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int he
         target.context = QOpenGLContext::currentContext();
     }
     target.viewFramebuffer = view;
-    // The depth copy needs the view's depth format: read it off the view.
-    GLint objectType = GL_NONE, depthBits = 0, stencilBits = 0;
-    const bool window = target.viewFramebuffer == 0;
-    f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_DEPTH : GL_DEPTH_ATTACHMENT,
-                                             GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE, &objectType);
-    if (objectType != GL_NONE) {
-        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_DEPTH : GL_DEPTH_ATTACHMENT,
-                                                 GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE, &depthBits);
-        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, window ? GL_STENCIL : GL_STENCIL_ATTACHMENT,
-                                                 GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
-    }
+    // The depth copy needs the view's depth format exactly (size, fixed or
+    // floating point, stencil): read it off the view. Only an attachment
+    // that exists is asked for its sizes.
+    GLint depthBits = 0, depthType = GL_NONE, stencilBits = 0;
+    const auto query = [&](GLenum windowName, GLenum attachment, GLenum what, GLint *value) {
+        GLint objectType = GL_NONE;
+        const GLenum name = target.viewFramebuffer == 0 ? windowName : attachment;
+        f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, name, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE,
+                                                 &objectType);
+        if (objectType != GL_NONE)
+            f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, name, what, value);
+    };
+    query(GL_DEPTH, GL_DEPTH_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE, &depthBits);
+    query(GL_DEPTH, GL_DEPTH_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_COMPONENT_TYPE, &depthType);
+    query(GL_STENCIL, GL_STENCIL_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
     const GLenum depthFormat = stencilBits > 0 ? GL_DEPTH24_STENCIL8
-                               : depthBits > 24 ? GL_DEPTH_COMPONENT32F
+                               : depthBits > 24 ? (depthType == GL_FLOAT ? GL_DEPTH_COMPONENT32F : GL_DEPTH_COMPONENT32)
                                : depthBits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
     if (target.framebuffer && target.width == width && target.height == height && target.depthFormat == depthFormat)
         return true;
@@ -642,15 +646,17 @@ void Shaders::endScene()
 {
     QOpenGLExtraFunctions *f = Gl();
     const GLuint view = static_cast<GLuint>(target.viewFramebuffer);
+    // The view is bound before the state is saved: the draw buffer kept
+    // with it must be one of the view's (a window's is not the pass's
+    // colour attachment).
+    f->glBindFramebuffer(GL_FRAMEBUFFER, view);
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
     glDisable(GL_SCISSOR_TEST);
-    // The scene's depth into the view, for the overlays and the pick. A
-    // packed depth-stencil buffer goes whole (the frame uses no stencil):
-    // a plain copy, where depth alone is a masked per-pixel blit that costs
-    // several milliseconds on a software renderer.
+    // The scene's depth into the view, for the overlays and the pick, in
+    // the view's own format (a copy across formats is refused). A packed
+    // depth-stencil buffer goes whole (the frame uses no stencil).
     const bool packed = target.depthFormat == GL_DEPTH24_STENCIL8;
     f->glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
-    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, view);
     f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
                          packed ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : GL_DEPTH_BUFFER_BIT, GL_NEAREST);
     f->glBindFramebuffer(GL_FRAMEBUFFER, view);

@@ -176,6 +176,19 @@ TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
         EXPECT_TRUE(pick.x == plainPick.x && pick.y == plainPick.y && pick.z == plainPick.z) << failing;
         Submit("function render() end function OnMouseMove() end");
     }
+    // Through a post pass too: no GL error on the way (the scene's depth is
+    // copied into the view's own format, the view's draw buffer is kept),
+    // the same state and the same pick.
+    Submit("setPostShader('uniform sampler2D frame; varying vec2 uv;"
+           " void main() { gl_FragColor = texture2D(frame, uv); }')");
+    View()->makeCurrent();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    EXPECT_EQ(paint(), 0);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_EQ(GLState(), plainState);
+    const Vector3 pick = World()->pickPoint();
+    EXPECT_TRUE(pick.x == plainPick.x && pick.y == plainPick.y && pick.z == plainPick.z);
 }
 
 // A wheel delta of 0 or less zooms out; auto-repeated key presses and
