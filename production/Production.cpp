@@ -139,9 +139,9 @@ void Production::paint()
     shaderSet.beginFrame(cursor.x, cursor.y);
     demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
     glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
-    // With a post shader the pass covers the view's colour and depth, and
-    // its own target is cleared instead.
-    if (!shaderSet.postPassSet() || !QOpenGLContext::currentContext())
+    // A post shader that writes every pixel covers the view's colour (and
+    // the pass copies the depth whole); its own target is cleared instead.
+    if (!shaderSet.postCoversView() || !QOpenGLContext::currentContext())
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);

@@ -174,6 +174,12 @@ int Shaders::setPost(const std::string *fragment, std::string &log)
     return id;
 }
 
+bool Shaders::postCoversView() const
+{
+    const auto post = programs.find(postId);
+    return post != programs.end() && !post->second.discards;
+}
+
 int Shaders::add(Program program, std::string &log)
 {
     // The same arguments again (prod.lua saved and run once more): the
@@ -274,6 +280,7 @@ bool Shaders::link(Program &program, const std::string &vertexText, const std::s
     QOpenGLContext *context = QOpenGLContext::currentContext();
     if (program.name && program.context == context)
         f->glDeleteProgram(program.name);
+    program.discards = fragmentText.find("discard") != std::string::npos;
     program.name = name;
     program.context = context;
     program.uniforms.clear();
@@ -620,8 +627,9 @@ bool Shaders::beginScene()
 {
     if (!postId || !QOpenGLContext::currentContext())
         return false;
-    // The paint left the view uncleared for the pass, which covers every
-    // pixel of its colour and depth; if the pass cannot run, clear it now.
+    // The paint may have left the view uncleared for the pass (which then
+    // covers every pixel of its colour and depth); if the pass cannot run,
+    // clear it now.
     const auto noPass = [] {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         return false;

@@ -66,9 +66,10 @@ public:
     void beginFrame(float mouseX, float mouseY);
     // After render(): fixed function, whatever render() left bound.
     void endRender();
-    // True when a post shader is set: the paint then leaves the view's
-    // clearing to beginScene.
-    bool postPassSet() const { return postId != 0; }
+    // True when a post shader is set that writes every pixel of the view
+    // (it has no `discard`): the paint then leaves the view's clearing to
+    // beginScene.
+    bool postCoversView() const;
     // With a post pass: binds the pass's target, clears it and returns
     // true; render() then draws into it. False without one (the view
     // cleared when a post shader is set but cannot run).
@@ -110,6 +111,7 @@ private:
     struct Program
     {
         bool post = false;
+        bool discards = false;             // its fragment text has `discard`
         Stage vertex, fragment;
         unsigned name = 0;                 // GL program, 0 until built
         QOpenGLContext *context = nullptr; // where `name` lives

@@ -180,6 +180,14 @@ TEST_F(ExportEndToEnd, AnExportIsTheClearColourAloneUnlessOverlaysAreAsked)
     image = QImage(path("0.png"));
     EXPECT_EQ(image.size(), QSize(320, 180));
     EXPECT_EQ(OtherPixels(image, image.rect(), QColor(200, 40, 0), 12), 0);
+    // A post shader that discards the left half: the clear colour shows there.
+    ASSERT_TRUE(WriteFile(path("prod.lua"), "setClearColor(200, 40, 0)\n"
+                          "setPostShader('varying vec2 uv; void main() { if (uv.x < 0.5) discard;"
+                          " gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }')\n"));
+    ASSERT_EQ(RunToEnd({"--export", "post%d.png", "--size", "320x180", "--to", "0.05"}).status, 0);
+    image = QImage(path("post0.png"));
+    EXPECT_EQ(OtherPixels(image, QRect(0, 0, 150, 180), QColor(200, 40, 0)), 0);
+    EXPECT_EQ(OtherPixels(image, QRect(170, 0, 150, 180), QColor(0, 255, 0)), 0);
 }
 
 // Refusals: a status and one line "velkaro: ..." before the production runs
