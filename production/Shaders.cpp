@@ -58,6 +58,43 @@ std::string PostVertexText(const std::string &fragment)
     return text;
 }
 
+// The production's post shader, with its `main` renamed so that the pass's
+// own `main` (PostDepthText) can call it and then write the scene's depth.
+// A #line after the added line keeps the compiler's line numbers the
+// production's own (before GLSL 3.30, #line N numbers the next line N + 1).
+std::string PostFragmentText(const std::string &fragment)
+{
+    static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*\\n?"),
+                                            QRegularExpression::MultilineOption);
+    const QString text = QString::fromStdString(fragment);
+    const QRegularExpressionMatch m = version.match(text);
+    const int insertAt = m.hasMatch() ? int(m.capturedEnd(0)) : 0;
+    const int linesBefore = int(text.left(insertAt).count(QLatin1Char('\n')));
+    const bool numbersNext = m.hasMatch() && m.captured(1).toInt() >= 330;
+    const QString added = QStringLiteral("%1#define main velkaroPostMain\n#line %2\n")
+                              .arg(m.hasMatch() && !m.captured(0).endsWith(QLatin1Char('\n')) ? "\n" : "")
+                              .arg(numbersNext ? linesBefore + 1 : linesBefore);
+    return (text.left(insertAt) + added + text.mid(insertAt)).toStdString();
+}
+
+// The pass's own fragment `main`: the production's shader, then the scene's
+// depth written where the pass draws, so the view gets the scene's depth
+// in the same pass (for the overlays and the pick).
+std::string PostDepthText(const std::string &fragment)
+{
+    static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*"),
+                                            QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = version.match(QString::fromStdString(fragment));
+    const bool modern = m.hasMatch() && m.captured(1).toInt() >= 130;
+    std::string text = m.hasMatch() ? m.captured(0).toStdString() + "\n" : "";
+    text += "uniform sampler2D velkaroSceneDepth;\n";
+    text += modern ? "in vec2 uv;\n" : "varying vec2 uv;\n";
+    text += "void velkaroPostMain();\n";
+    text += std::string("void main() { velkaroPostMain(); gl_FragDepth = ") +
+            (modern ? "texture" : "texture2D") + "(velkaroSceneDepth, uv).r; }\n";
+    return text;
+}
+
 // The first error of a compiler or linker log as "name:line: message"
 // (Mesa's "0:3(12): error: ...", and the forms of the other drivers), or
 // "name: line" when it names no line.
@@ -243,7 +280,7 @@ bool Shaders::link(Program &program, const std::string &vertexText, const std::s
     QOpenGLExtraFunctions *f = Gl();
     const std::string fragmentName = program.fragment.isFile ? program.fragment.argument : "fragment";
     const std::string vertexName = program.vertex.isFile ? program.vertex.argument : "vertex";
-    GLuint stages[2] = {0, 0};
+    GLuint stages[3] = {0, 0, 0};
     if (program.vertex.present || program.post) {
         stages[0] = Compile(f, GL_VERTEX_SHADER, program.post ? PostVertexText(fragmentText) : vertexText,
                             program.post ? fragmentName : vertexName, log);
@@ -251,10 +288,14 @@ bool Shaders::link(Program &program, const std::string &vertexText, const std::s
             return false;
     }
     if (program.fragment.present) {
-        stages[1] = Compile(f, GL_FRAGMENT_SHADER, fragmentText, fragmentName, log);
-        if (!stages[1]) {
-            if (stages[0])
-                f->glDeleteShader(stages[0]);
+        stages[1] = Compile(f, GL_FRAGMENT_SHADER, program.post ? PostFragmentText(fragmentText) : fragmentText,
+                            fragmentName, log);
+        if (stages[1] && program.post)
+            stages[2] = Compile(f, GL_FRAGMENT_SHADER, PostDepthText(fragmentText), fragmentName, log);
+        if (!stages[1] || (program.post && !stages[2])) {
+            for (GLuint stage : stages)
+                if (stage)
+                    f->glDeleteShader(stage);
             return false;
         }
     }
@@ -544,10 +585,11 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int he
         target.context = QOpenGLContext::currentContext();
     }
     target.viewFramebuffer = view;
-    // The depth copy needs the view's depth format exactly (size, fixed or
-    // floating point, stencil): read it off the view. Only an attachment
-    // that exists is asked for its sizes.
-    GLint depthBits = 0, depthType = GL_NONE, stencilBits = 0;
+    // The scene's depth is written into the view by the pass: kept in a
+    // format that holds the view's depth values exactly (a view with 32
+    // fixed-point bits gets them as floats, which is what its rasterizer
+    // computes). Only an attachment that exists is asked for its sizes.
+    GLint depthBits = 0, stencilBits = 0;
     const auto query = [&](GLenum windowName, GLenum attachment, GLenum what, GLint *value) {
         GLint objectType = GL_NONE;
         const GLenum name = target.viewFramebuffer == 0 ? windowName : attachment;
@@ -557,10 +599,9 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int he
             f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, name, what, value);
     };
     query(GL_DEPTH, GL_DEPTH_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE, &depthBits);
-    query(GL_DEPTH, GL_DEPTH_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_COMPONENT_TYPE, &depthType);
     query(GL_STENCIL, GL_STENCIL_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
     const GLenum depthFormat = stencilBits > 0 ? GL_DEPTH24_STENCIL8
-                               : depthBits > 24 ? (depthType == GL_FLOAT ? GL_DEPTH_COMPONENT32F : GL_DEPTH_COMPONENT32)
+                               : depthBits > 24 ? GL_DEPTH_COMPONENT32F
                                : depthBits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
     if (target.framebuffer && target.width == width && target.height == height && target.depthFormat == depthFormat)
         return true;
@@ -660,26 +701,23 @@ void Shaders::endScene()
     f->glBindFramebuffer(GL_FRAMEBUFFER, view);
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
     glDisable(GL_SCISSOR_TEST);
-    // The scene's depth into the view, for the overlays and the pick, in
-    // the view's own format (a copy across formats is refused). A packed
-    // depth-stencil buffer goes whole (the frame uses no stencil).
-    const bool packed = target.depthFormat == GL_DEPTH24_STENCIL8;
-    f->glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
-    f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
-                         packed ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : GL_DEPTH_BUFFER_BIT, GL_NEAREST);
-    f->glBindFramebuffer(GL_FRAMEBUFFER, view);
 
     Program *program = built(postId);
     if (program) {
-        // Every pixel once, whatever render() left enabled; no depth written.
-        for (GLenum capability : {GL_DEPTH_TEST, GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST})
+        // Every pixel once, whatever render() left enabled, with the scene's
+        // depth written where the shader draws (for the overlays and the
+        // pick), whatever depth the view held.
+        for (GLenum capability : {GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST})
             glDisable(capability);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_ALWAYS);
+        glDepthMask(GL_TRUE);
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         f->glUseProgram(program->name);
         bound = postId;
         applyUniforms(*program);
-        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
+        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}, std::pair{"velkaroSceneDepth", 1}}) {
             const auto uniform = program->uniforms.find(name);
             if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
                 f->glUniform1i(uniform->second.location, unit);

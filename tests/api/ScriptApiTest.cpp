@@ -486,7 +486,9 @@ TEST_F(ShaderGLTest, AFailedLoadReturnsNilAndTheFirstErrorWithItsLine)
                                       {"loadShader('bad.frag', nil)", "bad.frag:3: "},
                                       {"loadShader(nil, 'none.frag')", "cannot read none.frag: no such file"},
                                       {"loadShader(nil, '../bad.frag')", "cannot read ../bad.frag: not a file in the production's folder"},
-                                      {"setPostShader('bad.frag')", "bad.frag:3: "}}) {
+                                      {"setPostShader('bad.frag')", "bad.frag:3: "},
+                                      {"setPostShader('#version 120\\nvoid main()\\n{ gl_FragColor = vec4(1.0) +; }')", "fragment:3: "},
+                                      {"setPostShader('#version 330\\nout vec4 c;\\nvoid main() { c = vec4(1.0) +; }')", "fragment:3: "}}) {
         Run(std::string("a, b = ") + call);
         EXPECT_EQ(Eval("a"), "nil") << call;
         EXPECT_EQ(Eval("b").substr(0, std::strlen(start)), start) << call << " gave " << Eval("b");
