@@ -43,38 +43,59 @@ bool IsFileName(const std::string &s)
            (EndsWith(s, ".vert") || EndsWith(s, ".frag") || EndsWith(s, ".glsl"));
 }
 
+// The #version line of a shader text: its place, its number and the line
+// itself (without its end), or none.
+struct VersionLine
+{
+    explicit VersionLine(const QString &text)
+    {
+        static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*"),
+                                                QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch m = version.match(text);
+        found = m.hasMatch();
+        number = found ? m.captured(1).toInt() : 110;
+        line = m.captured(0).toStdString();
+        end = found ? int(m.capturedEnd(0)) : 0;
+    }
+    // The line with its end, to start a stage of ours in the same version.
+    std::string lead() const { return found ? line + "\n" : std::string(); }
+    bool modern() const { return number >= 130; }   // in/out, texture()
+
+    bool found = false;
+    int number = 110;
+    std::string line;
+    int end = 0;   // where the line ends in the text
+};
+
 // The post pass's vertex stage: one triangle over the whole view with `uv`
 // running 0..1 across it, in the language version of the fragment stage it
 // is linked with (the two must agree).
 std::string PostVertexText(const std::string &fragment)
 {
-    static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*"),
-                                            QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = version.match(QString::fromStdString(fragment));
-    const bool modern = m.hasMatch() && m.captured(1).toInt() >= 130;
-    std::string text = m.hasMatch() ? m.captured(0).toStdString() + "\n" : "";
-    text += modern ? "in vec2 velkaroCorner;\nout vec2 uv;\n" : "attribute vec2 velkaroCorner;\nvarying vec2 uv;\n";
+    const VersionLine version(QString::fromStdString(fragment));
+    std::string text = version.lead();
+    text += version.modern() ? "in vec2 velkaroCorner;\nout vec2 uv;\n" : "attribute vec2 velkaroCorner;\nvarying vec2 uv;\n";
     text += "void main() { uv = velkaroCorner * 0.5 + 0.5; gl_Position = vec4(velkaroCorner, 0.0, 1.0); }\n";
     return text;
 }
 
 // The production's post shader, with its `main` renamed so that the pass's
 // own `main` (PostDepthText) can call it and then write the scene's depth.
-// A #line after the added line keeps the compiler's line numbers the
+// A #line after the added lines keeps the compiler's line numbers the
 // production's own (before GLSL 3.30, #line N numbers the next line N + 1).
 std::string PostFragmentText(const std::string &fragment)
 {
-    static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*\\n?"),
-                                            QRegularExpression::MultilineOption);
     const QString text = QString::fromStdString(fragment);
-    const QRegularExpressionMatch m = version.match(text);
-    const int insertAt = m.hasMatch() ? int(m.capturedEnd(0)) : 0;
-    const int linesBefore = int(text.left(insertAt).count(QLatin1Char('\n')));
-    const bool numbersNext = m.hasMatch() && m.captured(1).toInt() >= 330;
+    const VersionLine version(text);
+    const int linesBefore = version.found ? int(text.left(version.end).count(QLatin1Char('\n'))) + 1 : 0;
     const QString added = QStringLiteral("%1#define main velkaroPostMain\n#line %2\n")
-                              .arg(m.hasMatch() && !m.captured(0).endsWith(QLatin1Char('\n')) ? "\n" : "")
-                              .arg(numbersNext ? linesBefore + 1 : linesBefore);
-    return (text.left(insertAt) + added + text.mid(insertAt)).toStdString();
+                              .arg(version.found ? "\n" : "")
+                              .arg(version.number >= 330 ? linesBefore + 1 : linesBefore);
+    // The version line's own end, if it has one, goes after what is added.
+    QString rest = text.mid(version.end);
+    if (version.found && rest.startsWith(QLatin1Char('\n')))
+        rest.remove(0, 1);
+    return (text.left(version.end) + added + rest).toStdString();
 }
 
 // The pass's own fragment `main`: the production's shader, then the scene's
@@ -82,16 +103,13 @@ std::string PostFragmentText(const std::string &fragment)
 // in the same pass (for the overlays and the pick).
 std::string PostDepthText(const std::string &fragment)
 {
-    static const QRegularExpression version(QStringLiteral("^[ \\t]*#[ \\t]*version[ \\t]+(\\d+)[^\\n]*"),
-                                            QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = version.match(QString::fromStdString(fragment));
-    const bool modern = m.hasMatch() && m.captured(1).toInt() >= 130;
-    std::string text = m.hasMatch() ? m.captured(0).toStdString() + "\n" : "";
+    const VersionLine version(QString::fromStdString(fragment));
+    std::string text = version.lead();
     text += "uniform sampler2D velkaroSceneDepth;\n";
-    text += modern ? "in vec2 uv;\n" : "varying vec2 uv;\n";
+    text += version.modern() ? "in vec2 uv;\n" : "varying vec2 uv;\n";
     text += "void velkaroPostMain();\n";
     text += std::string("void main() { velkaroPostMain(); gl_FragDepth = ") +
-            (modern ? "texture" : "texture2D") + "(velkaroSceneDepth, uv).r; }\n";
+            (version.modern() ? "texture" : "texture2D") + "(velkaroSceneDepth, uv).r; }\n";
     return text;
 }
 

@@ -1,43 +1,42 @@
-// The script's immediate-mode bracket: one flag beside glBegin and glEnd.
+// The script's immediate-mode bracket: its mode beside glBegin and glEnd.
 #include "ScriptPrimitive.h"
 
 namespace {
 
-bool gPrimitiveOpen = false;
-GLenum gPrimitiveMode = GL_QUADS;   // of the open bracket
+const GLenum kNoPrimitive = ~GLenum(0);   // no mode glBegin takes
+GLenum gPrimitive = kNoPrimitive;         // the open bracket's mode, or none
 
 } // namespace
 
 void BeginScriptPrimitive(GLenum mode)
 {
     glBegin(mode);
-    gPrimitiveOpen = true;
-    gPrimitiveMode = mode;
+    gPrimitive = mode;
 }
 
 void EndScriptPrimitive()
 {
     glEnd();
-    gPrimitiveOpen = false;
+    gPrimitive = kNoPrimitive;
 }
 
 void ForgetScriptPrimitive()
 {
-    gPrimitiveOpen = false;
+    gPrimitive = kNoPrimitive;
 }
 
 void CloseScriptPrimitive()
 {
-    if (gPrimitiveOpen)
+    if (ScriptPrimitiveOpen())
         EndScriptPrimitive();
 }
 
 bool ScriptPrimitiveOpen()
 {
-    return gPrimitiveOpen;
+    return gPrimitive != kNoPrimitive;
 }
 
 GLenum ScriptPrimitiveMode()
 {
-    return gPrimitiveMode;
+    return gPrimitive;
 }
