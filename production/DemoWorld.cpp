@@ -74,6 +74,29 @@ void DemoWorld::endScene()
     shaders->endScene();
 }
 
+void DemoWorld::finishScene()
+{
+    shaders->finishScene();
+}
+
+void DemoWorld::beginFloorDepth()
+{
+    if (shaders)
+        shaders->beginSceneDepth();
+}
+
+void DemoWorld::endFloorDepth()
+{
+    if (shaders)
+        shaders->endSceneDepth();
+}
+
+float DemoWorld::depthAt(int x, int y)
+{
+    float depth = 1.0f;
+    return shaders && shaders->sceneDepthAt(x, y, depth) ? depth : World::depthAt(x, y);
+}
+
 void DemoWorld::onMouseMove(int, int)
 {
     const Vector3 p = cursorPos();

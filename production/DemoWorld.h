@@ -42,6 +42,10 @@ protected:
     void render() override;
     bool beginScene() override;
     void endScene() override;
+    void finishScene() override;
+    void beginFloorDepth() override;
+    void endFloorDepth() override;
+    float depthAt(int x, int y) override;
     // Runs OnMouseMove(x, y, dx, dy) with the cursor and its last movement.
     void onMouseMove(int x, int y) override;
     // Runs LMBDown(x, y) with the cursor position of the last move.

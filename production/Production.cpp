@@ -139,10 +139,10 @@ void Production::paint()
     shaderSet.beginFrame(cursor.x, cursor.y);
     demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
     glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
-    // A post shader that writes every pixel covers the view's colour (and
-    // the pass copies the depth whole); its own target is cleared instead.
-    if (!shaderSet.postCoversView() || !QOpenGLContext::currentContext())
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // A post shader that writes every pixel covers the view's colour: only
+    // the depth, which orders the overlays drawn after the pass, is cleared.
+    const bool covered = shaderSet.postCoversView() && QOpenGLContext::currentContext();
+    glClear((covered ? 0 : GL_COLOR_BUFFER_BIT) | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
     timing.partDone(FramePart::Clear);

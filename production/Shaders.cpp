@@ -43,8 +43,8 @@ bool IsFileName(const std::string &s)
            (EndsWith(s, ".vert") || EndsWith(s, ".frag") || EndsWith(s, ".glsl"));
 }
 
-// The #version line of a shader text: its place, its number and the line
-// itself (without its end), or none.
+// The #version line of a shader text: its number and the line itself
+// (without its end), or none.
 struct VersionLine
 {
     explicit VersionLine(const QString &text)
@@ -55,7 +55,6 @@ struct VersionLine
         found = m.hasMatch();
         number = found ? m.captured(1).toInt() : 110;
         line = m.captured(0).toStdString();
-        end = found ? int(m.capturedEnd(0)) : 0;
     }
     // The line with its end, to start a stage of ours in the same version.
     std::string lead() const { return found ? line + "\n" : std::string(); }
@@ -64,7 +63,6 @@ struct VersionLine
     bool found = false;
     int number = 110;
     std::string line;
-    int end = 0;   // where the line ends in the text
 };
 
 // The post pass's vertex stage: one triangle over the whole view with `uv`
@@ -79,39 +77,19 @@ std::string PostVertexText(const std::string &fragment)
     return text;
 }
 
-// The production's post shader, with its `main` renamed so that the pass's
-// own `main` (PostDepthText) can call it and then write the scene's depth.
-// A #line after the added lines keeps the compiler's line numbers the
-// production's own (before GLSL 3.30, #line N numbers the next line N + 1).
-std::string PostFragmentText(const std::string &fragment)
-{
-    const QString text = QString::fromStdString(fragment);
-    const VersionLine version(text);
-    const int linesBefore = version.found ? int(text.left(version.end).count(QLatin1Char('\n'))) + 1 : 0;
-    const QString added = QStringLiteral("%1#define main velkaroPostMain\n#line %2\n")
-                              .arg(version.found ? "\n" : "")
-                              .arg(version.number >= 330 ? linesBefore + 1 : linesBefore);
-    // The version line's own end, if it has one, goes after what is added.
-    QString rest = text.mid(version.end);
-    if (version.found && rest.startsWith(QLatin1Char('\n')))
-        rest.remove(0, 1);
-    return (text.left(version.end) + added + rest).toStdString();
-}
-
-// The pass's own fragment `main`: the production's shader, then the scene's
-// depth written where the pass draws, so the view gets the scene's depth
-// in the same pass (for the overlays and the pick).
-std::string PostDepthText(const std::string &fragment)
-{
-    const VersionLine version(QString::fromStdString(fragment));
-    std::string text = version.lead();
-    text += "uniform sampler2D velkaroSceneDepth;\n";
-    text += version.modern() ? "in vec2 uv;\n" : "varying vec2 uv;\n";
-    text += "void velkaroPostMain();\n";
-    text += std::string("void main() { velkaroPostMain(); gl_FragDepth = ") +
-            (version.modern() ? "texture" : "texture2D") + "(velkaroSceneDepth, uv).r; }\n";
-    return text;
-}
+// The overlays drawn over the view after the pass (grid, floor outline,
+// marker) in the fixed function's colours, each fragment kept only where it
+// is nearer than the scene's depth at its pixel: the depth test they would
+// have met in a view holding the scene's depth.
+const char kOverlayVertexText[] =
+    "void main() { gl_Position = ftransform(); gl_FrontColor = gl_Color; }\n";
+const char kOverlayFragmentText[] =
+    "uniform sampler2D velkaroSceneDepth;\n"
+    "uniform vec2 velkaroSceneSize;\n"
+    "void main() {\n"
+    "    if (gl_FragCoord.z >= texture2D(velkaroSceneDepth, gl_FragCoord.xy / velkaroSceneSize).r) discard;\n"
+    "    gl_FragColor = gl_Color;\n"
+    "}\n";
 
 // The first error of a compiler or linker log as "name:line: message"
 // (Mesa's "0:3(12): error: ...", and the forms of the other drivers), or
@@ -298,7 +276,7 @@ bool Shaders::link(Program &program, const std::string &vertexText, const std::s
     QOpenGLExtraFunctions *f = Gl();
     const std::string fragmentName = program.fragment.isFile ? program.fragment.argument : "fragment";
     const std::string vertexName = program.vertex.isFile ? program.vertex.argument : "vertex";
-    GLuint stages[3] = {0, 0, 0};
+    GLuint stages[2] = {0, 0};
     if (program.vertex.present || program.post) {
         stages[0] = Compile(f, GL_VERTEX_SHADER, program.post ? PostVertexText(fragmentText) : vertexText,
                             program.post ? fragmentName : vertexName, log);
@@ -306,14 +284,10 @@ bool Shaders::link(Program &program, const std::string &vertexText, const std::s
             return false;
     }
     if (program.fragment.present) {
-        stages[1] = Compile(f, GL_FRAGMENT_SHADER, program.post ? PostFragmentText(fragmentText) : fragmentText,
-                            fragmentName, log);
-        if (stages[1] && program.post)
-            stages[2] = Compile(f, GL_FRAGMENT_SHADER, PostDepthText(fragmentText), fragmentName, log);
-        if (!stages[1] || (program.post && !stages[2])) {
-            for (GLuint stage : stages)
-                if (stage)
-                    f->glDeleteShader(stage);
+        stages[1] = Compile(f, GL_FRAGMENT_SHADER, fragmentText, fragmentName, log);
+        if (!stages[1]) {
+            if (stages[0])
+                f->glDeleteShader(stages[0]);
             return false;
         }
     }
@@ -603,14 +577,15 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int he
         target.context = QOpenGLContext::currentContext();
     }
     target.viewFramebuffer = view;
-    // The scene's depth is written into the view by the pass: kept in a
-    // format that holds the view's depth values exactly (a view with 32
-    // fixed-point bits gets them as floats, which is what its rasterizer
-    // computes). Only an attachment that exists is asked for its sizes.
+    if (!target.overlay && !makeOverlayProgram(f))
+        return false;
+    // The scene's depth in the view's own format, so the pick reads the
+    // values it reads without a pass; with a stencil buffer when the view
+    // has one for render() to use.
     GLint depthBits = 0, stencilBits = 0;
     const auto query = [&](GLenum windowName, GLenum attachment, GLenum what, GLint *value) {
         GLint objectType = GL_NONE;
-        const GLenum name = target.viewFramebuffer == 0 ? windowName : attachment;
+        const GLenum name = view == 0 ? windowName : attachment;
         f->glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, name, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE,
                                                  &objectType);
         if (objectType != GL_NONE)
@@ -619,7 +594,7 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int he
     query(GL_DEPTH, GL_DEPTH_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE, &depthBits);
     query(GL_STENCIL, GL_STENCIL_ATTACHMENT, GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
     const GLenum depthFormat = stencilBits > 0 ? GL_DEPTH24_STENCIL8
-                               : depthBits > 24 ? GL_DEPTH_COMPONENT32F
+                               : depthBits > 24 ? GL_DEPTH_COMPONENT32
                                : depthBits > 16 ? GL_DEPTH_COMPONENT24 : GL_DEPTH_COMPONENT16;
     if (target.framebuffer && target.width == width && target.height == height && target.depthFormat == depthFormat)
         return true;
@@ -669,11 +644,43 @@ bool Shaders::ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int he
     return complete;
 }
 
+bool Shaders::makeOverlayProgram(QOpenGLExtraFunctions *f)
+{
+    std::string log;
+    const GLuint vertex = Compile(f, GL_VERTEX_SHADER, kOverlayVertexText, "overlay", log);
+    const GLuint fragment = vertex ? Compile(f, GL_FRAGMENT_SHADER, kOverlayFragmentText, "overlay", log) : 0;
+    if (!fragment) {
+        if (vertex)
+            f->glDeleteShader(vertex);
+        qWarning("the post pass cannot run: %s", log.c_str());
+        return false;
+    }
+    target.overlay = f->glCreateProgram();
+    for (GLuint stage : {vertex, fragment}) {
+        f->glAttachShader(target.overlay, stage);
+        f->glDeleteShader(stage);
+    }
+    f->glLinkProgram(target.overlay);
+    GLint ok = GL_FALSE;
+    f->glGetProgramiv(target.overlay, GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE) {
+        qWarning("the post pass cannot run: %s", InfoLog(f, target.overlay, true).c_str());
+        f->glDeleteProgram(target.overlay);
+        target.overlay = 0;
+        return false;
+    }
+    target.overlayDepth = f->glGetUniformLocation(target.overlay, "velkaroSceneDepth");
+    target.overlaySize = f->glGetUniformLocation(target.overlay, "velkaroSceneSize");
+    return true;
+}
+
 void Shaders::releaseTarget()
 {
     QOpenGLExtraFunctions *f = Gl();
     if (target.framebuffer)
         f->glDeleteFramebuffers(1, &target.framebuffer);
+    if (target.overlay)
+        f->glDeleteProgram(target.overlay);
     GLuint textures[3] = {target.colour, target.depth, target.spectrum};
     f->glDeleteTextures(3, textures);
     const PassTarget kept = target;
@@ -684,11 +691,11 @@ void Shaders::releaseTarget()
 
 bool Shaders::beginScene()
 {
+    passing = false;
     if (!postId || !QOpenGLContext::currentContext())
         return false;
-    // The paint may have left the view uncleared for the pass (which then
-    // covers every pixel of its colour and depth); if the pass cannot run,
-    // clear it now.
+    // The paint may have left the view's colour uncleared for the pass
+    // (which then covers every pixel); if the pass cannot run, clear it now.
     const auto noPass = [] {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         return false;
@@ -706,6 +713,7 @@ bool Shaders::beginScene()
     f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT |
             (target.depthFormat == GL_DEPTH24_STENCIL8 ? GL_STENCIL_BUFFER_BIT : 0));
+    passing = true;
     return true;
 }
 
@@ -720,28 +728,24 @@ void Shaders::endScene()
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
     glDisable(GL_SCISSOR_TEST);
 
+    GLint scriptTexture = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &scriptTexture);
     Program *program = built(postId);
     if (program) {
-        // Every pixel once, whatever render() left enabled, with the scene's
-        // depth written where the shader draws (for the overlays and the
-        // pick), whatever depth the view held.
-        for (GLenum capability : {GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST})
+        // Every pixel of the view's colour once, whatever render() left
+        // enabled; the view's depth stays as the paint cleared it.
+        for (GLenum capability : {GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST, GL_DEPTH_TEST})
             glDisable(capability);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_ALWAYS);
-        glDepthMask(GL_TRUE);
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         f->glUseProgram(program->name);
         bound = postId;
         applyUniforms(*program);
-        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}, std::pair{"velkaroSceneDepth", 1}}) {
+        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
             const auto uniform = program->uniforms.find(name);
             if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
                 f->glUniform1i(uniform->second.location, unit);
         }
-        GLint scriptTexture = 0;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &scriptTexture);
         f->glActiveTexture(GL_TEXTURE1);
         f->glBindTexture(GL_TEXTURE_2D, target.depth);
         f->glActiveTexture(GL_TEXTURE0);
@@ -751,12 +755,57 @@ void Shaders::endScene()
         for (const auto &corner : corners)
             f->glVertexAttrib2f(kCornerAttribute, corner[0], corner[1]);
         glEnd();
-        f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(scriptTexture));
-        f->glActiveTexture(GL_TEXTURE1);
-        f->glBindTexture(GL_TEXTURE_2D, 0);
-        f->glActiveTexture(GL_TEXTURE0);
-        f->glUseProgram(0);
         bound = 0;
     }
     glPopAttrib();
+    // The overlays that follow: tested against the scene's depth, on unit 1.
+    f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(scriptTexture));
+    f->glActiveTexture(GL_TEXTURE1);
+    f->glBindTexture(GL_TEXTURE_2D, target.depth);
+    f->glActiveTexture(GL_TEXTURE0);
+    f->glUseProgram(target.overlay);
+    f->glUniform1i(target.overlayDepth, 1);
+    f->glUniform2f(target.overlaySize, static_cast<float>(target.width), static_cast<float>(target.height));
+}
+
+void Shaders::finishScene()
+{
+    QOpenGLExtraFunctions *f = Gl();
+    f->glUseProgram(0);
+    f->glActiveTexture(GL_TEXTURE1);
+    f->glBindTexture(GL_TEXTURE_2D, 0);
+    f->glActiveTexture(GL_TEXTURE0);
+    passing = false;
+}
+
+void Shaders::beginSceneDepth()
+{
+    if (!passing)
+        return;
+    QOpenGLExtraFunctions *f = Gl();
+    f->glUseProgram(0);
+    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.framebuffer);
+    glPushAttrib(GL_COLOR_BUFFER_BIT);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+}
+
+void Shaders::endSceneDepth()
+{
+    if (!passing)
+        return;
+    QOpenGLExtraFunctions *f = Gl();
+    glPopAttrib();
+    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(target.viewFramebuffer));
+    f->glUseProgram(target.overlay);
+}
+
+bool Shaders::sceneDepthAt(int x, int y, float &depth)
+{
+    if (!passing)
+        return false;
+    QOpenGLExtraFunctions *f = Gl();
+    f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    f->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(target.viewFramebuffer));
+    return true;
 }

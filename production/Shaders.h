@@ -10,9 +10,9 @@
 // `resolution`, `level`, `spectrum` (64 x 1, red 0..1) and `mouse` each
 // time it is bound. The post pass draws the scene into a texture with its
 // depth and brings it over the view through a fragment shader that reads
-// `frame` and `depth`; the scene's depth is copied into the view's depth
-// buffer, so what is drawn after it (the overlays, the pick) sees the same
-// depth as without the pass.
+// `frame` and `depth`; the overlays drawn after it are tested against the
+// scene's depth, and the pick reads it, so both see the same depth as
+// without the pass.
 //
 // GL calls need a current context. Programs are made in the context that
 // is current when they are first used; one loaded while none is current
@@ -74,10 +74,20 @@ public:
     // true; render() then draws into it. False without one (the view
     // cleared when a post shader is set but cannot run).
     bool beginScene();
-    // Copies the scene's depth into the framebuffer that was bound, and
-    // draws the scene over it through the post shader. Depth test and
-    // depth buffer of the view are left as they were.
+    // Draws the scene over the framebuffer that was bound through the post
+    // shader (its colour only), then binds the overlay program: what is
+    // drawn until finishScene keeps only the fragments nearer than the
+    // scene's depth, as a view holding that depth would.
     void endScene();
+    // Fixed function again after the overlays.
+    void finishScene();
+    // While a pass runs (between beginScene and finishScene), what is drawn
+    // between these two adds to the scene's depth and draws no colour (the
+    // floor's solid, which the pick and the marker meet).
+    void beginSceneDepth();
+    void endSceneDepth();
+    // The scene's depth at view pixel (x, y); false when no pass runs.
+    bool sceneDepthAt(int x, int y, float &depth);
 
     // The first error of a saved shader file that failed to compile
     // ("post.frag:3: error: ..."), "" while every file compiles.
@@ -128,6 +138,8 @@ private:
         int width = 0, height = 0;
         unsigned depthFormat = 0;
         int viewFramebuffer = 0;           // bound when the scene began
+        unsigned overlay = 0;              // the overlays' program
+        int overlayDepth = -1, overlaySize = -1;
     };
 
     // The file's inode, size and times; all zero while the name names nothing.
@@ -152,12 +164,14 @@ private:
     void bindSpectrum(QOpenGLExtraFunctions *f);
     bool ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height);
     void releaseTarget();
+    bool makeOverlayProgram(QOpenGLExtraFunctions *f);
     int add(Program program, std::string &log);
 
     std::map<int, Program> programs;
     int nextId = 1;
     int bound = 0;
     int postId = 0;
+    bool passing = false;   // between beginScene and finishScene
     PassTarget target;
     // Per frame, worked out when a program first needs them.
     long long frame = 0;

@@ -88,14 +88,16 @@ void World::stepFrame()
 void World::renderFrame()
 {
     setupCamera();
-    if (!beginScene()) {
+    const bool passed = beginScene();
+    if (!passed) {
         drawGrid();
         partDone(FramePart::Grid);
         render();
         partDone(FramePart::Render);
     } else {
         // Post pass: the scene alone, then the grid with the camera it
-        // would have had, over the passed picture and against its depth.
+        // would have had, over the passed picture and against the scene's
+        // depth.
         GLfloat projection[16], modelView[16];
         glGetFloatv(GL_PROJECTION_MATRIX, projection);
         glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
@@ -120,6 +122,8 @@ void World::renderFrame()
         pickUnderCursor();
     partDone(FramePart::Pick);
     drawPickMarker();
+    if (passed)
+        finishScene();
     partDone(FramePart::Marker);
 }
 
@@ -317,6 +321,16 @@ void World::update() {}
 void World::render() {}
 bool World::beginScene() { return false; }
 void World::endScene() {}
+void World::finishScene() {}
+void World::beginFloorDepth() {}
+void World::endFloorDepth() {}
+
+float World::depthAt(int x, int y)
+{
+    GLfloat depth = 0.0f;
+    glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    return depth;
+}
 void World::onMouseMove(int, int) {}
 void World::onLeftButtonDown(int, int) {}
 void World::onLeftButtonUp(int, int) {}
@@ -372,7 +386,9 @@ void World::drawFloor()
         drawWireCube(e);
     // Alpha 0: with the view's blending the colour stays, the depth is written.
     glColor4f(0.3f, 0.3f, 0.3f, 0.0f);
+    beginFloorDepth();
     drawSolidCube(e);
+    endFloorDepth();
     glPopMatrix();
 }
 
@@ -389,8 +405,7 @@ void World::pickUnderCursor()
     // read from the nearest pixel inside the viewport.
     const int rx = clampInt(static_cast<int>(cursorPosition.x), viewport[0], viewport[0] + viewport[2] - 1);
     const int ry = clampInt(static_cast<int>(cursorPosition.y), viewport[1], viewport[1] + viewport[3] - 1);
-    pickedDepth = 0.0f;
-    glReadPixels(rx, ry, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &pickedDepth);
+    pickedDepth = depthAt(rx, ry);
     if (pickedDepth == 1.0f)
         pickedDepth = 0.1f;   // background: a point just in front of the camera
     pickedPoint = unproject(cursorPosition.x, cursorPosition.y, pickedDepth, modelView, projection, viewport);

@@ -121,9 +121,17 @@ protected:
     virtual void render();
     // A post pass over the scene: beginScene returns true when render()
     // is to draw into a target of its own; endScene then brings the scene
-    // over the view with its depth, and the grid is drawn after it.
+    // over the view, and the overlays drawn after it (grid, floor, marker)
+    // are tested against the scene's depth until finishScene.
     virtual bool beginScene();
     virtual void endScene();
+    virtual void finishScene();
+    // Around the floor's invisible solid, which only gives depth (for the
+    // pick and the marker): a post pass sends it to the scene's depth.
+    virtual void beginFloorDepth();
+    virtual void endFloorDepth();
+    // The depth under a view pixel, for the pick.
+    virtual float depthAt(int x, int y);
     virtual void onMouseMove(int x, int y);
     virtual void onLeftButtonDown(int x, int y);
     virtual void onLeftButtonUp(int x, int y);
