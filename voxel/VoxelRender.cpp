@@ -1,6 +1,10 @@
 // OpenGL drawing of the voxel block's visible faces: immediate mode, and
-// the cache of display lists that draws the whole block in a few calls.
+// the cache of vertex buffers that draws the whole block in a few calls.
 #include "VoxelRender.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 
 void DrawVoxelCell(const VoxelCell &cell, bool normals)
 {
@@ -21,13 +25,255 @@ void RenderVoxelBlock(VoxelBlock &block, bool normals)
 
 // ---------------------------------------------------------------- the cache
 
-void VoxelDrawCache::draw(const VoxelBlock &block)
+namespace {
+
+// A chunk's faces of one outward direction: a run of quads in the chunk's
+// buffer, and the least and greatest offset d of their planes n.x = d.
+struct Group
 {
-    const bool sameBlock = blockSerial == block.serial();
-    for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk)
-        if (!sameBlock || built[chunk] != block.chunkVersion(chunk))
-            rebuild(block, chunk);
-    blockSerial = block.serial();
+    int32_t first = 0, count = 0;
+    double dMin = 0, dMax = 0;
+};
+
+// The inverse of a 4 x 4 matrix by Gauss-Jordan elimination with partial
+// pivoting; false when it is singular. The same steps invert the matrix
+// and its transpose, so GL's column order needs no care.
+bool Invert(const double m[16], double out[16])
+{
+    double a[4][8];
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 8; ++c)
+            a[r][c] = c < 4 ? m[r * 4 + c] : (c - 4 == r ? 1.0 : 0.0);
+    for (int col = 0; col < 4; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < 4; ++r)
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
+                pivot = r;
+        if (a[pivot][col] == 0.0)
+            return false;
+        std::swap(a[pivot], a[col]);
+        const double scale = 1.0 / a[col][col];
+        for (double &v : a[col])
+            v *= scale;
+        for (int r = 0; r < 4; ++r)
+            if (r != col && a[r][col] != 0.0) {
+                const double f = a[r][col];
+                for (int c = 0; c < 8; ++c)
+                    a[r][c] -= f * a[col][c];
+            }
+    }
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            out[r * 4 + c] = a[r][c + 4];
+    return true;
+}
+
+// m * v for a matrix in GL's column order.
+void Apply(const double m[16], const double v[4], double out[4])
+{
+    for (int r = 0; r < 4; ++r)
+        out[r] = m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2] + m[12 + r] * v[3];
+}
+
+// Whether the GL state lets a face hidden behind another be left out
+// without changing a pixel: a nearer face must win every pixel it covers
+// and leave nothing of what lies behind it.
+bool StateHidesBackFaces(bool blockOpaque)
+{
+    GLint mode = 0, depthFunc = 0, program = 0, polygon[2] = {0, 0};
+    GLboolean depthMask = GL_FALSE;
+    GLdouble range[2] = {0, 0};
+    glGetIntegerv(GL_RENDER_MODE, &mode);
+    glGetIntegerv(GL_DEPTH_FUNC, &depthFunc);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
+    glGetDoublev(GL_DEPTH_RANGE, range);
+    glGetIntegerv(GL_POLYGON_MODE, polygon);
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    if (mode != GL_RENDER || !glIsEnabled(GL_DEPTH_TEST) || (depthFunc != GL_LESS && depthFunc != GL_LEQUAL) ||
+        !depthMask || !(range[0] < range[1]) || polygon[0] != GL_FILL || polygon[1] != GL_FILL || program != 0 ||
+        glIsEnabled(GL_STENCIL_TEST) || glIsEnabled(GL_ALPHA_TEST) || glIsEnabled(GL_CULL_FACE))
+        return false;
+    for (int p = 0; p < 6; ++p)
+        if (glIsEnabled(GL_CLIP_PLANE0 + p))
+            return false;
+    if (!glIsEnabled(GL_BLEND))
+        return true;
+    // Blending: a face drawn over another replaces it only when it is
+    // opaque and blended by its alpha. Any translucent face of the block
+    // may show a face behind it, whichever chunk that face is in.
+    GLint blend[5] = {0, 0, 0, 0, 0};
+    glGetIntegerv(GL_BLEND_SRC_RGB, &blend[0]);
+    glGetIntegerv(GL_BLEND_SRC_ALPHA, &blend[1]);
+    glGetIntegerv(GL_BLEND_DST_RGB, &blend[2]);
+    glGetIntegerv(GL_BLEND_DST_ALPHA, &blend[3]);
+    glGetIntegerv(GL_BLEND_EQUATION_RGB, &blend[4]);
+    if (!blockOpaque || blend[0] != GL_SRC_ALPHA || blend[1] != GL_SRC_ALPHA || blend[2] != GL_ONE_MINUS_SRC_ALPHA ||
+        blend[3] != GL_ONE_MINUS_SRC_ALPHA || blend[4] != GL_FUNC_ADD || glIsEnabled(GL_TEXTURE_1D) ||
+        glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) || glIsEnabled(GL_TEXTURE_CUBE_MAP))
+        return false;
+    if (!glIsEnabled(GL_LIGHTING))
+        return true;
+    // Lit, the alpha is the diffuse material's: the colour's only when the
+    // colour sets it.
+    GLint material = 0;
+    glGetIntegerv(GL_COLOR_MATERIAL_PARAMETER, &material);
+    return glIsEnabled(GL_COLOR_MATERIAL) && (material == GL_DIFFUSE || material == GL_AMBIENT_AND_DIFFUSE);
+}
+
+// Whether the near plane keeps clear of every solid cell, given the
+// transform m = P * MV, its inverse and the eye e. Then the way from the
+// eye to any face that looks away from it enters the solid through a
+// nearer face that is drawn. Either the whole block lies beyond the near
+// plane, or (perspective) no cell near the eye, within the reach of the
+// near rectangle's corners, is solid.
+bool NearPlaneClear(const VoxelBlock &block, const double m[16], const double inverse[16], const double e[4])
+{
+    const double size = VoxelBlock::kSize * VoxelBlock::kEdge;
+    bool beyond = true;
+    for (int corner = 0; corner < 8; ++corner) {
+        const double p[4] = {corner & 1 ? size : 0, corner & 2 ? size : 0, corner & 4 ? size : 0, 1};
+        double clip[4];
+        Apply(m, p, clip);
+        beyond = beyond && clip[3] > 0 && clip[2] + clip[3] >= 0;
+    }
+    if (beyond)
+        return true;
+    if (!(e[3] > 0))
+        return false;
+    const double eye[3] = {e[0] / e[3], e[1] / e[3], e[2] / e[3]};
+    double reach = 0;
+    for (int corner = 0; corner < 4; ++corner) {
+        const double c[4] = {corner & 1 ? 1.0 : -1.0, corner & 2 ? 1.0 : -1.0, -1, 1};
+        double q[4];
+        Apply(inverse, c, q);
+        if (q[3] == 0)
+            return false;
+        for (int a = 0; a < 3; ++a)
+            reach = std::max(reach, std::fabs(q[a] / q[3] - eye[a]));
+    }
+    // The cells whose span meets the box of that reach around the eye; i
+    // runs along x, j along z, k along y. Too many to look at: unsure.
+    int lo[3], hi[3];
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = int(std::max(-1.0, std::floor((eye[a] - reach) / VoxelBlock::kEdge) - 1));
+        hi[a] = int(std::min(double(VoxelBlock::kSize), std::floor((eye[a] + reach) / VoxelBlock::kEdge)));
+    }
+    if (double(hi[0] - lo[0] + 1) * (hi[1] - lo[1] + 1) * (hi[2] - lo[2] + 1) > 100000)
+        return false;
+    for (int k = lo[1]; k <= hi[1]; ++k)
+        for (int j = lo[2]; j <= hi[2]; ++j)
+            for (int i = lo[0]; i <= hi[0]; ++i) {
+                const VoxelCell *cell = block.cellAt(i, j, k);
+                if (cell && cell->solid)
+                    return false;
+            }
+    return true;
+}
+
+// The eye in the block's coordinates, as a homogeneous point with w >= 0
+// (0: a parallel view, looking along -e.xyz), when groups facing away from
+// it may be left out; false when everything must be drawn. The eye is where
+// the depth test favours: clip space's (0, 0, -1, 0), taken back through
+// the inverse of P * MV.
+bool CullingEye(const VoxelBlock &block, bool blockOpaque, double e[4])
+{
+    if (!StateHidesBackFaces(blockOpaque))
+        return false;
+    double p[16], mv[16], m[16], inverse[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, p);
+    glGetDoublev(GL_MODELVIEW_MATRIX, mv);
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+            m[c * 4 + r] = p[r] * mv[c * 4] + p[4 + r] * mv[c * 4 + 1] + p[8 + r] * mv[c * 4 + 2] + p[12 + r] * mv[c * 4 + 3];
+    if (!Invert(m, inverse))
+        return false;
+    // inverse * (0, 0, -1, 0) is minus column 2; as a point, either sign
+    // of it is the same, so the one with w >= 0 is taken (w = 0: parallel,
+    // where the sign is the direction and stays).
+    const double sign = inverse[11] > 0 ? 1.0 : -1.0;
+    for (int r = 0; r < 4; ++r)
+        e[r] = sign * inverse[8 + r];
+    return NearPlaneClear(block, m, inverse, e);
+}
+
+// Whether every face of the group looks away from the eye e: the eye lies
+// behind each face's plane, at both ends of the planes' offsets. A face
+// seen edge-on, or too close to tell, counts as seen.
+bool LooksAway(const Group &group, int face, const double e[4])
+{
+    const float *n = kCubeFaceNormals[face];
+    const double ne = n[0] * e[0] + n[1] * e[1] + n[2] * e[2];
+    for (const double d : {group.dMin, group.dMax}) {
+        const double side = ne - d * e[3];
+        if (!(side < -1e-9 * (std::fabs(ne) + std::fabs(d * e[3]))))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The buffers of one context.
+struct VoxelDrawCache::Context
+{
+    const void *context = nullptr;
+    uint64_t blockSerial = 0; // the block the buffers were built from
+    uint32_t built[VoxelBlock::kChunkCount] = {};
+    GLuint buffers[VoxelBlock::kChunkCount] = {};
+    size_t bufferBytes[VoxelBlock::kChunkCount] = {};
+    Group groups[VoxelBlock::kChunkCount][kCubeFaceCount];
+    int translucent[VoxelBlock::kChunkCount] = {}; // faces with an alpha below 255
+};
+
+VoxelDrawCache::VoxelDrawCache() = default;
+VoxelDrawCache::~VoxelDrawCache() = default;
+
+VoxelDrawCache::Context &VoxelDrawCache::contextFor(const VoxelGL &gl)
+{
+    for (const std::unique_ptr<Context> &c : contexts)
+        if (c->context == gl.context)
+            return *c;
+    contexts.push_back(std::make_unique<Context>());
+    contexts.back()->context = gl.context;
+    return *contexts.back();
+}
+
+void VoxelDrawCache::forget(const void *context)
+{
+    for (auto it = contexts.begin(); it != contexts.end(); ++it)
+        if ((*it)->context == context) {
+            contexts.erase(it);
+            return;
+        }
+}
+
+bool VoxelDrawCache::knows(const void *context) const
+{
+    for (const std::unique_ptr<Context> &c : contexts)
+        if (c->context == context)
+            return true;
+    return false;
+}
+
+void VoxelDrawCache::draw(const VoxelBlock &block, const VoxelGL &gl)
+{
+    // The buffer binding stays what it was.
+    GLint arrayBuffer = 0;
+    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
+
+    Context &c = contextFor(gl);
+    const bool sameBlock = c.blockSerial == block.serial();
+    bool opaque = true;
+    for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk) {
+        if (!sameBlock || c.built[chunk] != block.chunkVersion(chunk))
+            rebuild(c, block, chunk, gl);
+        opaque = opaque && c.translucent[chunk] == 0;
+    }
+    c.blockSerial = block.serial();
+
+    double eye[4];
+    const bool cull = CullingEye(block, opaque, eye);
+    const bool lit = glIsEnabled(GL_LIGHTING);
 
     // The current colour and normal stay what the script set; so do the
     // client arrays.
@@ -35,56 +281,107 @@ void VoxelDrawCache::draw(const VoxelBlock &block)
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
+    lit ? glEnableClientState(GL_NORMAL_ARRAY) : glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glDisableClientState(GL_INDEX_ARRAY);
     glDisableClientState(GL_EDGE_FLAG_ARRAY);
+    // Offsets into the bound buffer, passed where GL takes pointers.
+    const auto offset = [](size_t bytes) { return reinterpret_cast<const void *>(bytes); };
     const GLsizei stride = sizeof(Vertex);
-    for (const std::vector<Vertex> &faces : corners) {
-        if (faces.empty())
+    for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk) {
+        if (c.bufferBytes[chunk] == 0)
             continue;
-        glVertexPointer(3, GL_SHORT, stride, &faces[0].x);
-        glColorPointer(4, GL_UNSIGNED_BYTE, stride, &faces[0].red);
-        glNormalPointer(GL_BYTE, stride, &faces[0].nx);
-        glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(faces.size()));
+        gl.bindBuffer(GL_ARRAY_BUFFER, c.buffers[chunk]);
+        glVertexPointer(3, GL_SHORT, stride, offset(offsetof(Vertex, x)));
+        glColorPointer(4, GL_UNSIGNED_BYTE, stride, offset(offsetof(Vertex, red)));
+        if (lit)
+            glNormalPointer(GL_BYTE, stride, offset(offsetof(Vertex, nx)));
+        // The drawn groups, those next to each other in one call.
+        int first = 0, count = 0;
+        for (int face = 0; face < kCubeFaceCount; ++face) {
+            const Group &group = c.groups[chunk][face];
+            if (group.count == 0 || (cull && LooksAway(group, face, eye)))
+                continue;
+            if (count > 0 && first + count != group.first) {
+                glDrawArrays(GL_QUADS, first * 4, count * 4);
+                count = 0;
+            }
+            if (count == 0)
+                first = group.first;
+            count += group.count;
+        }
+        if (count > 0)
+            glDrawArrays(GL_QUADS, first * 4, count * 4);
     }
     glPopClientAttrib();
     glPopAttrib();
+    gl.bindBuffer(GL_ARRAY_BUFFER, GLuint(arrayBuffer));
 }
 
-void VoxelDrawCache::rebuild(const VoxelBlock &block, int chunk)
+void VoxelDrawCache::rebuild(Context &c, const VoxelBlock &block, int chunk, const VoxelGL &gl)
 {
-    std::vector<Vertex> &faces = corners[chunk];
-    faces.clear();
-    block.forEachChunkCell(chunk, [&faces](const VoxelCell &cell) {
+    for (std::vector<Vertex> &faces : scratch)
+        faces.clear();
+    int translucent = 0;
+    block.forEachChunkCell(chunk, [this, &translucent](const VoxelCell &cell) {
         Vertex corner{};
         corner.red = static_cast<GLubyte>(cell.red & 0xff);
         corner.green = static_cast<GLubyte>(cell.green & 0xff);
         corner.blue = static_cast<GLubyte>(cell.blue & 0xff);
         corner.alpha = static_cast<GLubyte>(cell.alpha & 0xff);
+        std::vector<Vertex> *group = nullptr;
         // Corners of a cell lie on whole units from 0 to 1000: exact in shorts.
         ForEachVoxelFace(
             cell,
-            [&corner](int face) {
+            [this, &corner, &group, &translucent](int face) {
                 // Signed bytes are read as fractions of 127: 127 is 1.
                 corner.nx = static_cast<GLbyte>(127 * kCubeFaceNormals[face][0]);
                 corner.ny = static_cast<GLbyte>(127 * kCubeFaceNormals[face][1]);
                 corner.nz = static_cast<GLbyte>(127 * kCubeFaceNormals[face][2]);
+                group = &scratch[face];
+                translucent += corner.alpha != 255;
             },
-            [&faces, &corner](double x, double y, double z) {
+            [&group, &corner](double x, double y, double z) {
                 corner.x = static_cast<GLshort>(x);
                 corner.y = static_cast<GLshort>(y);
                 corner.z = static_cast<GLshort>(z);
-                faces.push_back(corner);
+                group->push_back(corner);
             });
     });
-    built[chunk] = block.chunkVersion(chunk);
+    // The groups one after another in the chunk's buffer, in face order.
+    size_t total = 0;
+    for (int face = 0; face < kCubeFaceCount; ++face) {
+        const std::vector<Vertex> &faces = scratch[face];
+        Group &group = c.groups[chunk][face];
+        group.first = int32_t(total / 4);
+        group.count = int32_t(faces.size() / 4);
+        const float *n = kCubeFaceNormals[face];
+        group.dMin = group.dMax = 0;
+        for (size_t v = 0; v < faces.size(); v += 4) {
+            const double d = n[0] * faces[v].x + n[1] * faces[v].y + n[2] * faces[v].z;
+            group.dMin = v == 0 ? d : std::min(group.dMin, d);
+            group.dMax = v == 0 ? d : std::max(group.dMax, d);
+        }
+        total += faces.size();
+    }
+    if (!c.buffers[chunk])
+        gl.genBuffers(1, &c.buffers[chunk]);
+    gl.bindBuffer(GL_ARRAY_BUFFER, c.buffers[chunk]);
+    gl.bufferData(GL_ARRAY_BUFFER, GLsizeiptr(total * sizeof(Vertex)), nullptr, GL_STATIC_DRAW);
+    for (int face = 0; face < kCubeFaceCount; ++face)
+        if (!scratch[face].empty())
+            gl.bufferSubData(GL_ARRAY_BUFFER, GLintptr(c.groups[chunk][face].first * 4 * sizeof(Vertex)),
+                             GLsizeiptr(scratch[face].size() * sizeof(Vertex)), scratch[face].data());
+    c.bufferBytes[chunk] = total * sizeof(Vertex);
+    c.translucent[chunk] = translucent;
+    c.built[chunk] = block.chunkVersion(chunk);
 }
 
 size_t VoxelDrawCache::bytes() const
 {
     size_t total = 0;
-    for (const std::vector<Vertex> &faces : corners)
-        total += faces.capacity() * sizeof(Vertex);
+    for (const std::unique_ptr<Context> &c : contexts)
+        for (const size_t b : c->bufferBytes)
+            total += b;
     return total;
 }
