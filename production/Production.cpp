@@ -26,8 +26,6 @@ Production::Production()
 
 Production::~Production()
 {
-    for (const QMetaObject::Connection &watch : voxelContextWatches)
-        QObject::disconnect(watch);
     if (scriptHostOpen)
         CloseScriptHost();
     FSOUND_Stream_Close(gMusicStream);
@@ -153,22 +151,5 @@ void Production::paint()
 
 void Production::drawVoxelBlock(const VoxelBlock &block)
 {
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    const VoxelGL gl =
-        context ? VoxelGL::Of(context, [context](const char *name) { return context->getProcAddress(name); }) : VoxelGL();
-    if (!gl.complete()) {
-        // No buffer functions: the same faces in immediate mode.
-        const bool lit = glIsEnabled(GL_LIGHTING);
-        glBegin(GL_QUADS);
-        for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk)
-            block.forEachChunkCell(chunk, [lit](const VoxelCell &cell) { DrawVoxelCell(cell, lit); });
-        glEnd();
-        return;
-    }
-    // A context's buffers go with it; the cache forgets them first, so a
-    // later context at the same address starts afresh.
-    if (!voxelCache.knows(context))
-        voxelContextWatches.push_back(QObject::connect(context, &QOpenGLContext::aboutToBeDestroyed,
-                                                       [this, context] { voxelCache.forget(context); }));
-    voxelCache.draw(block, gl);
+    voxelCache.draw(block);
 }

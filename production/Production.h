@@ -13,7 +13,6 @@
 #include "Shaders.h"
 #include "VoxelRender.h"
 
-#include <QMetaObject>
 #include <QString>
 
 #include <string>
@@ -94,8 +93,7 @@ public:
     // floor, pick, marker; with a post shader the scene goes through it
     // before grid and floor).
     void paint();
-    // Draws the voxel block from the run's cache of its visible faces, kept
-    // in buffers of the current context.
+    // Draws the voxel block from the run's cache of its visible faces.
     void drawVoxelBlock(const VoxelBlock &block);
 
 private:
@@ -111,5 +109,4 @@ private:
     long tickCount = 0;
     FrameTiming timing;
     VoxelDrawCache voxelCache;
-    std::vector<QMetaObject::Connection> voxelContextWatches; // contexts the cache forgets when they go
 };

@@ -1,10 +1,9 @@
 // OpenGL drawing of the voxel block's visible faces: immediate mode, and
-// the cache of vertex buffers that draws the whole block in a few calls.
+// the cache of vertex arrays that draws the whole block in a few calls.
 #include "VoxelRender.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
 
 void DrawVoxelCell(const VoxelCell &cell, bool normals)
 {
@@ -26,14 +25,6 @@ void RenderVoxelBlock(VoxelBlock &block, bool normals)
 // ---------------------------------------------------------------- the cache
 
 namespace {
-
-// A chunk's faces of one outward direction: a run of quads in the chunk's
-// buffer, and the least and greatest offset d of their planes n.x = d.
-struct Group
-{
-    int32_t first = 0, count = 0;
-    double dMin = 0, dMax = 0;
-};
 
 // The inverse of a 4 x 4 matrix by Gauss-Jordan elimination with partial
 // pivoting; false when it is singular. The same steps invert the matrix
@@ -199,11 +190,11 @@ bool CullingEye(const VoxelBlock &block, bool blockOpaque, double e[4])
 // Whether every face of the group looks away from the eye e: the eye lies
 // behind each face's plane, at both ends of the planes' offsets. A face
 // seen edge-on, or too close to tell, counts as seen.
-bool LooksAway(const Group &group, int face, const double e[4])
+bool LooksAway(double dMin, double dMax, int face, const double e[4])
 {
     const float *n = kCubeFaceNormals[face];
     const double ne = n[0] * e[0] + n[1] * e[1] + n[2] * e[2];
-    for (const double d : {group.dMin, group.dMax}) {
+    for (const double d : {dMin, dMax}) {
         const double side = ne - d * e[3];
         if (!(side < -1e-9 * (std::fabs(ne) + std::fabs(d * e[3]))))
             return false;
@@ -213,63 +204,16 @@ bool LooksAway(const Group &group, int face, const double e[4])
 
 } // namespace
 
-// The buffers of one context.
-struct VoxelDrawCache::Context
+void VoxelDrawCache::draw(const VoxelBlock &block)
 {
-    const void *context = nullptr;
-    uint64_t blockSerial = 0; // the block the buffers were built from
-    uint32_t built[VoxelBlock::kChunkCount] = {};
-    GLuint buffers[VoxelBlock::kChunkCount] = {};
-    size_t bufferBytes[VoxelBlock::kChunkCount] = {};
-    Group groups[VoxelBlock::kChunkCount][kCubeFaceCount];
-    int translucent[VoxelBlock::kChunkCount] = {}; // faces with an alpha below 255
-};
-
-VoxelDrawCache::VoxelDrawCache() = default;
-VoxelDrawCache::~VoxelDrawCache() = default;
-
-VoxelDrawCache::Context &VoxelDrawCache::contextFor(const VoxelGL &gl)
-{
-    for (const std::unique_ptr<Context> &c : contexts)
-        if (c->context == gl.context)
-            return *c;
-    contexts.push_back(std::make_unique<Context>());
-    contexts.back()->context = gl.context;
-    return *contexts.back();
-}
-
-void VoxelDrawCache::forget(const void *context)
-{
-    for (auto it = contexts.begin(); it != contexts.end(); ++it)
-        if ((*it)->context == context) {
-            contexts.erase(it);
-            return;
-        }
-}
-
-bool VoxelDrawCache::knows(const void *context) const
-{
-    for (const std::unique_ptr<Context> &c : contexts)
-        if (c->context == context)
-            return true;
-    return false;
-}
-
-void VoxelDrawCache::draw(const VoxelBlock &block, const VoxelGL &gl)
-{
-    // The buffer binding stays what it was.
-    GLint arrayBuffer = 0;
-    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
-
-    Context &c = contextFor(gl);
-    const bool sameBlock = c.blockSerial == block.serial();
+    const bool sameBlock = blockSerial == block.serial();
     bool opaque = true;
     for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk) {
-        if (!sameBlock || c.built[chunk] != block.chunkVersion(chunk))
-            rebuild(c, block, chunk, gl);
-        opaque = opaque && c.translucent[chunk] == 0;
+        if (!sameBlock || built[chunk] != block.chunkVersion(chunk))
+            rebuild(block, chunk);
+        opaque = opaque && translucent[chunk] == 0;
     }
-    c.blockSerial = block.serial();
+    blockSerial = block.serial();
 
     double eye[4];
     const bool cull = CullingEye(block, opaque, eye);
@@ -285,22 +229,20 @@ void VoxelDrawCache::draw(const VoxelBlock &block, const VoxelGL &gl)
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glDisableClientState(GL_INDEX_ARRAY);
     glDisableClientState(GL_EDGE_FLAG_ARRAY);
-    // Offsets into the bound buffer, passed where GL takes pointers.
-    const auto offset = [](size_t bytes) { return reinterpret_cast<const void *>(bytes); };
     const GLsizei stride = sizeof(Vertex);
     for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk) {
-        if (c.bufferBytes[chunk] == 0)
+        const std::vector<Vertex> &faces = corners[chunk];
+        if (faces.empty())
             continue;
-        gl.bindBuffer(GL_ARRAY_BUFFER, c.buffers[chunk]);
-        glVertexPointer(3, GL_SHORT, stride, offset(offsetof(Vertex, x)));
-        glColorPointer(4, GL_UNSIGNED_BYTE, stride, offset(offsetof(Vertex, red)));
+        glVertexPointer(3, GL_SHORT, stride, &faces[0].x);
+        glColorPointer(4, GL_UNSIGNED_BYTE, stride, &faces[0].red);
         if (lit)
-            glNormalPointer(GL_BYTE, stride, offset(offsetof(Vertex, nx)));
+            glNormalPointer(GL_BYTE, stride, &faces[0].nx);
         // The drawn groups, those next to each other in one call.
         int first = 0, count = 0;
         for (int face = 0; face < kCubeFaceCount; ++face) {
-            const Group &group = c.groups[chunk][face];
-            if (group.count == 0 || (cull && LooksAway(group, face, eye)))
+            const Group &group = groups[chunk][face];
+            if (group.count == 0 || (cull && LooksAway(group.dMin, group.dMax, face, eye)))
                 continue;
             if (count > 0 && first + count != group.first) {
                 glDrawArrays(GL_QUADS, first * 4, count * 4);
@@ -315,10 +257,9 @@ void VoxelDrawCache::draw(const VoxelBlock &block, const VoxelGL &gl)
     }
     glPopClientAttrib();
     glPopAttrib();
-    gl.bindBuffer(GL_ARRAY_BUFFER, GLuint(arrayBuffer));
 }
 
-void VoxelDrawCache::rebuild(Context &c, const VoxelBlock &block, int chunk, const VoxelGL &gl)
+void VoxelDrawCache::rebuild(const VoxelBlock &block, int chunk)
 {
     for (std::vector<Vertex> &faces : scratch)
         faces.clear();
@@ -348,12 +289,13 @@ void VoxelDrawCache::rebuild(Context &c, const VoxelBlock &block, int chunk, con
                 group->push_back(corner);
             });
     });
-    // The groups one after another in the chunk's buffer, in face order.
-    size_t total = 0;
+    // The groups one after another in the chunk's array, in face order.
+    std::vector<Vertex> &all = corners[chunk];
+    all.clear();
     for (int face = 0; face < kCubeFaceCount; ++face) {
         const std::vector<Vertex> &faces = scratch[face];
-        Group &group = c.groups[chunk][face];
-        group.first = int32_t(total / 4);
+        Group &group = groups[chunk][face];
+        group.first = int32_t(all.size() / 4);
         group.count = int32_t(faces.size() / 4);
         const float *n = kCubeFaceNormals[face];
         group.dMin = group.dMax = 0;
@@ -362,26 +304,16 @@ void VoxelDrawCache::rebuild(Context &c, const VoxelBlock &block, int chunk, con
             group.dMin = v == 0 ? d : std::min(group.dMin, d);
             group.dMax = v == 0 ? d : std::max(group.dMax, d);
         }
-        total += faces.size();
+        all.insert(all.end(), faces.begin(), faces.end());
     }
-    if (!c.buffers[chunk])
-        gl.genBuffers(1, &c.buffers[chunk]);
-    gl.bindBuffer(GL_ARRAY_BUFFER, c.buffers[chunk]);
-    gl.bufferData(GL_ARRAY_BUFFER, GLsizeiptr(total * sizeof(Vertex)), nullptr, GL_STATIC_DRAW);
-    for (int face = 0; face < kCubeFaceCount; ++face)
-        if (!scratch[face].empty())
-            gl.bufferSubData(GL_ARRAY_BUFFER, GLintptr(c.groups[chunk][face].first * 4 * sizeof(Vertex)),
-                             GLsizeiptr(scratch[face].size() * sizeof(Vertex)), scratch[face].data());
-    c.bufferBytes[chunk] = total * sizeof(Vertex);
-    c.translucent[chunk] = translucent;
-    c.built[chunk] = block.chunkVersion(chunk);
+    this->translucent[chunk] = translucent;
+    built[chunk] = block.chunkVersion(chunk);
 }
 
 size_t VoxelDrawCache::bytes() const
 {
     size_t total = 0;
-    for (const std::unique_ptr<Context> &c : contexts)
-        for (const size_t b : c->bufferBytes)
-            total += b;
+    for (const std::vector<Vertex> &faces : corners)
+        total += faces.capacity() * sizeof(Vertex);
     return total;
 }

@@ -5,10 +5,8 @@
 #include "VoxelBlock.h"
 
 #include <GL/gl.h>
-#include <GL/glext.h> // the buffer functions' types (GL 1.5)
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 // One cell in immediate mode: glColor4ub with the low 8 bits of its colour,
@@ -22,51 +20,16 @@ void DrawVoxelCell(const VoxelCell &cell, bool normals = false);
 // none left. Inside a bracket of any kind.
 void RenderVoxelBlock(VoxelBlock &block, bool normals = false);
 
-// The GL context the cache draws in and its buffer functions (GL 1.5), from
-// the caller, which knows how the platform hands them out. `context` tells
-// the contexts apart: the same value must not name two contexts, so a
-// context that goes is forgotten (VoxelDrawCache::forget) before another
-// can take its place.
-struct VoxelGL
-{
-    const void *context = nullptr;
-    PFNGLGENBUFFERSPROC genBuffers = nullptr;
-    PFNGLBINDBUFFERPROC bindBuffer = nullptr;
-    PFNGLBUFFERDATAPROC bufferData = nullptr;
-    PFNGLBUFFERSUBDATAPROC bufferSubData = nullptr;
-
-    bool complete() const { return context && genBuffers && bindBuffer && bufferData && bufferSubData; }
-    // Fills the functions from getProcAddress(const char *name), which
-    // returns the entry point of the named function in the current context.
-    template <typename GetProcAddress>
-    static VoxelGL Of(const void *context, GetProcAddress &&getProcAddress)
-    {
-        VoxelGL gl;
-        gl.context = context;
-        gl.genBuffers = reinterpret_cast<PFNGLGENBUFFERSPROC>(getProcAddress("glGenBuffers"));
-        gl.bindBuffer = reinterpret_cast<PFNGLBINDBUFFERPROC>(getProcAddress("glBindBuffer"));
-        gl.bufferData = reinterpret_cast<PFNGLBUFFERDATAPROC>(getProcAddress("glBufferData"));
-        gl.bufferSubData = reinterpret_cast<PFNGLBUFFERSUBDATAPROC>(getProcAddress("glBufferSubData"));
-        return gl;
-    }
-};
-
-// The visible faces kept in vertex buffers, one per chunk of the block and
-// per context drawn in, each rebuilt only when its chunk's version moved on,
-// and drawn as quads: the same faces in the same colours as
-// RenderVoxelBlock, outside any bracket. A chunk's faces are grouped by
+// The visible faces kept as vertex arrays, one per chunk of the block, each
+// rebuilt only when its chunk's version moved on, and drawn as quads: the
+// same faces in the same colours as RenderVoxelBlock, outside any bracket.
+// Plain memory, so it works in any context. A chunk's faces are grouped by
 // their outward direction; a group whose faces all look away from the eye
 // is not drawn when that cannot change the picture (see draw).
 class VoxelDrawCache
 {
 public:
-    VoxelDrawCache();
-    ~VoxelDrawCache();
-    VoxelDrawCache(const VoxelDrawCache &) = delete;
-    VoxelDrawCache &operator=(const VoxelDrawCache &) = delete;
-
-    // Brings every changed chunk up to date in the current context, gl's,
-    // and draws the whole block, with each face's outward normal when
+    // Brings every changed chunk up to date and draws the whole block, with each face's outward normal when
     // lighting is on. The groups facing away from the eye are left out only
     // in GL_RENDER mode with the depth test on (GL_LESS or GL_LEQUAL, depth
     // writes on, a depth range that is not reversed), no stencil or alpha
@@ -74,13 +37,8 @@ public:
     // program, the near plane clear of every solid cell, and either blending
     // off or every face of the block opaque (with no texture and, when lit,
     // the colour as the diffuse material).
-    void draw(const VoxelBlock &block, const VoxelGL &gl);
-    // The context is going away: its buffers go with it, so they are only
-    // forgotten here, never deleted.
-    void forget(const void *context);
-    // Whether the cache holds buffers for the context.
-    bool knows(const void *context) const;
-    // Bytes the vertex buffers take, over all contexts.
+    void draw(const VoxelBlock &block);
+    // Bytes the arrays take.
     size_t bytes() const;
 
     // One corner of a face.
@@ -92,10 +50,20 @@ public:
     };
 
 private:
-    struct Context;
-    Context &contextFor(const VoxelGL &gl);
-    void rebuild(Context &c, const VoxelBlock &block, int chunk, const VoxelGL &gl);
+    // A chunk's faces of one outward direction: a run of quads in the
+    // chunk's array, and the least and greatest offset d of their planes
+    // n.x = d.
+    struct Group
+    {
+        int32_t first = 0, count = 0;
+        double dMin = 0, dMax = 0;
+    };
+    void rebuild(const VoxelBlock &block, int chunk);
 
-    std::vector<std::unique_ptr<Context>> contexts;
-    std::vector<Vertex> scratch[kCubeFaceCount]; // a chunk's faces while it is rebuilt
+    uint64_t blockSerial = 0;  // the block the arrays were built from
+    uint32_t built[VoxelBlock::kChunkCount] = {};
+    std::vector<Vertex> corners[VoxelBlock::kChunkCount];   // each chunk's groups in face order
+    Group groups[VoxelBlock::kChunkCount][kCubeFaceCount];
+    int translucent[VoxelBlock::kChunkCount] = {};          // faces with an alpha below 255
+    std::vector<Vertex> scratch[kCubeFaceCount];            // a chunk's faces while it is rebuilt
 };

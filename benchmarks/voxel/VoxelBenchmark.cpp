@@ -1,6 +1,6 @@
 // Cost of the voxel block: making it (time, and the memory it takes), carving
 // and adding cells directly and from Lua, and drawing the full block: in
-// immediate mode with the render walk, and from the cache of vertex buffers
+// immediate mode with the render walk, and from the cache of vertex arrays
 // (still, and with 1,000 edits a frame). The GL benchmarks need an X server
 // (xvfb-run).
 #include "ScriptApi.h"
@@ -181,19 +181,12 @@ void Frames(benchmark::State &state, bool culled, Emit &&sendQuads)
 
 VoxelBlock *gDrawnBlock = nullptr;
 
-// The cache's view of the current context.
-VoxelGL CurrentGL()
-{
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    return VoxelGL::Of(context, [context](const char *name) { return context->getProcAddress(name); });
-}
-
 void RenderWalk(benchmark::State &state, bool culled)
 {
     Frames(state, culled, [] { RenderVoxelBlock(*gDrawnBlock); });
 }
 
-// The block from the cache of vertex buffers, as renderVoxelBlock draws it
+// The block from the cache of vertex arrays, as renderVoxelBlock draws it
 // inside a quad bracket (the bracket closed around the draw). Before each
 // frame `edit` changes the block; the cache rebuilds the chunks it touched.
 template <typename Edit>
@@ -203,7 +196,7 @@ void CachedFrames(benchmark::State &state, bool culled, Edit &&edit)
     Frames(state, culled, [&] {
         edit();
         glEnd();
-        cache.draw(*gDrawnBlock, CurrentGL());
+        cache.draw(*gDrawnBlock);
         glBegin(GL_QUADS);
     });
 }
@@ -291,9 +284,9 @@ int main(int argc, char **argv)
                 // What the cache keeps: resident memory over its first build.
                 const long rssBefore = MaxRssKb();
                 VoxelDrawCache cache;
-                cache.draw(*gDrawnBlock, CurrentGL());
+                cache.draw(*gDrawnBlock);
                 glFinish();
-                std::printf("voxel draw cache: buffers %.1f MB, peak RSS grew by %.1f MB over the first draw\n",
+                std::printf("voxel draw cache: arrays %.1f MB, peak RSS grew by %.1f MB over the first draw\n",
                             cache.bytes() / 1e6, (MaxRssKb() - rssBefore) / 1e3);
             }
             benchmark::RegisterBenchmark("BM_CachedDraw", BM_CachedDraw)->Unit(benchmark::kMillisecond);
