@@ -66,10 +66,38 @@ void Apply(const double m[16], const double v[4], double out[4])
         out[r] = m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2] + m[12 + r] * v[3];
 }
 
+// Whether blending is on but leaves every face of an opaque block as it is
+// drawn: blended by its alpha (255: the face replaces what is behind it),
+// untextured, no GLSL program, and, when lit, with the colour as the
+// diffuse material (the alpha is the diffuse material's).
+bool BlendingReplaces(bool blockOpaque)
+{
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    if (!blockOpaque || !glIsEnabled(GL_BLEND) || program != 0)
+        return false;
+    GLint blend[5] = {0, 0, 0, 0, 0};
+    glGetIntegerv(GL_BLEND_SRC_RGB, &blend[0]);
+    glGetIntegerv(GL_BLEND_SRC_ALPHA, &blend[1]);
+    glGetIntegerv(GL_BLEND_DST_RGB, &blend[2]);
+    glGetIntegerv(GL_BLEND_DST_ALPHA, &blend[3]);
+    glGetIntegerv(GL_BLEND_EQUATION_RGB, &blend[4]);
+    if (blend[0] != GL_SRC_ALPHA || blend[1] != GL_SRC_ALPHA || blend[2] != GL_ONE_MINUS_SRC_ALPHA ||
+        blend[3] != GL_ONE_MINUS_SRC_ALPHA || blend[4] != GL_FUNC_ADD || glIsEnabled(GL_TEXTURE_1D) ||
+        glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) || glIsEnabled(GL_TEXTURE_CUBE_MAP))
+        return false;
+    if (!glIsEnabled(GL_LIGHTING))
+        return true;
+    GLint material = 0;
+    glGetIntegerv(GL_COLOR_MATERIAL_PARAMETER, &material);
+    return glIsEnabled(GL_COLOR_MATERIAL) && (material == GL_DIFFUSE || material == GL_AMBIENT_AND_DIFFUSE);
+}
+
 // Whether the GL state lets a face hidden behind another be left out
 // without changing a pixel: a nearer face must win every pixel it covers
-// and leave nothing of what lies behind it.
-bool StateHidesBackFaces(bool blockOpaque)
+// and leave nothing of what lies behind it. `replacing`: blending is off,
+// or BlendingReplaces.
+bool StateHidesBackFaces(bool replacing)
 {
     GLint mode = 0, depthFunc = 0, program = 0, polygon[2] = {0, 0};
     GLboolean depthMask = GL_FALSE;
@@ -80,35 +108,15 @@ bool StateHidesBackFaces(bool blockOpaque)
     glGetDoublev(GL_DEPTH_RANGE, range);
     glGetIntegerv(GL_POLYGON_MODE, polygon);
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    if (mode != GL_RENDER || !glIsEnabled(GL_DEPTH_TEST) || (depthFunc != GL_LESS && depthFunc != GL_LEQUAL) ||
-        !depthMask || !(range[0] < range[1]) || polygon[0] != GL_FILL || polygon[1] != GL_FILL || program != 0 ||
-        glIsEnabled(GL_STENCIL_TEST) || glIsEnabled(GL_ALPHA_TEST) || glIsEnabled(GL_CULL_FACE))
+    if (!replacing || mode != GL_RENDER || !glIsEnabled(GL_DEPTH_TEST) ||
+        (depthFunc != GL_LESS && depthFunc != GL_LEQUAL) || !depthMask || !(range[0] < range[1]) ||
+        polygon[0] != GL_FILL || polygon[1] != GL_FILL || program != 0 || glIsEnabled(GL_STENCIL_TEST) ||
+        glIsEnabled(GL_ALPHA_TEST) || glIsEnabled(GL_CULL_FACE))
         return false;
     for (int p = 0; p < 6; ++p)
         if (glIsEnabled(GL_CLIP_PLANE0 + p))
             return false;
-    if (!glIsEnabled(GL_BLEND))
-        return true;
-    // Blending: a face drawn over another replaces it only when it is
-    // opaque and blended by its alpha. Any translucent face of the block
-    // may show a face behind it, whichever chunk that face is in.
-    GLint blend[5] = {0, 0, 0, 0, 0};
-    glGetIntegerv(GL_BLEND_SRC_RGB, &blend[0]);
-    glGetIntegerv(GL_BLEND_SRC_ALPHA, &blend[1]);
-    glGetIntegerv(GL_BLEND_DST_RGB, &blend[2]);
-    glGetIntegerv(GL_BLEND_DST_ALPHA, &blend[3]);
-    glGetIntegerv(GL_BLEND_EQUATION_RGB, &blend[4]);
-    if (!blockOpaque || blend[0] != GL_SRC_ALPHA || blend[1] != GL_SRC_ALPHA || blend[2] != GL_ONE_MINUS_SRC_ALPHA ||
-        blend[3] != GL_ONE_MINUS_SRC_ALPHA || blend[4] != GL_FUNC_ADD || glIsEnabled(GL_TEXTURE_1D) ||
-        glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) || glIsEnabled(GL_TEXTURE_CUBE_MAP))
-        return false;
-    if (!glIsEnabled(GL_LIGHTING))
-        return true;
-    // Lit, the alpha is the diffuse material's: the colour's only when the
-    // colour sets it.
-    GLint material = 0;
-    glGetIntegerv(GL_COLOR_MATERIAL_PARAMETER, &material);
-    return glIsEnabled(GL_COLOR_MATERIAL) && (material == GL_DIFFUSE || material == GL_AMBIENT_AND_DIFFUSE);
+    return true;
 }
 
 // Whether the near plane keeps clear of every solid cell, given the
@@ -166,9 +174,9 @@ bool NearPlaneClear(const VoxelBlock &block, const double m[16], const double in
 // it may be left out; false when everything must be drawn. The eye is where
 // the depth test favours: clip space's (0, 0, -1, 0), taken back through
 // the inverse of P * MV.
-bool CullingEye(const VoxelBlock &block, bool blockOpaque, double e[4])
+bool CullingEye(const VoxelBlock &block, bool replacing, double e[4])
 {
-    if (!StateHidesBackFaces(blockOpaque))
+    if (!StateHidesBackFaces(replacing))
         return false;
     double p[16], mv[16], m[16], inverse[16];
     glGetDoublev(GL_PROJECTION_MATRIX, p);
@@ -216,12 +224,17 @@ void VoxelDrawCache::draw(const VoxelBlock &block)
     blockSerial = block.serial();
 
     double eye[4];
-    const bool cull = CullingEye(block, opaque, eye);
+    // Blending that would leave the opaque faces as drawn is turned off
+    // for them: the same pixels, without reading what is behind.
+    const bool unblended = BlendingReplaces(opaque);
+    const bool cull = CullingEye(block, unblended || !glIsEnabled(GL_BLEND), eye);
     const bool lit = glIsEnabled(GL_LIGHTING);
 
     // The current colour and normal stay what the script set; so do the
     // client arrays.
-    glPushAttrib(GL_CURRENT_BIT);
+    glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT);
+    if (unblended)
+        glDisable(GL_BLEND);
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
