@@ -2,6 +2,8 @@
 // the cache of vertex arrays that draws the whole block in a few calls.
 #include "VoxelRender.h"
 
+#include "Shapes.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -74,16 +76,7 @@ bool BlendingReplaces(bool blockOpaque)
 {
     GLint program = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    if (!blockOpaque || !glIsEnabled(GL_BLEND) || program != 0)
-        return false;
-    GLint blend[5] = {0, 0, 0, 0, 0};
-    glGetIntegerv(GL_BLEND_SRC_RGB, &blend[0]);
-    glGetIntegerv(GL_BLEND_SRC_ALPHA, &blend[1]);
-    glGetIntegerv(GL_BLEND_DST_RGB, &blend[2]);
-    glGetIntegerv(GL_BLEND_DST_ALPHA, &blend[3]);
-    glGetIntegerv(GL_BLEND_EQUATION_RGB, &blend[4]);
-    if (blend[0] != GL_SRC_ALPHA || blend[1] != GL_SRC_ALPHA || blend[2] != GL_ONE_MINUS_SRC_ALPHA ||
-        blend[3] != GL_ONE_MINUS_SRC_ALPHA || blend[4] != GL_FUNC_ADD || glIsEnabled(GL_TEXTURE_1D) ||
+    if (!blockOpaque || program != 0 || !BlendingIsAlphaOver() || glIsEnabled(GL_TEXTURE_1D) ||
         glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) || glIsEnabled(GL_TEXTURE_CUBE_MAP))
         return false;
     if (!glIsEnabled(GL_LIGHTING))

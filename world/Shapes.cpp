@@ -80,3 +80,17 @@ void drawWireSphere(float radius, int slices, int stacks)
         glEnd();
     }
 }
+
+bool BlendingIsAlphaOver()
+{
+    if (!glIsEnabled(GL_BLEND))
+        return false;
+    GLint blend[5] = {0, 0, 0, 0, 0};
+    glGetIntegerv(GL_BLEND_SRC_RGB, &blend[0]);
+    glGetIntegerv(GL_BLEND_SRC_ALPHA, &blend[1]);
+    glGetIntegerv(GL_BLEND_DST_RGB, &blend[2]);
+    glGetIntegerv(GL_BLEND_DST_ALPHA, &blend[3]);
+    glGetIntegerv(GL_BLEND_EQUATION_RGB, &blend[4]);
+    return blend[0] == GL_SRC_ALPHA && blend[1] == GL_SRC_ALPHA && blend[2] == GL_ONE_MINUS_SRC_ALPHA &&
+           blend[3] == GL_ONE_MINUS_SRC_ALPHA && blend[4] == GL_FUNC_ADD;
+}

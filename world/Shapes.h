@@ -16,3 +16,8 @@ void drawSolidCube(float size);
 // `stacks` - 1 parallels (closed loops of `slices` segments). Nothing is
 // drawn for fewer than 1 slice or 1 stack.
 void drawWireSphere(float radius, int slices, int stacks);
+
+// Whether blending is on as alpha over (source alpha, one minus source
+// alpha, added, for colour and alpha alike): an untextured, unlit fragment
+// of alpha 0 then leaves the colour as it is, one of alpha 1 replaces it.
+bool BlendingIsAlphaOver();

@@ -384,11 +384,20 @@ void World::drawFloor()
     glColor4f(0.3f, 0.3f, 0.8f, 1.0f);
     if (overlaysShown)
         drawWireCube(e);
-    // Alpha 0: with the view's blending the colour stays, the depth is written.
+    // Alpha 0: with the view's blending the colour stays, the depth is
+    // written. Blended that way, unlit and untextured, the colour is left
+    // alone outright, which spares reading it back under the whole floor.
     glColor4f(0.3f, 0.3f, 0.3f, 0.0f);
+    const bool colourStays = BlendingIsAlphaOver() && !glIsEnabled(GL_LIGHTING) && !glIsEnabled(GL_TEXTURE_2D);
+    if (colourStays) {
+        glPushAttrib(GL_COLOR_BUFFER_BIT);
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    }
     beginFloorDepth();
     drawSolidCube(e);
     endFloorDepth();
+    if (colourStays)
+        glPopAttrib();
     glPopMatrix();
 }
 
