@@ -88,8 +88,9 @@ void BM_FrameEmptyProduction(benchmark::State &state)
 BENCHMARK(BM_FrameEmptyProduction)->Args({403, 442})->Args({1280, 720})->Args({1280, 1024})->Unit(benchmark::kMillisecond);
 
 // The same frame through a trivial post shader (the scene drawn into a
-// texture, its depth copied back, one pass over the view): the pass's cost
-// is the difference to the empty production at the same size.
+// texture with its depth, one pass over the view, the overlays tested
+// against that depth): the pass's cost is the difference to the empty
+// production at the same size.
 void BM_FramePostShader(benchmark::State &state)
 {
     ViewFixture view(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
