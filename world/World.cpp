@@ -331,6 +331,7 @@ float World::depthAt(int x, int y)
     glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
     return depth;
 }
+
 void World::onMouseMove(int, int) {}
 void World::onLeftButtonDown(int, int) {}
 void World::onLeftButtonUp(int, int) {}
