@@ -72,7 +72,7 @@ int ScriptDrawCube(lua_State *L)
     // The face arguments come as -X, +X, -Y, +Y, -Z, +Z; the faces are
     // emitted in the order of kCubeFaceSigns.
     static const int kArgumentOfFace[kCubeFaceCount] = {6, 8, 10, 5, 7, 9};
-    const bool normals = SceneLit();
+    const bool normals = SceneLit(L);
     for (int face = 0; face < kCubeFaceCount; ++face) {
         if (!lua_toboolean(L, kArgumentOfFace[face]))
             continue;

@@ -1,13 +1,13 @@
-// The music analysis functions: thin wrappers around the sound layer's
-// analysis of the music stream at its music time. While nothing plays (no
-// stream, or the music stopped) they give zeros. They never raise a Lua
-// error and read their argument loosely.
+// The music analysis functions: thin wrappers around the frame's inputs,
+// the music's analysis at the frame's time (while the music plays, and
+// while the transport holds it paused). While nothing is heard (no
+// stream, the music stopped or ended) they give zeros. They never raise a
+// Lua error and read their argument loosely.
 #include "MusicAnalysisApi.h"
 
 #include "ApiArgs.h"
-#include "FSound.h" // StreamSpectrum, StreamLevel
-#include "Music.h"
 #include "MusicAnalysis.h"
+#include "Production.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ int ScriptGetMp3Spectrum(lua_State *L)
 {
     const int bands = SpectrumBandCount(L, 1);
     float values[kMaxSpectrumBands] = {};
-    if (MusicIsPlaying())
-        StreamSpectrum(gMusicStream, bands, values);
+    if (Production *run = Production::Of(L))
+        run->inputs().spectrum(bands, values);
     lua_createtable(L, bands, 0);
     for (int i = 0; i < bands; ++i) {
         lua_pushnumber(L, values[i]);
@@ -38,7 +38,8 @@ int ScriptGetMp3Spectrum(lua_State *L)
 
 int ScriptGetMp3Level(lua_State *L)
 {
-    lua_pushnumber(L, MusicIsPlaying() ? StreamLevel(gMusicStream) : 0.0f);
+    Production *run = Production::Of(L);
+    lua_pushnumber(L, run ? run->inputs().level() : 0.0f);
     return 1;
 }
 

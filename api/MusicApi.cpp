@@ -20,10 +20,10 @@ void PushSeconds(lua_State *L, int ms)
 }
 
 // The production's time follows a move of the music made by the script.
-void TimelineFollowsMusic()
+void TimelineFollowsMusic(lua_State *L)
 {
-    if (Production *production = gDemoWorld ? gDemoWorld->production() : nullptr)
-        production->timeline().followMusic();
+    if (Production *production = Production::Of(L))
+        production->followMusic();
 }
 
 } // namespace
@@ -43,7 +43,7 @@ int ScriptSetMp3Time(lua_State *L)
     // values beyond the int range are clamped (the sound layer clamps into
     // the track anyway).
     FSOUND_Stream_SetTime(gMusicStream, TruncateInto(ArgFloat(L, 1) * 1000.0, INT_MIN, INT_MAX, 0));
-    TimelineFollowsMusic();
+    TimelineFollowsMusic(L);
     return 0;
 }
 
@@ -53,19 +53,19 @@ int ScriptGetMp3Length(lua_State *L)
     return 1;
 }
 
-int ScriptPlayMp3(lua_State *)
+int ScriptPlayMp3(lua_State *L)
 {
     if (gMusicStream)
         gMusicChannel = FSOUND_Stream_Play(FSOUND_FREE, gMusicStream);
-    TimelineFollowsMusic();
+    TimelineFollowsMusic(L);
     return 0;
 }
 
-int ScriptStopMp3(lua_State *)
+int ScriptStopMp3(lua_State *L)
 {
     if (gMusicStream)
         FSOUND_Stream_Stop(gMusicStream); // gMusicChannel keeps its value
-    TimelineFollowsMusic();
+    TimelineFollowsMusic(L);
     return 0;
 }
 

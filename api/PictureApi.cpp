@@ -16,7 +16,7 @@ int ScriptSetOverlays(lua_State *L)
 
 int ScriptSetClearColor(lua_State *L)
 {
-    Production *production = gDemoWorld ? gDemoWorld->production() : nullptr;
+    Production *production = Production::Of(L);
     if (production)
         production->setClearColour(static_cast<unsigned char>(ArgInt32(L, 1) & 0xff),
                                    static_cast<unsigned char>(ArgInt32(L, 2) & 0xff),

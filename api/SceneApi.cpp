@@ -21,9 +21,9 @@ const int kDefaultTextSize = 16;
 const int kMaxTextSize = 512;
 const int kMaxTextLength = 1024;   // characters of one line of text
 
-Scene *CurrentScene()
+Scene *CurrentScene(lua_State *L)
 {
-    Production *run = gDemoWorld ? gDemoWorld->production() : nullptr;
+    Production *run = Production::Of(L);
     return run ? &run->scene() : nullptr;
 }
 
@@ -32,44 +32,44 @@ double Arg(lua_State *L, int index)
     return lua_tonumber(L, index);
 }
 
-int PushMatrixGL(lua_State *)
+int PushMatrixGL(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->pushMatrix();
     return 0;
 }
 
-int PopMatrixGL(lua_State *)
+int PopMatrixGL(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->popMatrix();
     return 0;
 }
 
 int TranslateGL(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->translate(Arg(L, 1), Arg(L, 2), Arg(L, 3));
     return 0;
 }
 
 int RotateGL(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->rotate(Arg(L, 1), Arg(L, 2), Arg(L, 3), Arg(L, 4));
     return 0;
 }
 
 int ScaleGL(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->scale(Arg(L, 1), Arg(L, 2), Arg(L, 3));
     return 0;
 }
 
-int LoadIdentityGL(lua_State *)
+int LoadIdentityGL(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->loadIdentity();
     return 0;
 }
@@ -92,21 +92,21 @@ int SetClipPlanes(lua_State *L)
 
 int SetLineWidth(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->setLineWidth(Arg(L, 1));
     return 0;
 }
 
 int SetLighting(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->setLighting(lua_toboolean(L, 1));
     return 0;
 }
 
 int SetLightDir(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->setLightDirection(Arg(L, 1), Arg(L, 2), Arg(L, 3));
     return 0;
 }
@@ -129,7 +129,7 @@ int TexCoordGL(lua_State *L)
 
 int DrawText(lua_State *L)
 {
-    Scene *scene = CurrentScene();
+    Scene *scene = CurrentScene(L);
     if (!scene || !lua_isstring(L, 3))
         return 0;
     size_t length = 0;
@@ -143,7 +143,7 @@ int DrawText(lua_State *L)
 
 int LoadTexture(lua_State *L)
 {
-    Scene *scene = CurrentScene();
+    Scene *scene = CurrentScene(L);
     std::string error = "cannot load a texture: no production is running";
     int id = 0;
     if (scene && !lua_isstring(L, 1))
@@ -164,23 +164,23 @@ int LoadTexture(lua_State *L)
 
 int BindTexture(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->bindTexture(ArgInt32(L, 1));
     return 0;
 }
 
 int FreeTexture(lua_State *L)
 {
-    if (Scene *scene = CurrentScene())
+    if (Scene *scene = CurrentScene(L))
         scene->freeTexture(ArgInt32(L, 1));
     return 0;
 }
 
 } // namespace
 
-bool SceneLit()
+bool SceneLit(lua_State *L)
 {
-    const Scene *scene = CurrentScene();
+    const Scene *scene = CurrentScene(L);
     return scene && scene->lighting() && scene->rendering();
 }
 

@@ -1,13 +1,14 @@
 // The scene functions of the script interface: transforms, the lens, line
 // width, lighting, text and textures. They act on the run's Scene (through
-// gDemoWorld->production()) and do nothing without one.
+// Production::Of) and do nothing without one.
 #pragma once
 
 struct luaL_Reg;
+struct lua_State;
 
 // True while the run's render() draws with its light on: drawCube and the
 // voxel block then give their faces normals.
-bool SceneLit();
+bool SceneLit(lua_State *L);
 
 // pushMatrixGL, popMatrixGL, translateGL, rotateGL, scaleGL, loadIdentityGL,
 // setFov, setClipPlanes, setLineWidth, setLighting, setLightDir, normalGL,

@@ -12,9 +12,9 @@
 namespace {
 
 // The run's shaders; null for a world made on its own.
-Shaders *RunShaders()
+Shaders *RunShaders(lua_State *L)
 {
-    Production *run = gDemoWorld ? gDemoWorld->production() : nullptr;
+    Production *run = Production::Of(L);
     return run ? &run->shaders() : nullptr;
 }
 
@@ -64,7 +64,7 @@ std::string Refusal(const char *function, Shaders *shaders)
 
 int ScriptLoadShader(lua_State *L)
 {
-    Shaders *shaders = RunShaders();
+    Shaders *shaders = RunShaders(L);
     std::string why = Refusal("loadShader", shaders);
     std::string texts[2];
     const std::string *stages[2];
@@ -78,7 +78,7 @@ int ScriptLoadShader(lua_State *L)
 
 int ScriptUseShader(lua_State *L)
 {
-    Shaders *shaders = RunShaders();
+    Shaders *shaders = RunShaders(L);
     if (shaders && !ScriptPrimitiveOpen())
         shaders->use(ArgInt32(L, 1));
     return 0;
@@ -86,7 +86,7 @@ int ScriptUseShader(lua_State *L)
 
 int ScriptSetUniform(lua_State *L)
 {
-    Shaders *shaders = RunShaders();
+    Shaders *shaders = RunShaders(L);
     if (!shaders || lua_type(L, 2) != LUA_TSTRING)
         return 0;
     float values[4];
@@ -102,7 +102,7 @@ int ScriptSetUniform(lua_State *L)
 
 int ScriptSetPostShader(lua_State *L)
 {
-    Shaders *shaders = RunShaders();
+    Shaders *shaders = RunShaders(L);
     std::string why = Refusal("setPostShader", shaders);
     std::string text;
     const std::string *stage = nullptr;

@@ -1,6 +1,6 @@
-// The timing functions: they read the frame's time from the production's
-// timeline and the tracks from its sync file. Without a production (a world
-// made on its own) they return 0. None raises a Lua error.
+// The timing functions: they read the frame's time from the run's frame
+// inputs and the tracks from its sync file. Without a run (a Lua state no
+// run opened) they return 0. None raises a Lua error.
 #include "SyncApi.h"
 
 #include "Production.h"
@@ -9,15 +9,10 @@
 
 namespace {
 
-Production *CurrentProduction()
+int PushInput(lua_State *L, double (FrameInputs::*reading)() const)
 {
-    return gDemoWorld ? gDemoWorld->production() : nullptr;
-}
-
-int PushTimeline(lua_State *L, double (Timeline::*reading)() const)
-{
-    Production *production = CurrentProduction();
-    lua_pushnumber(L, production ? (production->timeline().*reading)() : 0.0);
+    Production *production = Production::Of(L);
+    lua_pushnumber(L, production ? (production->inputs().*reading)() : 0.0);
     return 1;
 }
 
@@ -25,29 +20,29 @@ int PushTimeline(lua_State *L, double (Timeline::*reading)() const)
 
 int ScriptGetTime(lua_State *L)
 {
-    return PushTimeline(L, &Timeline::time);
+    return PushInput(L, &FrameInputs::time);
 }
 
 int ScriptGetBeat(lua_State *L)
 {
-    return PushTimeline(L, &Timeline::beat);
+    return PushInput(L, &FrameInputs::beat);
 }
 
 int ScriptGetRow(lua_State *L)
 {
-    return PushTimeline(L, &Timeline::row);
+    return PushInput(L, &FrameInputs::row);
 }
 
 int ScriptSync(lua_State *L)
 {
     // Only strings name tracks; a name the file cannot hold (empty, with a
     // space) reads 0 and makes no track. The lookup allocates nothing.
-    Production *production = CurrentProduction();
+    Production *production = Production::Of(L);
     double value = 0.0;
     if (production && lua_type(L, 1) == LUA_TSTRING) {
         size_t length = 0;
         const char *name = lua_tolstring(L, 1, &length);
-        value = production->sync().tracks().value(std::string_view(name, length), production->timeline().row());
+        value = production->sync().tracks().value(std::string_view(name, length), production->inputs().row());
     }
     lua_pushnumber(L, value);
     return 1;

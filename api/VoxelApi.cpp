@@ -39,11 +39,11 @@ int ScriptMakeVoxelBlock(lua_State *)
     return 0;
 }
 
-int ScriptRenderVoxelBlock(lua_State *)
+int ScriptRenderVoxelBlock(lua_State *L)
 {
     if (!gVoxelBlock)
         return 0;
-    Production *run = gDemoWorld ? gDemoWorld->production() : nullptr;
+    Production *run = Production::Of(L);
     if (run && ScriptPrimitiveOpen() && ScriptPrimitiveMode() == GL_QUADS) {
         // The faces as quads from the run's cache: the script's bracket
         // closes around the draw and opens again for what follows.
@@ -53,7 +53,7 @@ int ScriptRenderVoxelBlock(lua_State *)
     } else {
         // In another kind of bracket the same vertices make lines or
         // triangles, as they always have; outside one they draw nothing.
-        RenderVoxelBlock(*gVoxelBlock, SceneLit());
+        RenderVoxelBlock(*gVoxelBlock, SceneLit(L));
     }
     return 0;
 }

@@ -517,6 +517,59 @@ void Lap(double &sum, Clock::time_point &mark)
     mark = now;
 }
 
+// --- Failed frames -------------------------------------------------------------
+
+// The first line of an error text, without its line end.
+std::string TrimmedLine(const std::string &text)
+{
+    const size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+// Frames whose update() or render() failed: counted, the first error kept;
+// a runaway callback ends the export at once.
+class FrameFailures
+{
+public:
+    // Takes in the outcome of the frame just run; true when the runaway
+    // guard stopped one of its calls (the export must end).
+    bool count(const Production &production)
+    {
+        if (production.frameError().empty())
+            return false;
+        if (failed++ == 0)
+            first = TrimmedLine(production.frameError());
+        stopped = stopped || production.frameInterrupted();
+        return stopped;
+    }
+    bool interrupted() const { return stopped; }
+
+    // The end of an export whose frame call ran away: status 3, the
+    // output left as it was.
+    int runaway() const
+    {
+        std::fprintf(stderr, "velkaro: export stopped: %s\n", first.c_str());
+        std::fprintf(stderr, "velkaro: nothing exported; the output was left as it was\n");
+        return 3;
+    }
+
+    // After a complete export: 0 when every frame ran clean, else 3 with
+    // the count and the first error.
+    int summary(long frames) const
+    {
+        if (failed == 0)
+            return 0;
+        std::fprintf(stderr, "velkaro: %ld of %ld frames failed; the first error: %s\n", failed, frames,
+                     first.c_str());
+        return 3;
+    }
+
+private:
+    long failed = 0;
+    std::string first;
+    bool stopped = false;
+};
+
 int StopStatus()
 {
     const int signal = gStopSignal.load();
@@ -547,40 +600,61 @@ int RunExport(const ExportOptions &requested, char *program)
     WorldWidget::UseViewSurfaceFormat();
     QApplication application(qtArgc, qtArgv);
     std::setlocale(LC_NUMERIC, "C"); // numbers with "." for Lua and ffmpeg, as in the window
+
+    // The run's own start-up, with an offscreen target for a surface. The
+    // music's length settles the range before the production runs; with a
+    // preroll the clocks start at 0 and the frames before --from are run
+    // without being drawn. The production shuts down on every way out.
     OffscreenTarget target;
-    if (const int status = target.create(options.width, options.height))
-        return status;
-
-    // The music first, on the virtual clock: its length settles the range.
-    // The production shuts down on every way out, as the window's does.
     Production production;
-    FSOUND_SetVirtualClock(true);
-    production.openMusic();
-    const double musicSeconds = gMusicStream ? FSOUND_Stream_GetLengthMs(gMusicStream) / 1000.0 : -1.0;
-    std::string note;
-    why = ResolveExportRange(options, musicSeconds, &note);
-    if (!why.empty())
-        return Refuse(why);
-    if (!note.empty())
-        Note(note);
+    int surfaceStatus = 0;
+    bool rangeRefused = false;
+    RunOptions run;
+    run.mode = RunMode::Export;
+    run.registerFunctions = RegisterScriptApi;
+    run.buildSurface = [&] {
+        surfaceStatus = target.create(options.width, options.height);
+        if (surfaceStatus != 0)
+            return false;
+        production.world().setViewport(0, 0, options.width, options.height);
+        production.world().setOverlays(options.overlays); // the production may still turn them on
+        Production::SetFixedGLState();
+        return true;
+    };
+    run.musicOpened = [&](std::string &reason) {
+        const double musicSeconds = gMusicStream ? FSOUND_Stream_GetLengthMs(gMusicStream) / 1000.0 : -1.0;
+        std::string note;
+        reason = ResolveExportRange(options, musicSeconds, &note);
+        rangeRefused = !reason.empty();
+        if (!note.empty() && !rangeRefused)
+            Note(note);
+        return !rangeRefused;
+    };
+    // With a preroll the drawn frames lie on the whole export's frame grid:
+    // the first is the frame nearest --from.
+    const long prerollFrames = options.preroll ? std::lround(options.from * options.fps) : 0;
+    run.from = options.preroll ? 0.0 : options.from;
+    const std::string startError = production.start(run);
+    if (surfaceStatus != 0)
+        return surfaceStatus;
+    if (gStopSignal)
+        return StopStatus();
+    if (rangeRefused || !startError.empty())
+        return Refuse(rangeRefused ? startError : "nothing exported: " + TrimmedLine(startError));
     const long frames = ExportFrameCount(options);
+    const double frameMs = 1000.0 / options.fps;
 
-    // The rest of the window's start-up, without the window and the console.
-    production.openScriptHost(RegisterScriptApi);
-    Production::RegisterConsoleFont();
-    production.world().setViewport(0, 0, options.width, options.height);
-    production.world().setOverlays(options.overlays); // the production may still turn them on
-    Production::SetFixedGLState();
-    if (gMusicStream)
-        FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(options.from * 1000.0 + 0.5));
-    // Without music the production's own clock runs on frames too, from
-    // --from. The sync tracks are read once, as they are on disk; a file
-    // that does not parse stops the export (its frames would be untimed).
-    production.timeline().useVirtualClock(options.from);
-    production.openSync(false);
-    if (!production.sync().error().empty())
-        return Refuse(production.sync().fileName().toStdString() + ": " + production.sync().error());
-    production.run();
+    // The frames before --from: update() only, the clocks moved on as a
+    // whole export moves them, so the first frame drawn has the state it
+    // has there.
+    FrameFailures failures;
+    for (long frame = 0; frame < prerollFrames && !gStopSignal; ++frame) {
+        production.tick();
+        if (failures.count(production))
+            return failures.runaway();
+        FSOUND_AdvanceVirtualClock(frameMs);
+        production.timeline().advanceVirtualClock(frameMs / 1000.0);
+    }
     if (gStopSignal)
         return StopStatus();
 
@@ -604,7 +678,6 @@ int RunExport(const ExportOptions &requested, char *program)
     std::vector<unsigned char> pixels(rowBytes * options.height);
     FrameWriter writer(encoder, pixels.size());
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    const double frameMs = 1000.0 / options.fps;
     why.clear();
     Progress progress(frames, options.fps);
     Timing timing;
@@ -614,6 +687,8 @@ int RunExport(const ExportOptions &requested, char *program)
         Lap(timing.update, mark);
         production.paint();
         Lap(timing.render, mark);
+        if (failures.count(production))
+            break;
         if (timing.on) {
             glFinish();
             Lap(timing.raster, mark);
@@ -631,13 +706,19 @@ int RunExport(const ExportOptions &requested, char *program)
         Lap(timing.readback, mark);
         if (!soundtrack)
             FSOUND_AdvanceVirtualClock(frameMs);
-        else if (!soundtrack->advance(frame, why))
+        else if (!soundtrack->advance(prerollFrames + frame, why))
             break;
         production.timeline().advanceVirtualClock(frameMs / 1000.0);
         progress.frameDone(frame + 1);
     }
 
     progress.interrupt();
+    if (failures.interrupted()) {
+        encoder.terminate();
+        writer.close();
+        encoder.kill();
+        return failures.runaway();
+    }
     // A stop ends ffmpeg at once; the writer's wait for the pipe sees the
     // flag too. The temporary output goes with `files`.
     const auto stopped = [&] {
@@ -667,5 +748,5 @@ int RunExport(const ExportOptions &requested, char *program)
         return Fail(why);
     progress.summary(options.output, bytes);
     timing.report(frames);
-    return 0;
+    return failures.summary(prerollFrames + frames);
 }

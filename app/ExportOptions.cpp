@@ -184,13 +184,13 @@ bool FormatOf(const std::string &output, ExportFormat &format, std::string &why)
 bool IsExportOption(const std::string &name)
 {
     return name == "--export" || name == "--fps" || name == "--from" || name == "--to" || name == "--crf" ||
-           name == "--overlays";
+           name == "--overlays" || name == "--no-preroll";
 }
 
 // Options that stand alone; the others take a value.
 bool IsFlag(const std::string &name)
 {
-    return name == "--overlays" || name == "--play" || name == "--window" || name == "--help";
+    return name == "--overlays" || name == "--no-preroll" || name == "--play" || name == "--window" || name == "--help";
 }
 
 // The options of the window and the player (--size also goes with the export).
@@ -311,6 +311,8 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
             crfText = value;
         } else if (name == "--overlays") {
             o.overlays = true;
+        } else if (name == "--no-preroll") {
+            o.preroll = false;
         } else if (name == "--window") {
             line.view.windowed = true;
         }
@@ -352,7 +354,7 @@ const char *ExportUsage()
     return "Usage: velkaro [--size WxH]     open the production in this folder in a window\n"
            "       velkaro --play [--window] [--size WxH]\n"
            "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
-           "               [--crf N] [--overlays]\n"
+           "               [--crf N] [--overlays] [--no-preroll]\n"
            "\n"
            "--size WxH sets the size of the view in pixels.\n"
            "\n"
@@ -374,6 +376,9 @@ const char *ExportUsage()
            "  --crf N          video quality, lower is better and larger: H.264 0-51\n"
            "                   (default 18), VP9 0-63 (default 31)\n"
            "  --overlays       keep the grid, the floor's outline and the pick marker\n"
+           "  --no-preroll     start at --from at once; by default update() runs for\n"
+           "                   every frame before --from first (nothing drawn), so\n"
+           "                   the production's state is the one a whole export has\n"
            "  --help           this text\n"
            "Needs ffmpeg (Debian package ffmpeg) and a display for OpenGL; on a machine\n"
            "without one: xvfb-run -a velkaro --export demo.mp4\n";

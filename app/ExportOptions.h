@@ -22,6 +22,7 @@ struct ExportOptions
     bool toGiven = false;
     int crf = -1;                        // encoder quality; -1: the format's default
     bool overlays = false;               // keep the grid, floor outline and pick marker
+    bool preroll = true;                 // run update() for the frames before `from`
 };
 
 // The window's view or the player's, from --size, --window and --play.
@@ -48,7 +49,7 @@ struct CommandLine
 // Reads the arguments after the program name (values also as --name=value).
 // --help anywhere asks for the usage. --play makes a player command line
 // (--play, --window, --size); any of --export, --fps, --from, --to, --crf,
-// --overlays an export command line (those and --size); in both every other
+// --overlays, --no-preroll an export command line (those and --size); in both every other
 // argument is refused. Otherwise the window starts, with --size if given,
 // and the other arguments go to Qt unchanged.
 CommandLine ParseCommandLine(const std::vector<std::string> &arguments);

@@ -3,7 +3,6 @@
 
 #include "ChunkComplete.h"
 #include "MainWindowForm.h"
-#include "ProductionWatcher.h"
 #include "REPLEdit.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
@@ -39,26 +38,29 @@ MainWindow::MainWindow(QWidget *parent)
     , form(new MainWindowForm)
 {
     gMainWindow = this;
-    production.openScriptHost(RegisterScriptApi);
-    Production::RegisterConsoleFont();
-    form->SetupForm(this, &production);
-    connect(form->repl, &REPLEdit::CommandEntered, this, &MainWindow::RunREPLCommand);
-    form->repl->SetPrompt("Lua>");
-    setWindowTitle("Velkaro");
-    setStyleSheet("QSplitter::handle { background: black }");
-    form->splitter->setSizes({500, 0});
-    form->world->setFocus(Qt::OtherFocusReason);
-    production.openMusic();
-    // The sync pane, beside the view and hidden: the form stays as it is.
-    syncDock = new QDockWidget(QStringLiteral("Sync"), this);
-    syncDock->setObjectName("syncDock");
-    syncDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
-    syncDock->setWidget(new SyncPane(&production, syncDock));
-    addDockWidget(Qt::RightDockWidgetArea, syncDock);
-    syncDock->hide();
-    production.openSync(true);
-    // Runs dofile("prod.lua") now and again whenever the file is saved.
-    (new ProductionWatcher(form->world, &production, QStringLiteral("prod.lua"), this))->RunAtStartUp();
+    RunOptions options;
+    options.mode = RunMode::Authoring;
+    options.registerFunctions = RegisterScriptApi;
+    options.buildSurface = [this] {
+        form->SetupForm(this, &production);
+        connect(form->repl, &REPLEdit::CommandEntered, this, &MainWindow::RunREPLCommand);
+        form->repl->SetPrompt("Lua>");
+        setWindowTitle("Velkaro");
+        setStyleSheet("QSplitter::handle { background: black }");
+        form->splitter->setSizes({500, 0});
+        form->world->setFocus(Qt::OtherFocusReason);
+        // The sync pane, beside the view and hidden: the form stays as it is.
+        syncDock = new QDockWidget(QStringLiteral("Sync"), this);
+        syncDock->setObjectName("syncDock");
+        syncDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+        syncDock->setWidget(new SyncPane(&production, syncDock));
+        addDockWidget(Qt::RightDockWidgetArea, syncDock);
+        syncDock->hide();
+        return true;
+    };
+    // Runs dofile("prod.lua") now, and again from the frames whenever it
+    // or a file it read is saved.
+    production.start(options);
 }
 
 MainWindow::~MainWindow()

@@ -20,19 +20,22 @@ const int kMusicCheckMs = 20;
 PlayerWindow::PlayerWindow(QWidget *parent)
     : QMainWindow(parent)
 {
-    // The main window's start-up, less the console and the file watch.
+    // The run's start-up, with the view alone for a surface.
     gMainWindow = this; // fullscreenMode and windowedMode act on the player
-    production.openScriptHost(RegisterScriptApi);
-    Production::RegisterConsoleFont();
-    worldView = new WorldWidget(&production, this);
-    worldView->setObjectName("world");
-    worldView->setCursor(Qt::BlankCursor);
-    setCentralWidget(worldView);
-    setWindowTitle("Velkaro");
-    worldView->setFocus(Qt::OtherFocusReason);
-    production.world().setOverlays(false); // the production may still turn them on
-    production.openMusic();
-    production.world().errors().report(ErrorBoard::Production, production.run());
+    RunOptions options;
+    options.mode = RunMode::Player;
+    options.registerFunctions = RegisterScriptApi;
+    options.buildSurface = [this] {
+        worldView = new WorldWidget(&production, this);
+        worldView->setObjectName("world");
+        worldView->setCursor(Qt::BlankCursor);
+        setCentralWidget(worldView);
+        setWindowTitle("Velkaro");
+        worldView->setFocus(Qt::OtherFocusReason);
+        production.world().setOverlays(false); // the production may still turn them on
+        return true;
+    };
+    production.start(options);
 
     QTimer *musicTimer = new QTimer(this);
     connect(musicTimer, &QTimer::timeout, this, &PlayerWindow::checkMusic);

@@ -42,18 +42,30 @@ DemoWorld::~DemoWorld()
     gDemoWorld = nullptr;
 }
 
+void DemoWorld::beginFrameCalls()
+{
+    firstFrameError.clear();
+    interrupted = false;
+}
+
+void DemoWorld::frameCallDone(ErrorBoard::Source source, const std::string &error)
+{
+    errorBoard.report(source, error);
+    if (firstFrameError.empty())
+        firstFrameError = error;
+    interrupted = interrupted || LastRunInterrupted();
+}
+
 void DemoWorld::update()
 {
-    errorBoard.report(ErrorBoard::Update,
-                      RunFrameCall("update()", "Lua update() output: ", "Lua update() error: "));
+    frameCallDone(ErrorBoard::Update, RunFrameCall("update()", "Lua update() output: ", "Lua update() error: "));
 }
 
 void DemoWorld::render()
 {
     if (scene)
         scene->beginRender();
-    errorBoard.report(ErrorBoard::Render,
-                      RunFrameCall("render()", "Lua render() output: ", "Lua render() error: "));
+    frameCallDone(ErrorBoard::Render, RunFrameCall("render()", "Lua render() output: ", "Lua render() error: "));
     // A render() stopped between a begin function and endGL (an error, the
     // runaway guard) must not leave the primitive open for the floor, the
     // pick and the marker that follow; nor its matrices, light or texture.

@@ -6,7 +6,6 @@
 #include "ErrorBoard.h"
 #include "World.h"
 
-class Production;
 class Scene;
 class Shaders;
 
@@ -23,10 +22,13 @@ public:
     ErrorBoard &errors() { return errorBoard; }
     const ErrorBoard &errors() const { return errorBoard; }
 
-    // The run this world belongs to (null for a world made on its own): the
-    // script functions reach the run's state through gDemoWorld.
-    Production *production() const { return owner; }
-    void setProduction(Production *run) { owner = run; }
+    // The frame calls since beginFrameCalls: the first error of update()
+    // and render() ("" when they ran clean), and whether the runaway guard
+    // interrupted one of them.
+    void beginFrameCalls();
+    const std::string &frameError() const { return firstFrameError; }
+    bool frameInterrupted() const { return interrupted; }
+
     // The scene state that brackets each render() (null: none).
     void setScene(Scene *state) { scene = state; }
     // The run's shaders: reset after render(), and the post pass.
@@ -60,8 +62,12 @@ private:
     // Runs callback(x, y) with the cursor position, as runMouseCall does.
     void runButtonCall(const char *callback, ErrorBoard::Source source);
 
+    // Reports a frame call's outcome to the board and keeps it for the frame.
+    void frameCallDone(ErrorBoard::Source source, const std::string &error);
+
     ErrorBoard errorBoard;
-    Production *owner = nullptr;
+    std::string firstFrameError;
+    bool interrupted = false;
     Scene *scene = nullptr;
     Shaders *shaders = nullptr;
 };

@@ -9,17 +9,20 @@
 #include "SoundErrorText.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QOpenGLContext>
 
 #include <GL/gl.h>
 
+#include <algorithm>
+
 Production::Production()
 {
-    demoWorld.setProduction(this);
     demoWorld.setScene(&sceneState);
     demoWorld.setShaders(&shaderSet);
+    shaderSet.setInputs(&frameInputs);
     if (timing.isOn())
         demoWorld.setFrameProbe(&timing);
 }
@@ -35,11 +38,114 @@ Production::~Production()
 
 // --- Start-up ---------------------------------------------------------------
 
+std::string Production::start(const RunOptions &options)
+{
+    runMode = options.mode;
+    productionFile = options.fileName;
+    const bool exporting = runMode == RunMode::Export;
+    openScriptHost(options.registerFunctions);
+    RegisterConsoleFont();
+    if (options.buildSurface && !options.buildSurface())
+        return "surface";
+    // The export's music makes no sound: its clock moves by whole frames.
+    FSOUND_SetVirtualClock(exporting);
+    openMusic();
+    std::string stop;
+    if (options.musicOpened && !options.musicOpened(stop))
+        return stop;
+    if (exporting) {
+        if (gMusicStream)
+            FSOUND_Stream_SetTime(gMusicStream, static_cast<int>(options.from * 1000.0 + 0.5));
+        // Without music the production's own clock runs on frames too.
+        clock.useVirtualClock(options.from);
+    }
+    openSync(runMode == RunMode::Authoring);
+    // A sync file that does not parse would leave the export's frames
+    // untimed; the window shows the error and goes on.
+    if (exporting && !syncFile.error().empty())
+        return syncFile.fileName().toStdString() + ": " + syncFile.error();
+    const std::string error = run(productionFile);
+    demoWorld.errors().report(ErrorBoard::Production, error);
+    if (runMode == RunMode::Authoring)
+        watchProductionFiles(error.empty());
+    return exporting ? error : std::string();
+}
+
+void Production::watchProductionFiles(bool succeeded)
+{
+    const QString folder = QFileInfo(QDir::current().absoluteFilePath(productionFile)).absolutePath();
+    QStringList wanted{QDir::cleanPath(QDir::current().absoluteFilePath(productionFile))};
+    for (const std::string &name : otherFiles) {
+        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(name)));
+        // Only the production's own files: not a library elsewhere.
+        if (path.startsWith(folder + QLatin1Char('/')) && !wanted.contains(path))
+            wanted.append(path);
+    }
+    // A failed run may have stopped before reading some: it lets none go.
+    if (!succeeded)
+        for (const WatchedFile &file : productionFiles)
+            if (!wanted.contains(file.path()))
+                wanted.append(file.path());
+    std::vector<WatchedFile> files;
+    for (const QString &path : wanted) {
+        const auto known = std::find_if(productionFiles.begin(), productionFiles.end(),
+                                        [&](const WatchedFile &file) { return file.path() == path; });
+        files.push_back(known != productionFiles.end() ? *known : WatchedFile(path));
+    }
+    productionFiles = std::move(files);
+}
+
+void Production::takeSavedFiles()
+{
+    const WatchedFile::Clock::time_point now = WatchedFile::Clock::now();
+    bool saved = false;
+    for (WatchedFile &file : productionFiles)
+        saved = file.poll(now) || saved;
+    // Deleted and not (yet) written again: nothing to load; its creation
+    // is the next change.
+    if (saved && !productionFiles.empty() && productionFiles.front().exists()) {
+        const std::string error = run(productionFile);
+        demoWorld.errors().report(ErrorBoard::Production, error);
+        watchProductionFiles(error.empty());
+        if (error.empty())
+            qDebug("%s reloaded", qUtf8Printable(productionFile));
+    }
+    if (syncLive && syncFile.readIfChanged(now))
+        syncChanged();
+    shaderSet.takeSavedFiles(now);
+    sceneState.takeSavedTextures(now);
+}
+
+void Production::followMusic()
+{
+    clock.followMusic();
+}
+
+namespace {
+
+// The registry key under which a run keeps itself in its Lua state.
+const char kRunKey = 0;
+
+} // namespace
+
+Production *Production::Of(lua_State *L)
+{
+    lua_pushlightuserdata(L, const_cast<char *>(&kRunKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    Production *run = static_cast<Production *>(lua_touserdata(L, -1));
+    lua_pop(L, 1);
+    return run;
+}
+
 void Production::openScriptHost(void (*registerFunctions)())
 {
     OpenScriptHost();
     scriptHostOpen = true;
-    registerFunctions();
+    lua_pushlightuserdata(gLuaState, const_cast<char *>(&kRunKey));
+    lua_pushlightuserdata(gLuaState, this);
+    lua_rawset(gLuaState, LUA_REGISTRYINDEX);
+    if (registerFunctions)
+        registerFunctions();
 }
 
 void Production::RegisterConsoleFont()
@@ -121,10 +227,15 @@ void Production::setClearColour(unsigned char red, unsigned char green, unsigned
 
 void Production::tick()
 {
-    if (syncLive && syncFile.readIfChanged())
-        syncChanged();
+    // A fix saved while a frame call ran away is taken in before the
+    // production is called again.
+    if (runMode == RunMode::Authoring)
+        takeSavedFiles();
     clock.beginFrame();
+    const Vector3 cursor = demoWorld.cursorPos();
+    frameInputs.take(cursor.x, cursor.y);
     ++tickCount;
+    demoWorld.beginFrameCalls();
     demoWorld.stepFrame();
     timing.partDone(FramePart::Update);
 }
@@ -135,8 +246,7 @@ void Production::paint()
     // is closed before the frame starts.
     CloseScriptPrimitive();
     // Shaders: saved files relinked, fixed function at the start.
-    const Vector3 cursor = demoWorld.cursorPos();
-    shaderSet.beginFrame(cursor.x, cursor.y);
+    shaderSet.beginFrame();
     demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
     glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
     // A post shader that writes every pixel covers the view's colour: only

@@ -1,22 +1,50 @@
 // Production: one run of a production, written once for the authoring
-// window and the offline export: the start-up steps, the frame (the tick
-// and the paint) and the shutdown. It owns the DemoWorld that the view
-// drives, and it is the owner of the state that later features of a run
-// add, so that nothing of a run lives in a new process-wide variable.
+// window, the player and the offline export: the one start-up (start), the
+// frame (the tick and the paint) and the shutdown. It owns the DemoWorld
+// that the view drives, and it is the owner of the state that later
+// features of a run add, so that nothing of a run lives in a new
+// process-wide variable.
 #pragma once
 
 #include "DemoWorld.h"
+#include "FrameInputs.h"
 #include "FrameTiming.h"
 #include "SyncFile.h"
 #include "Timeline.h"
 #include "Scene.h"
 #include "Shaders.h"
 #include "VoxelRender.h"
+#include "WatchedFile.h"
 
 #include <QString>
 
+#include <lua.hpp>
+
+#include <functional>
 #include <string>
 #include <vector>
+
+// Who runs the production: the authoring window (sync file and production
+// watched, reloaded on save), the player (read once, no watch), or the
+// offline export (read once; the clocks virtual; a failing start is fatal).
+enum class RunMode { Authoring, Player, Export };
+
+struct RunOptions
+{
+    RunMode mode = RunMode::Authoring;
+    // Defines the default callbacks and registers the script functions.
+    void (*registerFunctions)() = nullptr;
+    // The front end's own surface (the window's form, the player's view,
+    // the export's offscreen target), built right after the font; false
+    // ends the start there (the front end has said why).
+    std::function<bool()> buildSurface;
+    // Called once the music is open (the export settles its time range on
+    // the music's length); false ends the start there, with `stopReason`.
+    std::function<bool(std::string &stopReason)> musicOpened;
+    // The export: where the music and the production's own clock start.
+    double from = 0.0;
+    QString fileName = QStringLiteral("prod.lua");
+};
 
 class Production
 {
@@ -30,6 +58,10 @@ public:
     Production(const Production &) = delete;
     Production &operator=(const Production &) = delete;
 
+    // The run whose script host `L` is (null for a Lua state that no run
+    // opened): the one way the script functions reach their run's state.
+    static Production *Of(lua_State *L);
+
     DemoWorld &world() { return demoWorld; }
     // The time and its transport; the sync tracks and their file.
     Timeline &timeline() { return clock; }
@@ -42,7 +74,25 @@ public:
     // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
     FrameTiming &frameTiming() { return timing; }
 
-    // --- Start-up steps, in the order the window takes them.
+    // The one start-up, in this order for every mode: the script host and
+    // its functions, the console font, the front end's surface, the sound
+    // layer and the music (on the virtual clock for the export), the sync
+    // file, the production (dofile), and the watch of the files where the
+    // mode has one. The outcome of loading the production goes to the
+    // error board. Returns "" or, for the export, the reason it cannot go
+    // on: the sync file does not parse ("sync.txt: line 3: ..."), the
+    // production's top level failed (a missing prod.lua included), or
+    // musicOpened said so; "surface" when buildSurface failed.
+    std::string start(const RunOptions &options);
+    RunMode mode() const { return runMode; }
+    // What a frame sees of the outside world: time, beat, row, the music's
+    // level and spectrum at the frame's time, the mouse.
+    const FrameInputs &inputs() const { return frameInputs; }
+    // After the script or a transport key moved the music itself (seek,
+    // stop, play): the frame's time and inputs follow it at once.
+    void followMusic();
+
+    // --- Start-up steps, used by start.
 
     // Opens the script host (the Lua state, print and foo), then lets
     // `registerFunctions` define the default callbacks and register the
@@ -82,9 +132,16 @@ public:
     // until the script sets another. Kept across reloads of the production.
     void setClearColour(unsigned char red, unsigned char green, unsigned char blue);
 
-    // The frame's tick: a changed sync file read again (when live), the
-    // frame's time taken, then the world's step, which calls update().
+    // The frame's tick: saved files taken in (when watched: the production
+    // run again, the sync file read again, shader files relinked, textures
+    // read again), the frame's inputs taken, then the world's step, which
+    // calls update().
     void tick();
+    // What the last tick and paint reported from update() and render():
+    // the first error ("" when both ran clean), and whether the runaway
+    // guard stopped one of them.
+    const std::string &frameError() const { return demoWorld.frameError(); }
+    bool frameInterrupted() const { return demoWorld.frameInterrupted(); }
     // Ticks so far in this run.
     long ticks() const { return tickCount; }
     // One paint into the current framebuffer: an open bracket closed,
@@ -97,6 +154,16 @@ public:
     void drawVoxelBlock(const VoxelBlock &block);
 
 private:
+    // Polls the watched files once (authoring only); runs the production
+    // again when it or a file it read was saved.
+    void takeSavedFiles();
+    // Watches the production and the other files its last run read from
+    // its folder (after a failed run, those read before as well).
+    void watchProductionFiles(bool succeeded);
+
+    RunMode runMode = RunMode::Authoring;
+    QString productionFile = QStringLiteral("prod.lua");
+    std::vector<WatchedFile> productionFiles;   // prod.lua first, then what it read
     Scene sceneState;   // made before the world that points at it
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
@@ -109,4 +176,5 @@ private:
     long tickCount = 0;
     FrameTiming timing;
     VoxelDrawCache voxelCache;
+    FrameInputs frameInputs{clock};
 };

@@ -103,7 +103,7 @@ void Scene::beginRender()
     }
     for (auto &entry : textImages)
         entry.second.used = false;
-    refreshTextures();
+    uploadPendingTextures();
     applyLight();
 }
 
@@ -347,15 +347,6 @@ void Scene::drawText(double x, double y, const QString &text, int pixelSize)
 
 // --- Textures ------------------------------------------------------------------
 
-namespace {
-
-QDateTime ModifiedOf(const QFileInfo &info)
-{
-    return info.exists() ? info.lastModified() : QDateTime();
-}
-
-} // namespace
-
 int Scene::loadTexture(const QString &path, std::string &error)
 {
     if (path.isEmpty()) {
@@ -369,9 +360,7 @@ int Scene::loadTexture(const QString &path, std::string &error)
 
     Texture texture;
     texture.path = fileName;
-    const QFileInfo info(fileName);
-    texture.stamp.modified = ModifiedOf(info);
-    texture.stamp.size = info.exists() ? info.size() : -1;
+    texture.file = WatchedFile(fileName);
     if (!ReadImage(fileName, path, texture.pending, error))
         return 0;
     const int id = nextTextureId++;
@@ -403,26 +392,26 @@ void Scene::upload(Texture &texture)
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
 }
 
-void Scene::refreshTextures()
+void Scene::takeSavedTextures(WatchedFile::Clock::time_point now)
 {
     for (auto &entry : textures) {
         Texture &texture = entry.second;
-        const QFileInfo info(texture.path);
-        Stamp now;
-        now.modified = ModifiedOf(info);
-        now.size = info.exists() ? info.size() : -1;
-        if (now != texture.stamp) {
-            texture.stamp = now;
-            // A file being written or removed keeps the last picture; the
-            // next change of the file tries again.
-            std::string error;
-            if (ReadImage(texture.path, texture.path, texture.pending, error))
-                qDebug("texture %d reloaded from %s", entry.first, qUtf8Printable(texture.path));
-            else
-                qDebug("texture %d kept: %s", entry.first, error.c_str());
-        }
-        upload(texture);
+        if (!texture.file.poll(now))
+            continue;
+        // A file that cannot be read keeps the last picture; the next save
+        // tries again.
+        std::string error;
+        if (ReadImage(texture.path, texture.path, texture.pending, error))
+            qDebug("texture %d reloaded from %s", entry.first, qUtf8Printable(texture.path));
+        else
+            qDebug("texture %d kept: %s", entry.first, error.c_str());
     }
+}
+
+void Scene::uploadPendingTextures()
+{
+    for (auto &entry : textures)
+        upload(entry.second);
 }
 
 void Scene::bindTexture(int id)

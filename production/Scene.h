@@ -13,6 +13,8 @@
 // the floor, the pick and the marker always draw as without these tools.
 #pragma once
 
+#include "WatchedFile.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QString>
@@ -33,8 +35,8 @@ public:
     // --- The frame (GL context current).
 
     // Notes the camera's view and the projection and the model-view stack
-    // depth, sets line width 1, applies the light, reloads textures whose
-    // files changed and uploads pending ones.
+    // depth, sets line width 1, applies the light, and uploads the
+    // textures read since the last paint.
     void beginRender();
     // Pops the model-view stack back, reloads the view and projection,
     // turns lighting and texturing off, line width back to 1, and drops the
@@ -74,20 +76,17 @@ public:
     // unknown id turns texturing off.
     void bindTexture(int id);
     void freeTexture(int id);
+    // Once per tick: reads again the textures whose files were saved (the
+    // run's watched-file rule); they are uploaded at the next paint.
+    void takeSavedTextures(WatchedFile::Clock::time_point now);
     // Number of textures loaded and not freed.
     size_t textureCount() const { return textures.size(); }
 
 private:
-    struct Stamp
-    {
-        QDateTime modified;
-        qint64 size = -1;
-        bool operator!=(const Stamp &o) const { return modified != o.modified || size != o.size; }
-    };
     struct Texture
     {
         QString path;
-        Stamp stamp;
+        WatchedFile file;   // the version taken is the one last read
         QImage pending;   // read, not yet uploaded (no context at the time)
         GLuint name = 0;
     };
@@ -101,7 +100,8 @@ private:
     // GL calls are allowed: inside render() and no bracket open.
     bool canDraw() const;
     void applyLight();
-    void refreshTextures();
+    // Uploads the images read since the last paint.
+    void uploadPendingTextures();
     // Uploads a read image into the texture's GL name (made when needed).
     void upload(Texture &texture);
     const TextImage *textImage(const QString &text, int pixelSize);

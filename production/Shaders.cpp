@@ -2,8 +2,7 @@
 // and the post pass's target.
 #include "Shaders.h"
 
-#include "FSound.h"
-#include "Music.h"
+#include "FrameInputs.h"
 #include "MusicAnalysis.h"
 
 #include <QDir>
@@ -229,11 +228,8 @@ int Shaders::add(Program program, std::string &log)
     for (int i = 0; i < 2; ++i) {
         Stage &stage = *stages[i];
         texts[i] = stage.text;
-        if (stage.present && stage.isFile) {
-            if (!readStage(stage, texts[i], stage.linked, log))
-                return 0;
-            stage.seen = stage.linked;
-        }
+        if (stage.present && stage.isFile && !readStage(stage, texts[i], log))
+            return 0;
     }
     const bool ok = QOpenGLContext::currentContext() ? link(program, texts[0], texts[1], log)
                                                      : check(program, texts[0], texts[1], log);
@@ -245,7 +241,7 @@ int Shaders::add(Program program, std::string &log)
     return nextId++;
 }
 
-bool Shaders::readStage(const Stage &stage, std::string &text, Stage::Stamp &stamp, std::string &log)
+bool Shaders::readStage(Stage &stage, std::string &text, std::string &log)
 {
     const QString name = QString::fromStdString(stage.argument);
     if (QDir::isAbsolutePath(name) || name.split(QLatin1Char('/')).contains(QStringLiteral(".."))) {
@@ -260,14 +256,12 @@ bool Shaders::readStage(const Stage &stage, std::string &text, Stage::Stamp &sta
               (!info.exists() ? "no such file" : !info.isFile() ? "not a regular file" : "not readable");
         return false;
     }
+    if (stage.file.path() != name)
+        stage.file = WatchedFile(name);
+    else
+        stage.file.take();
     text = file.readAll().toStdString();
-    stamp = stampOf(stage.argument);
     return true;
-}
-
-Shaders::Stage::Stamp Shaders::stampOf(const std::string &path)
-{
-    return FileStamp::Of(QString::fromStdString(path));
 }
 
 bool Shaders::link(Program &program, const std::string &vertexText, const std::string &fragmentText,
@@ -433,7 +427,7 @@ void Shaders::applyUniforms(Program &program)
     };
     const auto has = [&](const char *name) { return program.uniforms.count(name) != 0; };
     if (has("time")) {
-        const float time = gMusicStream ? static_cast<float>(FSOUND_Stream_GetTime(gMusicStream)) / 1000.0f : 0.0f;
+        const float time = inputs ? static_cast<float>(inputs->time()) : 0.0f;
         set("time", &time, 1);
     }
     if (has("resolution")) {
@@ -443,13 +437,15 @@ void Shaders::applyUniforms(Program &program)
         set("resolution", resolution, 2);
     }
     if (has("level")) {
+        const long long frame = inputs ? inputs->frame() : 0;
         if (levelFrame != frame) {
-            level = MusicIsPlaying() ? StreamLevel(gMusicStream) : 0.0f;
+            level = inputs ? inputs->level() : 0.0f;
             levelFrame = frame;
         }
         set("level", &level, 1);
     }
-    set("mouse", mouse, 2);
+    const float still[2] = {0.0f, 0.0f};
+    set("mouse", inputs ? inputs->mouse() : still, 2);
     const auto spectrum = program.uniforms.find("spectrum");
     if (spectrum != program.uniforms.end() && spectrum->second.type == GL_SAMPLER_2D) {
         bindSpectrum(f);
@@ -481,10 +477,11 @@ void Shaders::bindSpectrum(QOpenGLExtraFunctions *f)
         spectrumFrame = -1;
     }
     f->glBindTexture(GL_TEXTURE_2D, target.spectrum);
+    const long long frame = inputs ? inputs->frame() : 0;
     if (spectrumFrame != frame) {
         float values[kSpectrumBands] = {};
-        if (MusicIsPlaying())
-            StreamSpectrum(gMusicStream, kSpectrumBands, values);
+        if (inputs)
+            inputs->spectrum(kSpectrumBands, values);
         f->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         f->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kSpectrumBands, 1, GL_RED, GL_FLOAT, values);
         spectrumFrame = frame;
@@ -494,36 +491,24 @@ void Shaders::bindSpectrum(QOpenGLExtraFunctions *f)
 
 // --- The frame ----------------------------------------------------------------
 
-void Shaders::beginFrame(float mouseX, float mouseY)
+void Shaders::takeSavedFiles(WatchedFile::Clock::time_point now)
 {
-    ++frame;
-    mouse[0] = mouseX;
-    mouse[1] = mouseY;
+    for (auto &entry : programs)
+        for (Stage *stage : {&entry.second.vertex, &entry.second.fragment})
+            if (stage->present && stage->isFile && stage->file.poll(now))
+                entry.second.saved = true;
+}
+
+void Shaders::beginFrame()
+{
     if (programs.empty())
         return;
     if (bound) {
         Gl()->glUseProgram(0);
         bound = 0;
     }
-    // A saved file is relinked once it has stayed the same for kSettleMs,
-    // so an editor's burst of writes is read once, whole.
-    const Clock::time_point now = Clock::now();
     for (auto &entry : programs) {
-        bool changed = false;
-        for (Stage *stage : {&entry.second.vertex, &entry.second.fragment}) {
-            if (!stage->present || !stage->isFile)
-                continue;
-            const Stage::Stamp stamp = stampOf(stage->argument);
-            if (stamp == stage->linked || stamp.inode == 0)
-                continue;   // unchanged, or deleted: its return brings a change
-            if (stamp != stage->seen) {
-                stage->seen = stamp;
-                stage->seenAt = now;
-            } else if (now - stage->seenAt >= std::chrono::milliseconds(kSettleMs)) {
-                changed = true;
-            }
-        }
-        if (changed)
+        if (entry.second.saved)
             reload(entry.second);
     }
 }
@@ -536,12 +521,11 @@ void Shaders::reload(Program &program)
     bool ok = true;
     for (int i = 0; i < 2 && ok; ++i) {
         if (stages[i]->present && stages[i]->isFile)
-            ok = readStage(*stages[i], texts[i], stages[i]->linked, log);
+            ok = readStage(*stages[i], texts[i], log);
     }
     ok = ok && link(program, texts[0], texts[1], log);
     // A failed save is not tried again until the next one.
-    for (Stage *stage : stages)
-        stage->linked = stage->seen;
+    program.saved = false;
     if (!ok) {
         program.reloadError = log.substr(0, log.find('\n'));
         return;

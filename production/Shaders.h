@@ -20,7 +20,7 @@
 // context of its own, so its errors still come back at once.
 #pragma once
 
-#include "FileStamp.h"
+#include "WatchedFile.h"
 
 #include <chrono>
 #include <map>
@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+class FrameInputs;
 class QOffscreenSurface;
 class QOpenGLContext;
 class QOpenGLExtraFunctions;
@@ -60,10 +61,15 @@ public:
 
     // --- The frame (the context that draws is current).
 
-    // Start of a paint: relinks programs whose files were saved (after
-    // they have been still for kSettleMs), and fixed function. `mouseX`,
-    // `mouseY`: the cursor in view pixels, y up.
-    void beginFrame(float mouseX, float mouseY);
+    // The frame's inputs that the automatic uniforms read (time, level,
+    // spectrum, mouse); set once by the run that owns these shaders.
+    void setInputs(const FrameInputs *frameInputs) { inputs = frameInputs; }
+    // Once per tick: notes the programs whose files were saved (the run's
+    // watched-file rule); they are relinked at the next paint.
+    void takeSavedFiles(WatchedFile::Clock::time_point now);
+    // Start of a paint: relinks programs whose files were saved, and fixed
+    // function.
+    void beginFrame();
     // After render(): fixed function, whatever render() left bound.
     void endRender();
     // True when a post shader is set that writes every pixel of the view
@@ -93,12 +99,9 @@ public:
     // ("post.frag:3: error: ..."), "" while every file compiles.
     std::string reloadError() const;
 
-    static constexpr int kSettleMs = 100;
     static const int kSpectrumBands = 64;
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     // One stage's origin: a file (watched) or text.
     struct Stage
     {
@@ -106,10 +109,7 @@ private:
         bool isFile = false;
         std::string argument;   // as given
         std::string text;       // the source of the last good link
-        using Stamp = FileStamp;
-        Stamp linked;           // the file as last read
-        Stamp seen;             // the file as the last look saw it
-        Clock::time_point seenAt;
+        WatchedFile file;       // the version taken is the one last read
     };
 
     struct Uniform
@@ -128,6 +128,7 @@ private:
         std::map<std::string, Uniform> uniforms;
         std::map<std::string, std::vector<float>> values;   // from setUniform
         std::string reloadError;
+        bool saved = false;                // a file was saved: relink at the next paint
     };
 
     // The post pass's target and the spectrum texture, in one context.
@@ -142,10 +143,9 @@ private:
         int overlayDepth = -1, overlaySize = -1;
     };
 
-    // The file's inode, size and times; all zero while the name names nothing.
-    static Stage::Stamp stampOf(const std::string &path);
-    // Reads a stage's file into `text`; false with `log` when it cannot.
-    static bool readStage(const Stage &stage, std::string &text, Stage::Stamp &stamp, std::string &log);
+    // Reads a stage's file into `text` (the version read becomes the one
+    // taken); false with `log` when it cannot.
+    static bool readStage(Stage &stage, std::string &text, std::string &log);
     // Makes `program` from the two texts in the current context; on
     // success it replaces program.name, else `log` says why.
     bool link(Program &program, const std::string &vertexText, const std::string &fragmentText,
@@ -174,10 +174,9 @@ private:
     bool passing = false;   // between beginScene and finishScene
     PassTarget target;
     // Per frame, worked out when a program first needs them.
-    long long frame = 0;
+    const FrameInputs *inputs = nullptr;
     long long spectrumFrame = -1, levelFrame = -1;
     float level = 0.0f;
-    float mouse[2] = {0.0f, 0.0f};
     // A context of our own for checking programs loaded with none current.
     std::unique_ptr<QOpenGLContext> checkContext;
     std::unique_ptr<QOffscreenSurface> checkSurface;

@@ -4,18 +4,12 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include <sys/stat.h>
 
-SyncFile::SyncFile(const QString &fileName) : name(fileName) {}
-
-SyncFile::Stamp SyncFile::readStamp() const
-{
-    return FileStamp::Of(name);
-}
+SyncFile::SyncFile(const QString &fileName) : name(fileName), watch(fileName) {}
 
 bool SyncFile::read()
 {
-    known = seen = readStamp();
+    watch.take();
     QFile file(name);
     if (!file.exists()) {
         problem.clear();
@@ -33,12 +27,9 @@ bool SyncFile::read()
     return !diskBad;
 }
 
-bool SyncFile::readIfChanged()
+bool SyncFile::readIfChanged(WatchedFile::Clock::time_point now)
 {
-    const Stamp now = readStamp();
-    const bool settled = now == seen;
-    seen = now;
-    if (now == known || !settled)
+    if (!watch.poll(now))
         return false;
     read();
     return true;
@@ -55,13 +46,13 @@ bool SyncFile::write()
     }
     problem.clear();
     diskBad = false;
-    known = seen = readStamp();
+    watch.take();
     return true;
 }
 
 template <class Edit> bool SyncFile::edit(Edit change)
 {
-    if (readStamp() != known)
+    if (watch.changedOnDisk())
         read();
     if (diskBad)
         return false;

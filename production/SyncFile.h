@@ -4,7 +4,7 @@
 // after every edit, atomically (written aside, then renamed over).
 #pragma once
 
-#include "FileStamp.h"
+#include "WatchedFile.h"
 
 #include "SyncTracks.h"
 
@@ -24,10 +24,10 @@ public:
     // Reads the file now. No file is no error and keeps the tracks. True
     // when the tracks were replaced.
     bool read();
-    // Reads the file when it changed since it was last read or written and
-    // has stayed the same since the previous call (so a save still in
+    // Reads the file when a version saved since it was last read or
+    // written has settled (the run's watched-file rule, so a save still in
     // progress is not read half way). True when it was read (well or not).
-    bool readIfChanged();
+    bool readIfChanged(WatchedFile::Clock::time_point now = WatchedFile::Clock::now());
 
     // What went wrong with the last read or write, "line N: ..." for a
     // file that does not parse; empty when all is well.
@@ -46,9 +46,6 @@ public:
     bool write();
 
 private:
-    // Inode, size and times of the file; all zero while there is none.
-    using Stamp = FileStamp;
-    Stamp readStamp() const;
     // Takes in a change on disk, then applies `edit` and writes.
     template <class Edit> bool edit(Edit change);
 
@@ -56,6 +53,5 @@ private:
     SyncTracks syncTracks;
     std::string problem;
     bool diskBad = false; // the file on disk did not parse
-    Stamp known;          // the file as last read or written
-    Stamp seen;           // the file at the previous readIfChanged
+    WatchedFile watch;    // the version taken is the one last read or written
 };

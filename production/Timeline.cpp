@@ -70,6 +70,8 @@ void Timeline::beginFrame()
         }
     }
     wasPlaying = playing();
+    if (wasPlaying)
+        held = false;
 }
 
 void Timeline::followMusic()
@@ -81,6 +83,11 @@ void Timeline::followMusic()
 int Timeline::wholeRow() const
 {
     return static_cast<int>(std::floor(row() + kRowSlack));
+}
+
+bool Timeline::heldByTransport() const
+{
+    return held && hasMusic() && !MusicIsPlaying();
 }
 
 bool Timeline::playing() const
@@ -107,6 +114,7 @@ void Timeline::pause()
         FSOUND_Stream_Stop(gMusicStream);
         FSOUND_Stream_SetTime(gMusicStream, ms);
         frameTime = ms / 1000.0;
+        held = true;
         return;
     }
     frameTime = ownClockNow();
@@ -120,6 +128,7 @@ void Timeline::play()
         if (!MusicIsPlaying())
             gMusicChannel = FSOUND_Stream_Play(FSOUND_FREE, gMusicStream);
         wasPlaying = MusicIsPlaying();
+        held = false;
         return;
     }
     if (ownRunning)

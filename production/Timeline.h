@@ -43,6 +43,10 @@ public:
     // --- Transport.
 
     bool playing() const;
+    // True while music paused by the transport waits where it was (as
+    // opposed to music the script stopped, or that ran to its end): the
+    // frame then still hears the music at its time.
+    bool heldByTransport() const;
     // Pauses where it is, or plays on from there.
     void togglePlay();
     void pause();
@@ -83,6 +87,7 @@ private:
     double frameTime = 0.0;
     bool started = false;       // the first frame has begun
     bool wasPlaying = false;    // at the last beginFrame
+    bool held = false;          // the transport paused the music
     int loopInRow = -1;
     int loopOutRow = -1;
 

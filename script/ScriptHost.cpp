@@ -272,6 +272,11 @@ void SetRunTimeLimit(int milliseconds)
     gRunTimeLimitMs = std::max(1, milliseconds);
 }
 
+bool LastRunInterrupted()
+{
+    return gInterruptedAt[0] != '\0';
+}
+
 int RunTimeLimit()
 {
     return gRunTimeLimitMs;

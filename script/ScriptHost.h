@@ -62,4 +62,6 @@ int ScriptAverageSum(lua_State *L);
 // where the innermost Lua function was. The script's own debug.sethook
 // hooks are called by the guard, so they never switch it off.
 void SetRunTimeLimit(int milliseconds);
+// True when the runaway guard interrupted the last run.
+bool LastRunInterrupted();
 int RunTimeLimit();

@@ -490,20 +490,30 @@ signed char FSOUND_IsPlaying(int channel)
     return Refresh(gPlaying) ? 1 : 0;
 }
 
-void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values)
+void StreamSpectrumAt(FSOUND_STREAM *stream, int ms, int bands, float *values)
 {
     bands = std::clamp(bands, 1, kMaxSpectrumBands);
     if (IsOpenStream(stream) && stream->analysis)
-        stream->analysis->Spectrum(FSOUND_Stream_GetTime(stream), bands, values);
+        stream->analysis->Spectrum(ms, bands, values);
     else
         std::fill(values, values + bands, 0.0f);
 }
 
-float StreamLevel(FSOUND_STREAM *stream)
+float StreamLevelAt(FSOUND_STREAM *stream, int ms)
 {
     if (!IsOpenStream(stream) || !stream->analysis)
         return 0.0f;
-    return stream->analysis->Level(FSOUND_Stream_GetTime(stream));
+    return stream->analysis->Level(ms);
+}
+
+void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values)
+{
+    StreamSpectrumAt(stream, IsOpenStream(stream) ? FSOUND_Stream_GetTime(stream) : 0, bands, values);
+}
+
+float StreamLevel(FSOUND_STREAM *stream)
+{
+    return StreamLevelAt(stream, IsOpenStream(stream) ? FSOUND_Stream_GetTime(stream) : 0);
 }
 
 // --- Virtual music clock ------------------------------------------------------

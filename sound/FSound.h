@@ -81,6 +81,10 @@ int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream);
 // MusicAnalysis.h. Zeros for a null or closed stream.
 void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values);
 float StreamLevel(FSOUND_STREAM *stream);
+// The same at music time `ms`, wherever the stream stands (a paused or
+// scrubbed frame analyses the music at its time).
+void StreamSpectrumAt(FSOUND_STREAM *stream, int ms, int bands, float *values);
+float StreamLevelAt(FSOUND_STREAM *stream, int ms);
 
 // True only while a stream plays on `channel` (the music channel is 0).
 signed char FSOUND_IsPlaying(int channel);

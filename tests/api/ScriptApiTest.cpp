@@ -15,7 +15,7 @@
 #include "VoxelRender.h"
 
 #include <QImage>
-#include <QThread>
+#include <QTest>
 
 #include <filesystem>
 #include <iterator>
@@ -408,8 +408,12 @@ TEST_F(ScriptApiTest, TexturesFollowTheirFileAndTextLandsAtItsViewPixel)
     Frame(quad);
     EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), kRed);
     save(kGreen, 5);
-    Frame(quad);
-    EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), kGreen);
+    // Taken in by a tick once the save has settled.
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        run->tick();
+        Frame(quad);
+        return PixelAt(Vector3(1000, 1000, 0)) == kGreen;
+    }));
     Run("assert(loadTexture('tex.png') == T, 'one id per file')");
     Frame("freeTexture(T) " + quad + " colorGL(255, 0, 255, 255) drawText(380, 300, 12345) drawText(100, 50, 'HELLO', 32)");
     EXPECT_EQ(PixelAt(Vector3(993, 993, 0)), kWhite);
@@ -437,6 +441,7 @@ protected:
             "function quad(x0, x1) beginQuadGL() vectorGL(x0, 40, 0) vectorGL(x1, 40, 0)\n"
             "  vectorGL(x1, 80, 0) vectorGL(x0, 80, 0) endGL() end\n");
         run->world().mouseMove(700, kViewHeight - 550);
+        run->tick();   // the frame's inputs take the mouse
     }
 };
 
@@ -527,10 +532,11 @@ TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysKeepsThePickAndFollow
     ExpectNear(run->world().pickPoint(), pick, 0.02f);
     // A save of its file, once settled, is relinked under the same id.
     Run("local f = io.open('post.frag', 'w') f:write('void main() { gl_FragColor = vec4(0.0, 0.0, 1.0, 1.0); }') f:close()");
-    run->paint();
-    QThread::msleep(Shaders::kSettleMs + 50);
-    run->paint();
-    EXPECT_EQ(Pixel(400, 580), kBlue);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        run->tick();
+        run->paint();
+        return Pixel(400, 580) == kBlue;
+    }));
     EXPECT_EQ(Eval("setPostShader('post.frag')"), Eval("post"));
     Run("setPostShader(nil)");
     run->paint();

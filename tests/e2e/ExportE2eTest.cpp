@@ -71,10 +71,15 @@ TEST_F(ExportEndToEnd, PngFramesFollowTheVirtualClockAndTheSyncTracksExactlyRepe
     ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("SEEK_AT, SEEK_TO = 4, 2.2\n") + kClock));
     ASSERT_EQ(RunToEnd({"--export", "s/%03d.png", "--fps", "10", "--size", "160x90", "--to", "1"}).status, 0);
     ExpectFrames("s", {0, 1, 2, 3, 22, 23, 24, 25, 25, 25});
-    // --to beyond the music: it ends with the music, after one note (frame 4 still seeks).
+    // --to beyond the music: it ends with the music, after one note. The
+    // frames before --from run first, so the seek of frame 4 has happened
+    // and the music has ended by 2 s, as in the whole export; without the
+    // preroll the production starts at 2 s and frame 4 is its fifth.
     const Outcome beyond = RunToEnd({"--export", "e/%03d.png", "--fps", "10", "--size", "160x90", "--from", "2", "--to", "5"});
     EXPECT_EQ(beyond.err.count("velkaro: note: --to 5 s is beyond the end of the music"), 1) << beyond.err.toStdString();
-    ExpectFrames("e", {20, 21, 22, 23, 22});
+    ExpectFrames("e", {25, 25, 25, 25, 25});
+    ASSERT_EQ(RunToEnd({"--export", "n/%03d.png", "--fps", "10", "--size", "160x90", "--from", "2", "--to", "5", "--no-preroll"}).status, 0);
+    ExpectFrames("n", {20, 21, 22, 23, 22});
 }
 
 // The video stream (codec, size, pixel format, rate, frames), the audio
