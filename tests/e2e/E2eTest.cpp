@@ -65,6 +65,38 @@ TEST_F(EndToEnd, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
     }
 }
 
+// The same production run by the authoring window, the player and the
+// export: the same start-up (the sync file read before the top level, the
+// tempo, the tracks, the clear colour, the top level's debug line) and the
+// same first frames.
+TEST_F(EndToEnd, TheWindowThePlayerAndTheExportStartTheProductionAlike)
+{
+    ASSERT_TRUE(WriteFile(path("sync.txt"), "velkaro-sync 1\nbpm 150\nrows-per-beat 8\ntrack x\n0 7 step\n"));
+    ASSERT_TRUE(WriteFile(path("prod.lua"),
+        "print('top level ran') setClearColor(10, 20, 30) top = sync('x') n = 0\n"
+        "function update() n = n + 1 if n == 3 then local f = io.open('seen.txt', 'w')\n"
+        "  f:write(string.format('top %g sync %g bpm %.3f rows %g', top, sync('x'), getBeat() * 60 / getTime(), getRow() / getBeat()))\n"
+        "  f:close() end end\n"));
+    const QString expected = "top 7 sync 7 bpm 150.000 rows 8";
+    const QColor clear(10, 20, 30);
+    const auto modes = {QStringList{}, QStringList{"--play", "--window", "--size", "320x200"}};
+    for (const QStringList &arguments : modes) {
+        QFile::remove(path("seen.txt"));
+        Start(QByteArray(), arguments);
+        EXPECT_TRUE(WaitForFile(path("seen.txt"), expected)) << arguments.join(' ').toStdString() << ": " << Text("seen.txt").toStdString();
+        EXPECT_TRUE(Debug().contains("top level ran")) << arguments.join(' ').toStdString();
+        const QImage shot = Screenshot(window, [&](const QImage &s) { return s.pixelColor(5, 5) == clear; });
+        EXPECT_EQ(shot.pixelColor(5, 5), clear) << arguments.join(' ').toStdString();
+        Stop();
+    }
+    QFile::remove(path("seen.txt"));
+    const Outcome exported = RunToEnd({"--export", "f%d.png", "--size", "64x36", "--fps", "10", "--to", "0.5"});
+    ASSERT_EQ(exported.status, 0) << exported.err.toStdString();
+    EXPECT_EQ(Text("seen.txt"), expected);
+    EXPECT_TRUE(exported.err.contains("top level ran"));
+    EXPECT_EQ(QImage(path("f0.png")).pixelColor(5, 5), clear);
+}
+
 } // namespace
 
 int main(int argc, char **argv)

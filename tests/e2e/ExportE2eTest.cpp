@@ -172,6 +172,88 @@ TEST_F(ExportEndToEnd, TheExportRunsThePostPassWithTimeSpectrumResolutionAndDept
     }
 }
 
+// A shader's time is the production's time without music too (the frames
+// before --from run first, the clock as in a whole export).
+TEST_F(ExportEndToEnd, AShadersTimeRunsWithoutMusic)
+{
+    ASSERT_TRUE(WriteFile(path("prod.lua"), "setPostShader('uniform float time; void main() { gl_FragColor = vec4(time / 4.0, 0.0, 0.0, 1.0); }')\n"));
+    for (const char *preroll : {"", "--no-preroll"}) {
+        QStringList arguments = {"--export", "t/%03d.png", "--fps", "10", "--size", "32x18", "--from", "1", "--to", "1.3"};
+        if (*preroll)
+            arguments << preroll;
+        ASSERT_EQ(RunToEnd(arguments).status, 0) << preroll;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(QImage(path(QString::asprintf("t/%03d.png", k))).pixelColor(16, 9).red(), (1.0 + 0.1 * k) / 4.0 * 255.0, 2.0)
+                << preroll << " frame " << k;
+    }
+}
+
+// A production that fails cannot export as a success: a top level that
+// fails (a missing prod.lua too) is refused before any frame (2); failed
+// frames are counted and named (3, the video kept); a runaway callback ends
+// the export at once with the guard's message, the earlier output as it was (3).
+TEST_F(ExportEndToEnd, ABrokenProductionCannotExportAsASuccess)
+{
+    const struct { const char *production; int status; const char *said; bool written; } cases[] = {
+        {nullptr, 2, "velkaro: nothing exported: cannot open prod.lua", false},
+        {"error('top level broke')", 2, "top level broke", false},
+        {"n = 0 function update() n = n + 1 end function render() if n == 3 then error('third frame broke') end end", 3,
+         "velkaro: 1 of 5 frames failed; the first error: ", true},
+        {"function render() error('every frame broke') end", 3, "velkaro: 5 of 5 frames failed; the first error: ", true},
+        {"n = 0 function update() n = n + 1 if n == 2 then while true do end end end", 3,
+         "velkaro: export stopped: prod.lua:1: script interrupted", false},
+    };
+    ASSERT_TRUE(WriteFile(path("out.mp4"), "earlier"));
+    for (const auto &c : cases) {
+        QFile::remove(path("prod.lua"));
+        if (c.production) {
+            ASSERT_TRUE(WriteFile(path("prod.lua"), c.production));
+        }
+        const Outcome run = RunToEnd({"--export", "out.mp4", "--size", "64x36", "--fps", "10", "--to", "0.5"});
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.said)) << run.err.toStdString();
+        EXPECT_EQ(ReadFile(path("out.mp4")) == "earlier", !c.written) << c.said;
+        EXPECT_EQ(Entries().filter(".part").size(), 0) << c.said;
+        ASSERT_TRUE(WriteFile(path("out.mp4"), "earlier"));
+    }
+}
+
+// A long export split across processes: --from A --to B and --from B --to C
+// joined with ffmpeg's concat demuxer are the export from A to C frame for
+// frame. The production carves its state in update(); the frames before
+// --from run first, so each part starts in the whole export's state.
+TEST_F(ExportEndToEnd, AnExportSplitInTwoAndJoinedIsTheWholeFrameForFrame)
+{
+    ASSERT_TRUE(WriteFile(path("prod.lua"),
+        "setCamPos(0, 500, 100) lookAt(0, 500, 0) carved = 0\n"
+        "function update() carved = carved + 7 end\n"
+        "function render() local c = carved % 256 beginQuadGL() colorGL(c, 255 - c, math.floor(getTime() * 50) % 256, 255)\n"
+        "  vectorGL(-1000, -500, 0) vectorGL(1000, -500, 0) vectorGL(1000, 1500, 0) vectorGL(-1000, 1500, 0) endGL() end\n"));
+    const QStringList common = {"--size", "64x36", "--fps", "20", "--crf", "0"};
+    const auto part = [&](const QString &name, const QString &from, const QString &to, const QStringList &more = {}) {
+        return RunToEnd(QStringList{"--export", name, "--from", from, "--to", to} + common + more).status;
+    };
+    ASSERT_EQ(part("whole.mp4", "1", "3"), 0);
+    ASSERT_EQ(part("a.mp4", "1", "2"), 0);
+    ASSERT_EQ(part("b.mp4", "2", "3"), 0);
+    ASSERT_EQ(part("c.mp4", "2", "3", {"--no-preroll"}), 0);
+    const auto frames = [&](const QStringList &input) {
+        QStringList lines = QString(RunTool("ffmpeg", QStringList{"-v", "error"} + input + QStringList{"-an", "-f", "framemd5", "-"}))
+                                .split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^0,"));
+        for (QString &line : lines)
+            line = line.section(',', -1).trimmed();   // the frame's checksum alone
+        return lines;
+    };
+    const auto joined = [&](const char *second) {
+        WriteFile(path("list.txt"), QByteArray("file 'a.mp4'\nfile '") + second + "'\n");
+        return frames({"-f", "concat", "-safe", "0", "-i", path("list.txt")});
+    };
+    const QStringList whole = frames({"-i", path("whole.mp4")});
+    ASSERT_EQ(whole.size(), 40);
+    EXPECT_EQ(joined("b.mp4"), whole);
+    EXPECT_NE(joined("c.mp4"), whole) << "without the preroll the second part starts in another state";
+}
+
 // A production that draws nothing, exported: the grid with --overlays (a PNG),
 // the clear colour alone without (a video frame, within its YUV).
 TEST_F(ExportEndToEnd, AnExportIsTheClearColourAloneUnlessOverlaysAreAsked)
