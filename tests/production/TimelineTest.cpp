@@ -4,6 +4,7 @@
 // loop that wraps). The music runs on the sound layer's virtual clock, so
 // times are exact.
 #include "FSound.h"
+#include "FrameInputs.h"
 #include "Media.h"
 #include "Music.h"
 #include "ScratchDir.h"
@@ -11,28 +12,26 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
-TEST(Timeline, OwnClockRunsInRealTimeFromTheFirstFrameAndPauses)
+TEST(Timeline, OwnClockRunsFromTheFirstFrameAndPauses)
 {
     ASSERT_EQ(gMusicStream, nullptr);
     Timeline timeline;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    const auto first = std::chrono::steady_clock::now();
+    timeline.useVirtualClock(0.0);
+    timeline.advanceVirtualClock(0.03);
     timeline.beginFrame();
-    EXPECT_LT(timeline.time(), 0.01) << "the clock starts with the first frame, not before";
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(timeline.time(), 0.0) << "the clock starts with the first frame, not before";
+    timeline.advanceVirtualClock(0.04);
     timeline.beginFrame();
-    EXPECT_GE(timeline.time(), 0.04);
-    EXPECT_LE(timeline.time(), std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count());
+    EXPECT_DOUBLE_EQ(timeline.time(), 0.04);
 
     timeline.togglePlay();
     const double paused = timeline.time();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    timeline.advanceVirtualClock(0.02);
     timeline.beginFrame();
     EXPECT_DOUBLE_EQ(timeline.time(), paused);
     timeline.setTempo(60, 2);
@@ -42,15 +41,25 @@ TEST(Timeline, OwnClockRunsInRealTimeFromTheFirstFrameAndPauses)
 }
 
 // Pause and scrub move the music, beat steps land on the beats, and a loop
-// wraps to its start while playing.
+// wraps to its start while playing. The frame's inputs hear the music at
+// the frame's time while it plays and while the transport holds it (so a
+// paused or scrubbed frame is the one the export writes there), and
+// silence once the script stopped it.
 TEST(Timeline, TheTransportMovesTheMusic)
 {
     ScratchDir scratch;
-    ASSERT_TRUE(MakeToneMp3("music.mp3", 6.0));
+    ASSERT_TRUE(MakeSynthMp3("music.mp3", {"synth", "6", "sine", "200-4000"}));
     FSOUND_SetVirtualClock(true);
     ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
     ASSERT_NE(gMusicStream = FSOUND_Stream_Open("music.mp3", 0, 0, 0), nullptr);
     Timeline timeline;
+    FrameInputs inputs(timeline);
+    const auto heard = [&inputs] {
+        std::vector<float> values(32);
+        inputs.spectrum(32, values.data());
+        values.push_back(inputs.level());
+        return values;
+    };
     const auto frame = [&timeline](double ms) { // moves the music on and starts the next frame
         FSOUND_AdvanceVirtualClock(ms);
         timeline.beginFrame();
@@ -60,14 +69,25 @@ TEST(Timeline, TheTransportMovesTheMusic)
     timeline.play();
     frame(1000);
     EXPECT_DOUBLE_EQ(timeline.time(), 1.0);
+    const std::vector<float> playingAt1 = heard();
+    EXPECT_GT(playingAt1.back(), 0.3f);
     timeline.togglePlay();
     frame(500);
     EXPECT_EQ(musicMs(), 1000) << "paused where it was";
+    EXPECT_EQ(heard(), playingAt1) << "a paused frame hears the music where it stands";
     timeline.seekRow(19); // 2.375 s
     EXPECT_EQ(musicMs(), 2375);
+    const std::vector<float> scrubbed = heard();
+    EXPECT_NE(scrubbed, playingAt1) << "the analysis follows the scrub";
     timeline.togglePlay();
+    frame(0);
+    EXPECT_EQ(heard(), scrubbed) << "playing at the same time";
     frame(100);
     EXPECT_DOUBLE_EQ(timeline.time(), 2.475);
+    FSOUND_Stream_Stop(gMusicStream);   // as the script's stopMp3
+    EXPECT_EQ(heard(), std::vector<float>(33, 0.0f)) << "music stopped by the script is silence";
+    FSOUND_Stream_SetTime(gMusicStream, 2475);
+    timeline.play();
     for (const auto &[beats, ms] : {std::pair{1, 2500}, {1, 3000}, {-1, 2500}, {-4, 500}, {-4, 0}, {4, 2000}}) {
         timeline.stepBeats(beats);
         EXPECT_EQ(musicMs(), ms) << beats;
