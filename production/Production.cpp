@@ -204,7 +204,9 @@ void Production::openSync(bool live)
 void Production::syncChanged()
 {
     clock.setTempo(syncFile.tracks().bpm, syncFile.tracks().rowsPerBeat);
-    demoWorld.errors().report(ErrorBoard::Sync, syncFile.error());
+    // The export refuses a bad file with its own line.
+    if (demoWorld.errors().report(ErrorBoard::Sync, syncFile.error()) && runMode != RunMode::Export)
+        qDebug("%s: %s", qUtf8Printable(syncFile.fileName()), syncFile.error().c_str());
 }
 
 // --- The frame --------------------------------------------------------------
@@ -247,7 +249,9 @@ void Production::paint()
     CloseScriptPrimitive();
     // Shaders: saved files relinked, fixed function at the start.
     shaderSet.beginFrame();
-    demoWorld.errors().report(ErrorBoard::Shader, shaderSet.reloadError());
+    const std::string shaderError = shaderSet.reloadError();
+    if (demoWorld.errors().report(ErrorBoard::Shader, shaderError))
+        qDebug("shader: %s", shaderError.c_str());
     glClearColor(clearColour[0] / 255.0f, clearColour[1] / 255.0f, clearColour[2] / 255.0f, 1.0f);
     // A post shader that writes every pixel covers the view's colour: only
     // the depth, which orders the overlays drawn after the pass, is cleared.

@@ -23,12 +23,12 @@ std::string OneLine(const std::string &text)
 
 } // namespace
 
-void ErrorBoard::report(Source source, const std::string &error)
+bool ErrorBoard::report(Source source, const std::string &error)
 {
     Entry &entry = entries[source];
     if (error.empty()) {
         entry = Entry();
-        return;
+        return false;
     }
     const std::string message = OneLine(error);
     if (entry.count > 0 && entry.message == message) {
@@ -38,6 +38,7 @@ void ErrorBoard::report(Source source, const std::string &error)
         entry.count = 1;
     }
     entry.order = ++reports;
+    return entry.count == 1;
 }
 
 bool ErrorBoard::empty() const

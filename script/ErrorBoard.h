@@ -17,8 +17,10 @@ public:
 
     // One run's outcome: an empty `error` clears the source's entry, the
     // same text as before counts once more, another text starts over at 1.
-    // Trailing line ends are ignored.
-    void report(Source source, const std::string &error);
+    // Trailing line ends are ignored. True when this starts a new message
+    // (an error that was not the source's latest), for those who write
+    // each error once to the debug output.
+    bool report(Source source, const std::string &error);
 
     // True while no source holds an error.
     bool empty() const;

@@ -151,6 +151,36 @@ TEST_F(LiveCoding, APostShaderFileEditedLiveKeepsThePictureAndShowsItsErrors)
     ReplaceFile(path("post.frag"), invert + "\n");
     EXPECT_EQ(BandPixels(window, false), 0);
     EXPECT_TRUE(skyIsWhite(Screenshot(window)));
+
+    // The errors of shader files and of the sync file reach the debug
+    // output too, once each time they change, not once a frame: the broken
+    // shader twice, with a good save between.
+    ReplaceFile(path("post.frag"), "uniform sampler2D frame;\nvoid main() { gl_FragColor = frame; }\n");
+    ASSERT_TRUE(WaitForDebug("shader: post.frag:2:", 10000, 1));
+    ASSERT_TRUE(WriteFile(path("sync.txt"), "velkaro-sync 1\nbpm many\n"));
+    ASSERT_TRUE(WaitForDebug("sync.txt: line 2: "));
+    ASSERT_TRUE(WriteFile(path("sync.txt"), "velkaro-sync 1\nbpm 120\ntrack\n"));
+    ASSERT_TRUE(WaitForDebug("sync.txt: line 3: "));
+    QThread::msleep(300);   // many frames
+    EXPECT_EQ(Debug().count("shader: post.frag:2:"), 2) << Debug().toStdString();
+    EXPECT_EQ(Debug().count("sync.txt: line 2: "), 1);
+    EXPECT_EQ(Debug().count("sync.txt: line 3: "), 1);
+}
+
+// Out of a runaway in a second: a fix saved while update() runs away is
+// taken in as soon as the guard has stopped it, before update() runs again.
+TEST_F(LiveCoding, AFixSavedDuringARunawayRunsWithinASecondOfTheInterruption)
+{
+    Start("function update() while true do end end\n");
+    ASSERT_TRUE(WaitForDebug("Lua update() error: "));   // the first interruption, 5 s on
+    QThread::msleep(200);   // inside the second runaway
+    WriteFile(path("prod.lua"), Version("fixed"));
+    const int interruptions = Debug().count("script interrupted");
+    ASSERT_TRUE(WaitForDebug("script interrupted", 10000, interruptions));
+    QElapsedTimer sinceInterruption;
+    sinceInterruption.start();
+    EXPECT_TRUE(WaitForOut("fixed loads=", 3000));
+    EXPECT_LT(sinceInterruption.elapsed(), 1000);
 }
 
 } // namespace
