@@ -7,7 +7,7 @@
 #include "CubeFaces.h"
 #include "ML_Maths"
 #include "SceneApi.h"
-#include "ScriptPrimitive.h"
+#include "Production.h"
 
 #include <GL/gl.h>
 
@@ -21,31 +21,42 @@ int ScriptDrawLine(lua_State *L)
     glVertex3f(x2, y2, z2);
     glEnd();
     // Inside a script's bracket this glEnd has ended that bracket.
-    ForgetScriptPrimitive();
+    if (Production *run = Production::Of(L))
+        run->world().primitive().forget();
     return 0;
 }
 
-int ScriptBeginTriGL(lua_State *)
+namespace {
+
+// Opens the run's bracket in `mode`; nothing without a run.
+int BeginBracket(lua_State *L, GLenum mode)
 {
-    BeginScriptPrimitive(GL_TRIANGLES);
+    if (Production *run = Production::Of(L))
+        run->world().primitive().begin(mode);
     return 0;
 }
 
-int ScriptBeginQuadGL(lua_State *)
+} // namespace
+
+int ScriptBeginTriGL(lua_State *L)
 {
-    BeginScriptPrimitive(GL_QUADS);
-    return 0;
+    return BeginBracket(L, GL_TRIANGLES);
 }
 
-int ScriptBeginLinGL(lua_State *)
+int ScriptBeginQuadGL(lua_State *L)
 {
-    BeginScriptPrimitive(GL_LINES);
-    return 0;
+    return BeginBracket(L, GL_QUADS);
 }
 
-int ScriptEndGL(lua_State *)
+int ScriptBeginLinGL(lua_State *L)
 {
-    EndScriptPrimitive();
+    return BeginBracket(L, GL_LINES);
+}
+
+int ScriptEndGL(lua_State *L)
+{
+    if (Production *run = Production::Of(L))
+        run->world().primitive().end();
     return 0;
 }
 

@@ -5,7 +5,6 @@
 
 #include "ApiArgs.h"
 #include "Production.h"
-#include "ScriptPrimitive.h"
 
 #include <string>
 
@@ -49,13 +48,20 @@ int PushOutcome(lua_State *L, int id, const std::string &log)
     return 1;
 }
 
+// True between a begin function and endGL of the run's script.
+bool BracketOpen(lua_State *L)
+{
+    Production *run = Production::Of(L);
+    return run && run->world().primitive().open();
+}
+
 // Why a shader cannot be made now, "" when it can: GL refuses it between
 // glBegin and glEnd.
-std::string Refusal(const char *function, Shaders *shaders)
+std::string Refusal(lua_State *L, const char *function, Shaders *shaders)
 {
     if (!shaders)
         return std::string(function) + ": no production is running";
-    if (ScriptPrimitiveOpen())
+    if (BracketOpen(L))
         return std::string(function) + ": not between a begin function and endGL";
     return std::string();
 }
@@ -65,7 +71,7 @@ std::string Refusal(const char *function, Shaders *shaders)
 int ScriptLoadShader(lua_State *L)
 {
     Shaders *shaders = RunShaders(L);
-    std::string why = Refusal("loadShader", shaders);
+    std::string why = Refusal(L, "loadShader", shaders);
     std::string texts[2];
     const std::string *stages[2];
     if (why.empty() && (!StageArgument(L, 1, texts[0], stages[0]) || !StageArgument(L, 2, texts[1], stages[1])))
@@ -79,7 +85,7 @@ int ScriptLoadShader(lua_State *L)
 int ScriptUseShader(lua_State *L)
 {
     Shaders *shaders = RunShaders(L);
-    if (shaders && !ScriptPrimitiveOpen())
+    if (shaders && !BracketOpen(L))
         shaders->use(ArgInt32(L, 1));
     return 0;
 }
@@ -103,7 +109,7 @@ int ScriptSetUniform(lua_State *L)
 int ScriptSetPostShader(lua_State *L)
 {
     Shaders *shaders = RunShaders(L);
-    std::string why = Refusal("setPostShader", shaders);
+    std::string why = Refusal(L, "setPostShader", shaders);
     std::string text;
     const std::string *stage = nullptr;
     if (why.empty() && !StageArgument(L, 1, text, stage))

@@ -7,7 +7,6 @@
 
 #include "DemoWorld.h"
 #include "Production.h"
-#include "ScriptPrimitive.h"
 
 #include "VoxelBlock.h"
 #include "VoxelRender.h"
@@ -44,12 +43,13 @@ int ScriptRenderVoxelBlock(lua_State *L)
     if (!gVoxelBlock)
         return 0;
     Production *run = Production::Of(L);
-    if (run && ScriptPrimitiveOpen() && ScriptPrimitiveMode() == GL_QUADS) {
+    ScriptPrimitive *bracket = run ? &run->world().primitive() : nullptr;
+    if (bracket && bracket->open() && bracket->mode() == GL_QUADS) {
         // The faces as quads from the run's cache: the script's bracket
         // closes around the draw and opens again for what follows.
-        EndScriptPrimitive();
+        bracket->end();
         run->drawVoxelBlock(*gVoxelBlock);
-        BeginScriptPrimitive(GL_QUADS);
+        bracket->begin(GL_QUADS);
     } else {
         // In another kind of bracket the same vertices make lines or
         // triangles, as they always have; outside one they draw nothing.

@@ -4,7 +4,6 @@
 
 #include "Scene.h"
 #include "ScriptHost.h"
-#include "ScriptPrimitive.h"
 #include "Shaders.h"
 
 #include <QDebug>
@@ -69,7 +68,7 @@ void DemoWorld::render()
     // A render() stopped between a begin function and endGL (an error, the
     // runaway guard) must not leave the primitive open for the floor, the
     // pick and the marker that follow; nor its matrices, light or texture.
-    CloseScriptPrimitive();
+    primitive().close();
     if (scene)
         scene->endRender();
     if (shaders)

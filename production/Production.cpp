@@ -5,7 +5,6 @@
 #include "LoadedFiles.h"
 #include "Music.h"
 #include "ScriptHost.h"
-#include "ScriptPrimitive.h"
 #include "SoundErrorText.h"
 
 #include <QDebug>
@@ -21,6 +20,7 @@
 Production::Production()
 {
     demoWorld.setScene(&sceneState);
+    sceneState.setBracket(&demoWorld.primitive());
     demoWorld.setShaders(&shaderSet);
     shaderSet.setInputs(&frameInputs);
     if (timing.isOn())
@@ -246,7 +246,7 @@ void Production::paint()
 {
     // A bracket left open outside a paint (by update() or a console command)
     // is closed before the frame starts.
-    CloseScriptPrimitive();
+    demoWorld.primitive().close();
     // Shaders: saved files relinked, fixed function at the start.
     shaderSet.beginFrame();
     const std::string shaderError = shaderSet.reloadError();

@@ -1,7 +1,6 @@
 // Scene: transforms, line width, light, text and textures of render().
 #include "Scene.h"
 
-#include "ScriptPrimitive.h"
 
 #include <QDebug>
 #include <QDir>
@@ -79,7 +78,7 @@ bool ReadImage(const QString &fileName, const QString &shownName, QImage &image,
 
 bool Scene::canDraw() const
 {
-    return inRender && !ScriptPrimitiveOpen();
+    return inRender && !(bracket && bracket->open());
 }
 
 void Scene::beginRender()

@@ -13,6 +13,7 @@
 // the floor, the pick and the marker always draw as without these tools.
 #pragma once
 
+#include "ScriptPrimitive.h"
 #include "WatchedFile.h"
 
 #include <QDateTime>
@@ -29,6 +30,9 @@ class Scene
 {
 public:
     Scene() = default;
+    // The bracket of the world render() draws in: GL calls wait while it
+    // is open.
+    void setBracket(const ScriptPrimitive *primitive) { bracket = primitive; }
     Scene(const Scene &) = delete;
     Scene &operator=(const Scene &) = delete;
 
@@ -83,6 +87,7 @@ public:
     size_t textureCount() const { return textures.size(); }
 
 private:
+    const ScriptPrimitive *bracket = nullptr;
     struct Texture
     {
         QString path;

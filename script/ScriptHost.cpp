@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <ctime>
 
 lua_State *gLuaState = nullptr;
@@ -17,22 +18,38 @@ char gPrintBuffer[1024];
 
 namespace {
 
-// Characters in use in gPrintBuffer, kept so appending needs no strlen.
-size_t gPrintLength = 0;
-// Whether the current (or last) run printed more than gPrintBuffer holds.
-bool gPrintCut = false;
-
 // The runaway guard. One count hook, installed once, fires every
 // kHookInterval VM instructions in every coroutine (new threads inherit it).
-// A run sets gRunDeadline; outside runs it is 0 and the hook returns at once.
-// Once the deadline has passed the hook fires on every instruction and
-// raises each time, so a pcall inside the script cannot swallow it: the
+// A run sets the host's deadline; outside runs it is 0 and the hook returns
+// at once. Once the deadline has passed the hook fires on every instruction
+// and raises each time, so a pcall inside the script cannot swallow it: the
 // first instruction outside the innermost pcall raises again. Every raise
 // of one run names the place of the first: where the loop was.
 const int kHookInterval = 10000;
-int gRunTimeLimitMs = 5000;
-long long gRunDeadlineNs = 0;
-char gInterruptedAt[LUA_IDSIZE + 32] = "";
+
+// The host's own state beside the Lua state it serves: how much of
+// gPrintBuffer the current run filled, and the runaway guard's limit,
+// deadline and the place it stopped a run. It lives in the state's
+// registry as a userdata, so it is made and freed with the state (which
+// the run that opened it owns) and every thread of the state reaches it.
+struct HostState
+{
+    size_t printLength = 0;   // characters in use in gPrintBuffer
+    bool printCut = false;    // the current (or last) run printed more than it holds
+    int runTimeLimitMs = 5000;
+    long long runDeadlineNs = 0;
+    char interruptedAt[LUA_IDSIZE + 32] = "";
+};
+const char kHostStateKey = 0;
+
+HostState &Host(lua_State *L)
+{
+    lua_pushlightuserdata(L, const_cast<char *>(&kHostStateKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    HostState *host = static_cast<HostState *>(lua_touserdata(L, -1));
+    lua_pop(L, 1);
+    return *host;
+}
 
 // Lua keeps one hook per thread, so the script's own debug.sethook goes
 // through the guard: its hook function, mask and count are kept in a
@@ -134,17 +151,19 @@ void ForwardToScriptHook(lua_State *L, lua_Debug *ar)
 // destructors when it raises: lua_error leaves through longjmp.
 void RunawayHook(lua_State *L, lua_Debug *ar)
 {
-    if (ar->event == LUA_HOOKCOUNT && gRunDeadlineNs != 0 && MonotonicNs() >= gRunDeadlineNs) {
+    HostState &host = Host(L);
+    if (ar->event == LUA_HOOKCOUNT && host.runDeadlineNs != 0 && MonotonicNs() >= host.runDeadlineNs) {
         if (lua_gethookcount(L) != 1 || lua_gethookmask(L) != LUA_MASKCOUNT)
             lua_sethook(L, RunawayHook, LUA_MASKCOUNT, 1);
-        if (gInterruptedAt[0] == '\0' && lua_getinfo(L, "Sl", ar)) {
+        char *place = host.interruptedAt;
+        if (place[0] == '\0' && lua_getinfo(L, "Sl", ar)) {
             if (ar->currentline > 0)
-                std::snprintf(gInterruptedAt, sizeof(gInterruptedAt), "%s:%d: ", ar->short_src, ar->currentline);
+                std::snprintf(place, sizeof(host.interruptedAt), "%s:%d: ", ar->short_src, ar->currentline);
             else
-                std::snprintf(gInterruptedAt, sizeof(gInterruptedAt), "%s: ", ar->short_src);
+                std::snprintf(place, sizeof(host.interruptedAt), "%s: ", ar->short_src);
         }
-        lua_pushfstring(L, "%sscript interrupted: it ran for more than %f seconds", gInterruptedAt,
-                        static_cast<lua_Number>(gRunTimeLimitMs) / 1000);
+        lua_pushfstring(L, "%sscript interrupted: it ran for more than %f seconds", place,
+                        static_cast<lua_Number>(host.runTimeLimitMs) / 1000);
         lua_error(L);
     }
     // An interrupted run left this thread hooked on every instruction.
@@ -243,20 +262,20 @@ void InstallGuardedDebugHooks(lua_State *L)
 }
 
 // Appends `text` to gPrintBuffer, keeping what fits (1023 characters).
-void AppendToPrintBuffer(const char *text, size_t length)
+void AppendToPrintBuffer(HostState &host, const char *text, size_t length)
 {
-    const size_t room = sizeof(gPrintBuffer) - 1 - gPrintLength;
+    const size_t room = sizeof(gPrintBuffer) - 1 - host.printLength;
     const size_t count = std::min(length, room);
-    gPrintCut = gPrintCut || count < length;
-    std::memcpy(gPrintBuffer + gPrintLength, text, count);
-    gPrintLength += count;
-    gPrintBuffer[gPrintLength] = '\0';
+    host.printCut = host.printCut || count < length;
+    std::memcpy(gPrintBuffer + host.printLength, text, count);
+    host.printLength += count;
+    gPrintBuffer[host.printLength] = '\0';
 }
 
-void ClearPrintBuffer()
+void ClearPrintBuffer(HostState &host)
 {
-    gPrintCut = false;
-    gPrintLength = 0;
+    host.printCut = false;
+    host.printLength = 0;
     gPrintBuffer[0] = '\0';
 }
 
@@ -264,22 +283,22 @@ void ClearPrintBuffer()
 
 bool LastRunOutputCut()
 {
-    return gPrintCut;
+    return Host(gLuaState).printCut;
 }
 
 void SetRunTimeLimit(int milliseconds)
 {
-    gRunTimeLimitMs = std::max(1, milliseconds);
+    Host(gLuaState).runTimeLimitMs = std::max(1, milliseconds);
 }
 
 bool LastRunInterrupted()
 {
-    return gInterruptedAt[0] != '\0';
+    return Host(gLuaState).interruptedAt[0] != '\0';
 }
 
 int RunTimeLimit()
 {
-    return gRunTimeLimitMs;
+    return Host(gLuaState).runTimeLimitMs;
 }
 
 void OpenScriptHost()
@@ -290,13 +309,16 @@ void OpenScriptHost()
         std::fprintf(stderr, "velkaro: cannot create the Lua state (out of memory)\n");
         std::exit(EXIT_FAILURE);
     }
+    lua_pushlightuserdata(gLuaState, const_cast<char *>(&kHostStateKey));
+    new (lua_newuserdata(gLuaState, sizeof(HostState))) HostState();   // plain data: nothing to destroy
+    lua_rawset(gLuaState, LUA_REGISTRYINDEX);
     luaL_openlibs(gLuaState);
     InstallLoadRecording(gLuaState);
     RegisterFunction("foo", ScriptAverageSum);
     RegisterFunction("print", ScriptPrint);
     InstallGuardedDebugHooks(gLuaState);
     InstallGuard(gLuaState, gLuaState);
-    ClearPrintBuffer();
+    ClearPrintBuffer(Host(gLuaState));
 }
 
 // --- Runs -------------------------------------------------------------------
@@ -351,8 +373,9 @@ std::string ReportFailure(lua_State *L, const std::string &chunk)
 int RunChunk(const std::string &chunk, std::string &output, std::string &error, std::string *values)
 {
     lua_State *L = gLuaState;
+    HostState &host = Host(L);
     const int top = lua_gettop(L);
-    ClearPrintBuffer();
+    ClearPrintBuffer(host);
     error.clear();
     if (values)
         values->clear();
@@ -360,8 +383,8 @@ int RunChunk(const std::string &chunk, std::string &output, std::string &error, 
     // Reset the main thread's hook, which an interrupted run set to every
     // instruction; the script's own hook, if any, is kept in it.
     InstallGuard(L, L);
-    gInterruptedAt[0] = '\0';
-    gRunDeadlineNs = MonotonicNs() + static_cast<long long>(gRunTimeLimitMs) * 1000000LL;
+    host.interruptedAt[0] = '\0';
+    host.runDeadlineNs = MonotonicNs() + static_cast<long long>(host.runTimeLimitMs) * 1000000LL;
     int status = luaL_loadstring(L, chunk.c_str());
     if (status == 0)
         status = lua_pcall(L, 0, values ? LUA_MULTRET : 0, 0);
@@ -380,12 +403,12 @@ int RunChunk(const std::string &chunk, std::string &output, std::string &error, 
             count = 0;
         }
     }
-    gRunDeadlineNs = 0;
+    host.runDeadlineNs = 0;
 
     if (status != 0)
         error = ReportFailure(L, chunk);
     lua_settop(L, top);
-    output.assign(gPrintBuffer, gPrintLength);
+    output.assign(gPrintBuffer, host.printLength);
     return count;
 }
 
@@ -423,14 +446,15 @@ void CloseScriptHost()
 int ScriptPrint(lua_State *L)
 {
     static const char kNotAString[] = "Not a string";
+    HostState &host = Host(L);
     const int count = lua_gettop(L);
     for (int i = 1; i <= count; ++i) {
         size_t length = sizeof(kNotAString) - 1;
         const char *text = kNotAString;
         if (lua_isstring(L, i))
             text = lua_tolstring(L, i, &length);
-        AppendToPrintBuffer(text, length);
-        AppendToPrintBuffer("\r\n", 2);
+        AppendToPrintBuffer(host, text, length);
+        AppendToPrintBuffer(host, "\r\n", 2);
     }
     qDebug("%s\n", gPrintBuffer);
     return 0;

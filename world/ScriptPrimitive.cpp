@@ -1,42 +1,20 @@
 // The script's immediate-mode bracket: its mode beside glBegin and glEnd.
 #include "ScriptPrimitive.h"
 
-namespace {
-
-const GLenum kNoPrimitive = ~GLenum(0);   // no mode glBegin takes
-GLenum gPrimitive = kNoPrimitive;         // the open bracket's mode, or none
-
-} // namespace
-
-void BeginScriptPrimitive(GLenum mode)
+void ScriptPrimitive::begin(GLenum mode)
 {
     glBegin(mode);
-    gPrimitive = mode;
+    primitive = mode;
 }
 
-void EndScriptPrimitive()
+void ScriptPrimitive::end()
 {
     glEnd();
-    gPrimitive = kNoPrimitive;
+    primitive = kNone;
 }
 
-void ForgetScriptPrimitive()
+void ScriptPrimitive::close()
 {
-    gPrimitive = kNoPrimitive;
-}
-
-void CloseScriptPrimitive()
-{
-    if (ScriptPrimitiveOpen())
-        EndScriptPrimitive();
-}
-
-bool ScriptPrimitiveOpen()
-{
-    return gPrimitive != kNoPrimitive;
-}
-
-GLenum ScriptPrimitiveMode()
-{
-    return gPrimitive;
+    if (open())
+        end();
 }

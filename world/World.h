@@ -8,6 +8,8 @@
 // GL state and the accessors; knows nothing of Qt or Lua.
 #pragma once
 
+#include "ScriptPrimitive.h"
+
 #include "FrameProbe.h"
 #include "ML_Maths"
 
@@ -16,6 +18,10 @@ class World
 public:
     World();
     virtual ~World();
+
+    // The script's immediate-mode bracket in this world.
+    ScriptPrimitive &primitive() { return scriptPrimitive; }
+    const ScriptPrimitive &primitive() const { return scriptPrimitive; }
 
     World(const World &) = delete;
     World &operator=(const World &) = delete;
@@ -164,4 +170,7 @@ protected:
         if (frameProbe)
             frameProbe->partDone(part);
     }
+
+private:
+    ScriptPrimitive scriptPrimitive;
 };

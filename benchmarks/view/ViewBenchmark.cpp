@@ -40,8 +40,7 @@ class ViewFixture
 public:
     ViewFixture(int width, int height, const char *script)
     {
-        OpenScriptHost();
-        RegisterScriptApi();
+        production.openScriptHost(RegisterScriptApi);
         RunScript(script);
         widget = std::make_unique<CountingView>(&production);
         widget->resize(width, height);
@@ -57,8 +56,7 @@ public:
     }
     ~ViewFixture()
     {
-        widget.reset();
-        CloseScriptHost();
+        widget.reset();   // the production closes its script host
     }
     Production production;
     std::unique_ptr<CountingView> widget;

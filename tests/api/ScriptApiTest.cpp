@@ -67,8 +67,7 @@ protected:
     }
     void TearDown() override
     {
-        run.reset(); // closes the music and the sound layer
-        SetRunTimeLimit(5000);
+        run.reset(); // closes the Lua state (its run time limit with it), the music and the sound layer
         gMusicChannel = -1;
         delete gVoxelBlock; // the program never destroys its block; each test starts without one
         gVoxelBlock = nullptr;
