@@ -73,19 +73,27 @@ struct FSOUND_STREAM
 
 namespace {
 
-bool gOutputOpen = false;
-int gLastError = FMOD_ERR_NONE;
-int gOutputRate = 0;
-int gOutputChannels = 2;
-SDL_AudioFormat gOutputFormat = AUDIO_S16SYS;
-double gBufferMs = 1000.0 * kBufferFrames / 44100.0;
-std::vector<FSOUND_STREAM *> gStreams; // every stream opened and not closed
-FSOUND_STREAM *gPlaying = nullptr;     // the stream the hook feeds from
-bool gVirtualClock = false;            // the export drives the clock; no sound
+// The sound layer's state. The FSOUND_ interface, like the library it
+// stands for, is one per process: its calls take no context, and there is
+// one audio output for the mixer's hook to feed. So its state is one
+// documented record, the only process-wide variable of this file.
+struct SoundLayer
+{
+    bool outputOpen = false;
+    int lastError = FMOD_ERR_NONE;
+    int outputRate = 0;
+    int outputChannels = 2;
+    SDL_AudioFormat outputFormat = AUDIO_S16SYS;
+    double bufferMs = 1000.0 * kBufferFrames / 44100.0;
+    std::vector<FSOUND_STREAM *> streams; // every stream opened and not closed
+    FSOUND_STREAM *playing = nullptr;     // the stream the hook feeds from
+    bool virtualClock = false;            // the export drives the clock; no sound
+};
+SoundLayer gSound;
 
 bool IsOpenStream(const FSOUND_STREAM *stream)
 {
-    return stream && std::find(gStreams.begin(), gStreams.end(), stream) != gStreams.end();
+    return stream && std::find(gSound.streams.begin(), gSound.streams.end(), stream) != gSound.streams.end();
 }
 
 // The first sample at or after `ms`; its own time then reads `ms` again.
@@ -177,8 +185,8 @@ void Render(FSOUND_STREAM &stream, float *out, int frames, int outRate, bool end
 void FeedOutput(void *userdata, Uint8 *bytes, int length)
 {
     FSOUND_STREAM &stream = *static_cast<FSOUND_STREAM *>(userdata);
-    const int sampleBytes = gOutputFormat == AUDIO_F32SYS ? 4 : 2;
-    const int frames = length / (sampleBytes * gOutputChannels);
+    const int sampleBytes = gSound.outputFormat == AUDIO_F32SYS ? 4 : 2;
+    const int frames = length / (sampleBytes * gSound.outputChannels);
     std::memset(bytes, 0, static_cast<size_t>(length));
     std::lock_guard<std::mutex> hold(stream.lock);
     if (!stream.playing)
@@ -187,13 +195,13 @@ void FeedOutput(void *userdata, Uint8 *bytes, int length)
     float mix[2 * 256];
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, 256);
-        Render(stream, mix, n, gOutputRate, true);
+        Render(stream, mix, n, gSound.outputRate, true);
         for (int f = 0; f < n; ++f) {
             const float pair[2] = {mix[2 * f], mix[2 * f + 1]};
-            const int channels = std::min(gOutputChannels, 2);
+            const int channels = std::min(gSound.outputChannels, 2);
             for (int c = 0; c < channels; ++c) {
-                const float value = gOutputChannels == 1 ? 0.5f * (pair[0] + pair[1]) : pair[c];
-                const size_t at = static_cast<size_t>(done + f) * gOutputChannels + c;
+                const float value = gSound.outputChannels == 1 ? 0.5f * (pair[0] + pair[1]) : pair[c];
+                const size_t at = static_cast<size_t>(done + f) * gSound.outputChannels + c;
                 if (sampleBytes == 4) {
                     reinterpret_cast<float *>(bytes)[at] = value;
                 } else {
@@ -220,7 +228,7 @@ bool OpenMixer(int mixrate)
     return true;
 }
 
-// Notices that the playing stream's track ran out: gPlaying lets go of it.
+// Notices that the playing stream's track ran out: gSound.playing lets go of it.
 // True while `stream` plays.
 bool Refresh(FSOUND_STREAM *stream)
 {
@@ -229,10 +237,10 @@ bool Refresh(FSOUND_STREAM *stream)
         std::lock_guard<std::mutex> hold(stream->lock);
         playing = stream->playing;
     }
-    if (!playing && gPlaying == stream) {
-        if (!gVirtualClock)
+    if (!playing && gSound.playing == stream) {
+        if (!gSound.virtualClock)
             Mix_HookMusic(nullptr, nullptr);
-        gPlaying = nullptr;
+        gSound.playing = nullptr;
     }
     return playing;
 }
@@ -240,10 +248,10 @@ bool Refresh(FSOUND_STREAM *stream)
 // Halts a stream and rewinds it to 0 ms.
 void Halt(FSOUND_STREAM *stream)
 {
-    if (gPlaying == stream) {
-        if (!gVirtualClock)
+    if (gSound.playing == stream) {
+        if (!gSound.virtualClock)
             Mix_HookMusic(nullptr, nullptr); // waits for a callback that runs
-        gPlaying = nullptr;
+        gSound.playing = nullptr;
     }
     std::lock_guard<std::mutex> hold(stream->lock);
     stream->playing = false;
@@ -272,8 +280,8 @@ double ClockMs(FSOUND_STREAM *stream)
     const Clock::time_point now = Clock::now();
     double ms = stream->anchorMs + std::chrono::duration<double, std::milli>(now - stream->anchorTime).count();
     const double reportedMs = MsAt(*stream, reportedSample);
-    if (ms < reportedMs || ms > reportedMs + gBufferMs) {
-        ms = std::clamp(ms, reportedMs, reportedMs + gBufferMs);
+    if (ms < reportedMs || ms > reportedMs + gSound.bufferMs) {
+        ms = std::clamp(ms, reportedMs, reportedMs + gSound.bufferMs);
         stream->anchorMs = ms;
         stream->anchorTime = now;
     }
@@ -285,8 +293,8 @@ double ClockMs(FSOUND_STREAM *stream)
 // Starts `stream` at `ms`, taking the output from any other stream.
 void Start(FSOUND_STREAM *stream, int ms)
 {
-    if (gPlaying && gPlaying != stream)
-        Halt(gPlaying);
+    if (gSound.playing && gSound.playing != stream)
+        Halt(gSound.playing);
     {
         std::lock_guard<std::mutex> hold(stream->lock);
         Reposition(*stream, SampleAt(*stream, ms));
@@ -296,14 +304,14 @@ void Start(FSOUND_STREAM *stream, int ms)
     }
     stream->virtualMs = ms;
     Anchor(stream, ms);
-    gPlaying = stream;
-    if (!gVirtualClock)
+    gSound.playing = stream;
+    if (!gSound.virtualClock)
         Mix_HookMusic(FeedOutput, stream);
 }
 
 int Fail(int code)
 {
-    gLastError = code;
+    gSound.lastError = code;
     return code;
 }
 
@@ -311,16 +319,16 @@ int Fail(int code)
 
 signed char FSOUND_Init(int mixrate, int, unsigned int)
 {
-    if (gOutputOpen)
+    if (gSound.outputOpen)
         return Fail(FMOD_ERR_BUSY), 0;
     if (mixrate <= 0)
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
-    gLastError = FMOD_ERR_NONE;
+    gSound.lastError = FMOD_ERR_NONE;
 
     // SDL would otherwise turn SIGINT/SIGTERM into events nobody reads.
     SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
     // The virtual clock plays nothing: do not take the sound device.
-    if (gVirtualClock)
+    if (gSound.virtualClock)
         SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
     if (!OpenMixer(mixrate)) {
         // No device: the silent driver keeps real time. The override
@@ -342,21 +350,21 @@ signed char FSOUND_Init(int mixrate, int, unsigned int)
         SDL_Quit();
         return Fail(FMOD_ERR_OUTPUT_FORMAT), 0;
     }
-    gOutputRate = frequency;
-    gOutputChannels = channels;
-    gOutputFormat = format;
-    gBufferMs = 1000.0 * kBufferFrames / frequency;
-    gOutputOpen = true;
+    gSound.outputRate = frequency;
+    gSound.outputChannels = channels;
+    gSound.outputFormat = format;
+    gSound.bufferMs = 1000.0 * kBufferFrames / frequency;
+    gSound.outputOpen = true;
     return 1;
 }
 
 void FSOUND_Close()
 {
-    if (!gOutputOpen)
+    if (!gSound.outputOpen)
         return;
     Mix_HookMusic(nullptr, nullptr);
-    gPlaying = nullptr;
-    for (FSOUND_STREAM *stream : gStreams) {
+    gSound.playing = nullptr;
+    for (FSOUND_STREAM *stream : gSound.streams) {
         stream->released = true;
         stream->analysis.reset();
         std::lock_guard<std::mutex> hold(stream->lock);
@@ -365,18 +373,18 @@ void FSOUND_Close()
     }
     Mix_CloseAudio();
     SDL_Quit(); // also clears the hints, so the next init tries a device again
-    gOutputOpen = false;
-    gOutputRate = 0;
+    gSound.outputOpen = false;
+    gSound.outputRate = 0;
 }
 
 int FSOUND_GetError()
 {
-    return gLastError;
+    return gSound.lastError;
 }
 
 FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int, int, int)
 {
-    if (!gOutputOpen)
+    if (!gSound.outputOpen)
         return Fail(FMOD_ERR_UNINITIALIZED), nullptr;
     if (!name)
         return Fail(FMOD_ERR_INVALID_PARAM), nullptr;
@@ -390,8 +398,8 @@ FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int, int, int)
     stream->lengthMs = static_cast<int>(std::min<int64_t>(stream->length * 1000 / stream->rate, INT32_MAX));
     stream->analysis = std::make_unique<MusicAnalysis>(*decoder);
     stream->decoder = std::move(decoder);
-    gStreams.push_back(stream);
-    gLastError = FMOD_ERR_NONE;
+    gSound.streams.push_back(stream);
+    gSound.lastError = FMOD_ERR_NONE;
     return stream;
 }
 
@@ -400,9 +408,9 @@ signed char FSOUND_Stream_Close(FSOUND_STREAM *stream)
     if (!IsOpenStream(stream))
         return Fail(FMOD_ERR_INVALID_PARAM), 0;
     Halt(stream); // after it the audio thread no longer sees the stream
-    gStreams.erase(std::find(gStreams.begin(), gStreams.end(), stream));
+    gSound.streams.erase(std::find(gSound.streams.begin(), gSound.streams.end(), stream));
     delete stream;
-    gLastError = FMOD_ERR_NONE;
+    gSound.lastError = FMOD_ERR_NONE;
     return 1;
 }
 
@@ -420,7 +428,7 @@ int FSOUND_Stream_Play(int, FSOUND_STREAM *stream)
         }
         Start(stream, from);
     }
-    gLastError = FMOD_ERR_NONE;
+    gSound.lastError = FMOD_ERR_NONE;
     return 0;
 }
 
@@ -431,7 +439,7 @@ signed char FSOUND_Stream_Stop(FSOUND_STREAM *stream)
     if (stream->released)
         return Fail(FMOD_ERR_UNINITIALIZED), 0;
     Halt(stream);
-    gLastError = FMOD_ERR_NONE;
+    gSound.lastError = FMOD_ERR_NONE;
     return 1;
 }
 
@@ -443,7 +451,7 @@ int FSOUND_Stream_GetTime(FSOUND_STREAM *stream)
         std::lock_guard<std::mutex> hold(stream->lock);
         return stream->positionMs;
     }
-    if (gVirtualClock) // the epsilon keeps sums of 1000/fps steps on whole ms
+    if (gSound.virtualClock) // the epsilon keeps sums of 1000/fps steps on whole ms
         return std::min(static_cast<int>(std::floor(stream->virtualMs + 1e-6)), stream->lengthMs);
     return static_cast<int>(ClockMs(stream));
 }
@@ -474,7 +482,7 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM *stream, int ms)
         Anchor(stream, ms);
         Refresh(stream);
     }
-    gLastError = FMOD_ERR_NONE;
+    gSound.lastError = FMOD_ERR_NONE;
     return 1;
 }
 
@@ -485,9 +493,9 @@ int FSOUND_Stream_GetLengthMs(FSOUND_STREAM *stream)
 
 signed char FSOUND_IsPlaying(int channel)
 {
-    if (channel != 0 || !gPlaying)
+    if (channel != 0 || !gSound.playing)
         return 0;
-    return Refresh(gPlaying) ? 1 : 0;
+    return Refresh(gSound.playing) ? 1 : 0;
 }
 
 void StreamSpectrumAt(FSOUND_STREAM *stream, int ms, int bands, float *values)
@@ -520,24 +528,24 @@ float StreamLevel(FSOUND_STREAM *stream)
 
 void FSOUND_SetVirtualClock(bool on)
 {
-    gVirtualClock = on;
+    gSound.virtualClock = on;
 }
 
 void FSOUND_AdvanceVirtualClock(double ms, float *audio, int frames)
 {
     if (audio && frames > 0)
         std::fill(audio, audio + 2 * static_cast<size_t>(frames), 0.0f);
-    if (!gVirtualClock || !gPlaying || !(ms > 0.0))
+    if (!gSound.virtualClock || !gSound.playing || !(ms > 0.0))
         return;
-    FSOUND_STREAM &stream = *gPlaying;
-    if (audio && frames > 0 && gOutputRate > 0) {
+    FSOUND_STREAM &stream = *gSound.playing;
+    if (audio && frames > 0 && gSound.outputRate > 0) {
         std::lock_guard<std::mutex> hold(stream.lock);
         // The steps' sum of output frames and of ms differ by a sample at
         // most; a larger difference is a seek.
         const int64_t sample = SampleAt(stream, stream.virtualMs);
         if (std::llabs(stream.at - sample) > 2)
             Reposition(stream, sample);
-        Render(stream, audio, frames, gOutputRate, false);
+        Render(stream, audio, frames, gSound.outputRate, false);
     }
     stream.virtualMs += ms;
     if (stream.virtualMs + 1e-6 >= stream.lengthMs) {
@@ -549,5 +557,5 @@ void FSOUND_AdvanceVirtualClock(double ms, float *audio, int frames)
 
 int FSOUND_GetOutputRate()
 {
-    return gOutputRate;
+    return gSound.outputRate;
 }
