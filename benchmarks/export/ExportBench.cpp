@@ -60,6 +60,41 @@ void BM_ExportH264At60Fps(benchmark::State &state)
 BENCHMARK(BM_ExportH264At60Fps)->Args({640, 360})->Args({1280, 720})->Iterations(1)->UseManualTime()
     ->Unit(benchmark::kSecond);
 
+// The preroll of --from: the example production with 10 minutes and 1 s of
+// music, exported from 10 minutes on (three frames at 640x360), so its
+// update() runs 36,000 times first without drawing. Counter: preroll_s,
+// the wall time beyond the same three frames exported from 0.
+void BM_PrerollTenMinutes(benchmark::State &state)
+{
+    QTemporaryDir folder;
+    if (!QFile::copy(EXAMPLE_DIR "/prod.lua", folder.filePath("prod.lua")) ||
+        !MakeToneMp3(folder.filePath("music.mp3"), 601.0)) {
+        state.SkipWithError("cannot set up the example production");
+        return;
+    }
+    const auto exportFrom = [&](const char *from, const char *to) {
+        QProcess velkaro;
+        velkaro.setWorkingDirectory(folder.path());
+        const auto start = std::chrono::steady_clock::now();
+        velkaro.start(VELKARO_EXE, {"--export", "bench.mp4", "--size", "640x360", "--fps", "60", "--from", from, "--to", to});
+        if (!velkaro.waitForFinished(600000) || velkaro.exitCode() != 0)
+            return -1.0;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double preroll = 0.0;
+    for (auto _ : state) {
+        const double late = exportFrom("600", "600.05"), early = exportFrom("0", "0.05");
+        if (late < 0 || early < 0) {
+            state.SkipWithError("the export failed");
+            return;
+        }
+        state.SetIterationTime(late);
+        preroll = late - early;
+    }
+    state.counters["preroll_s"] = preroll;
+}
+BENCHMARK(BM_PrerollTenMinutes)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
 } // namespace
 
 int main(int argc, char **argv)
