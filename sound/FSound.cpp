@@ -136,9 +136,9 @@ void SourceAt(FSOUND_STREAM &stream, int64_t i, float &left, float &right)
             stream.sourceCount = 0;
         }
         const int64_t next = stream.sourceStart + stream.sourceCount;
-        if (stream.decoder->Position() != next)
-            stream.decoder->Seek(next);
-        stream.sourceCount += stream.decoder->Read(buffer + 2 * stream.sourceCount, kSourceChunk);
+        if (stream.decoder->position() != next)
+            stream.decoder->seek(next);
+        stream.sourceCount += stream.decoder->read(buffer + 2 * stream.sourceCount, kSourceChunk);
     }
     const float *sample = &stream.source[2 * (i - stream.sourceStart)];
     left = sample[0];
@@ -393,8 +393,8 @@ FSOUND_STREAM *FSOUND_Stream_Open(const char *name, unsigned int, int, int)
     if (!decoder)
         return Fail(error), nullptr;
     FSOUND_STREAM *stream = new FSOUND_STREAM;
-    stream->rate = decoder->Rate();
-    stream->length = decoder->Length();
+    stream->rate = decoder->rate();
+    stream->length = decoder->length();
     stream->lengthMs = static_cast<int>(std::min<int64_t>(stream->length * 1000 / stream->rate, INT32_MAX));
     stream->analysis = std::make_unique<MusicAnalysis>(*decoder);
     stream->decoder = std::move(decoder);
@@ -502,7 +502,7 @@ void StreamSpectrumAt(FSOUND_STREAM *stream, int ms, int bands, float *values)
 {
     bands = std::clamp(bands, 1, kMaxSpectrumBands);
     if (IsOpenStream(stream) && stream->analysis)
-        stream->analysis->Spectrum(ms, bands, values);
+        stream->analysis->spectrum(ms, bands, values);
     else
         std::fill(values, values + bands, 0.0f);
 }
@@ -511,7 +511,7 @@ float StreamLevelAt(FSOUND_STREAM *stream, int ms)
 {
     if (!IsOpenStream(stream) || !stream->analysis)
         return 0.0f;
-    return stream->analysis->Level(ms);
+    return stream->analysis->level(ms);
 }
 
 void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values)

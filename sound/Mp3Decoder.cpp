@@ -102,7 +102,7 @@ struct Mp3File
         return size >= 0;
     }
 
-    static ssize_t Read(void *handle, void *to, size_t bytes)
+    static ssize_t read(void *handle, void *to, size_t bytes)
     {
         Mp3File &file = *static_cast<Mp3File *>(handle);
         unsigned char *out = static_cast<unsigned char *>(to);
@@ -125,7 +125,7 @@ struct Mp3File
         return static_cast<ssize_t>(done);
     }
 
-    static off_t Seek(void *handle, off_t offset, int whence)
+    static off_t seek(void *handle, off_t offset, int whence)
     {
         Mp3File &file = *static_cast<Mp3File *>(handle);
         const off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? file.position : file.size;
@@ -145,17 +145,17 @@ struct Mp3File
 // reservoir, up to 511 bytes back). This counts the frames before `frame`
 // whose data it reaches into; kNoReservoir for Layers I and II, -1 when the
 // frames cannot be read.
-int Mp3Decoder::ReservoirFrames(int64_t frame) const
+int Mp3Decoder::reservoirFrames(int64_t frame) const
 {
-    const std::vector<off_t> &index = index_;
-    if (step_ != 1 || frame < 0 || frame >= static_cast<int64_t>(index.size()))
+    const std::vector<off_t> &index = frameIndex;
+    if (step != 1 || frame < 0 || frame >= static_cast<int64_t>(index.size()))
         return -1;
     // Where frame k's side information ends and how far back its data
     // begins: 1, or 0 for a frame of another layer, -1 when unreadable.
     bool mpeg1 = true;
     const auto layout = [&](int64_t k, int &sideEnd, int &reach) {
         unsigned char bytes[8];
-        if (!file_->ReadAt(index[k], bytes, sizeof bytes) || bytes[0] != 0xff || (bytes[1] & 0xe0) != 0xe0)
+        if (!file->ReadAt(index[k], bytes, sizeof bytes) || bytes[0] != 0xff || (bytes[1] & 0xe0) != 0xe0)
             return -1;
         if (((bytes[1] >> 1) & 3) != 1)
             return 0;
@@ -186,44 +186,44 @@ int Mp3Decoder::ReservoirFrames(int64_t frame) const
 // that it and the frame before it, whose overlap it adds, have all their
 // data. The margin covers what the count from the side information misses
 // (measured: up to two frames more, three for MPEG-2).
-int Mp3Decoder::PreframesFor(int64_t frame) const
+int Mp3Decoder::preframesFor(int64_t frame) const
 {
     int needed = kMinPreframes;
-    const int64_t delayFrames = (1152 + samplesPerFrame_ - 1) / samplesPerFrame_;
+    const int64_t delayFrames = (1152 + samplesPerFrame - 1) / samplesPerFrame;
     for (int64_t k = frame - 1; k <= frame + delayFrames; ++k) {
-        const int reservoir = ReservoirFrames(k);
+        const int reservoir = reservoirFrames(k);
         if (reservoir != kNoReservoir)
             needed = std::max(needed, reservoir < 0 ? kMaxPreframes / 4 : reservoir + 3);
     }
     return std::min(needed, kMaxPreframes);
 }
 
-bool Mp3Decoder::OpenHandle(const char *name, long rate)
+bool Mp3Decoder::openHandle(const char *name, long rate)
 {
-    handle_ = NewHandle();
-    if (!handle_)
+    handle = NewHandle();
+    if (!handle)
         return false;
-    file_ = std::make_unique<Mp3File>();
-    if (!file_->Open(name) ||
-        mpg123_replace_reader_handle(handle_, Mp3File::Read, Mp3File::Seek, nullptr) != MPG123_OK)
+    file = std::make_unique<Mp3File>();
+    if (!file->Open(name) ||
+        mpg123_replace_reader_handle(handle, Mp3File::read, Mp3File::seek, nullptr) != MPG123_OK)
         return false;
     // Gapless; tags are skipped, not parsed (a big picture costs nothing);
     // a rate change inside the file is resampled to the first rate.
-    mpg123_param(handle_, MPG123_FLAGS,
+    mpg123_param(handle, MPG123_FLAGS,
                  MPG123_GAPLESS | MPG123_QUIET | MPG123_SKIP_ID3V2 | MPG123_AUTO_RESAMPLE, 0.0);
-    mpg123_param(handle_, MPG123_RESYNC_LIMIT, -1, 0.0); // search on to the end of the file
-    mpg123_param(handle_, MPG123_INDEX_SIZE, -4096, 0.0); // one entry for every frame
-    mpg123_format_none(handle_);
+    mpg123_param(handle, MPG123_RESYNC_LIMIT, -1, 0.0); // search on to the end of the file
+    mpg123_param(handle, MPG123_INDEX_SIZE, -4096, 0.0); // one entry for every frame
+    mpg123_format_none(handle);
     if (rate > 0) {
-        mpg123_format(handle_, rate, MPG123_STEREO, MPG123_ENC_FLOAT_32);
+        mpg123_format(handle, rate, MPG123_STEREO, MPG123_ENC_FLOAT_32);
     } else {
         const long *rates = nullptr;
         size_t count = 0;
         mpg123_rates(&rates, &count);
         for (size_t i = 0; i < count; ++i)
-            mpg123_format(handle_, rates[i], MPG123_STEREO, MPG123_ENC_FLOAT_32);
+            mpg123_format(handle, rates[i], MPG123_STEREO, MPG123_ENC_FLOAT_32);
     }
-    return mpg123_open_handle(handle_, file_.get()) == MPG123_OK;
+    return mpg123_open_handle(handle, file.get()) == MPG123_OK;
 }
 
 std::unique_ptr<Mp3Decoder> Mp3Decoder::Open(const char *name, int &error)
@@ -233,12 +233,12 @@ std::unique_ptr<Mp3Decoder> Mp3Decoder::Open(const char *name, int &error)
         return nullptr;
     }
     std::unique_ptr<Mp3Decoder> decoder(new Mp3Decoder);
-    decoder->name_.assign(name, name + std::strlen(name) + 1);
-    if (!decoder->OpenHandle(name, 0)) {
-        error = decoder->handle_ ? FMOD_ERR_FILE_FORMAT : FMOD_ERR_MEMORY;
+    decoder->fileName.assign(name, name + std::strlen(name) + 1);
+    if (!decoder->openHandle(name, 0)) {
+        error = decoder->handle ? FMOD_ERR_FILE_FORMAT : FMOD_ERR_MEMORY;
         return nullptr;
     }
-    mpg123_handle *handle = decoder->handle_;
+    mpg123_handle *handle = decoder->handle;
     // The first frame's rate is the track's: fix the format to it.
     long rate = 0;
     int channels = 0, encoding = 0;
@@ -261,57 +261,57 @@ std::unique_ptr<Mp3Decoder> Mp3Decoder::Open(const char *name, int &error)
         error = FMOD_ERR_FILE_FORMAT;
         return nullptr;
     }
-    decoder->rate_ = rate;
-    decoder->length_ = length;
-    decoder->samplesPerFrame_ = std::max(mpg123_spf(handle), 1);
-    decoder->step_ = step > 0 ? step : 1;
-    decoder->index_.assign(offsets, offsets + fill);
-    decoder->Seek(0);
+    decoder->sampleRate = rate;
+    decoder->sampleCount = length;
+    decoder->samplesPerFrame = std::max(mpg123_spf(handle), 1);
+    decoder->step = step > 0 ? step : 1;
+    decoder->frameIndex.assign(offsets, offsets + fill);
+    decoder->seek(0);
     return decoder;
 }
 
-std::unique_ptr<Mp3Decoder> Mp3Decoder::Twin() const
+std::unique_ptr<Mp3Decoder> Mp3Decoder::twin() const
 {
     // A scan of its own (it is quick) leaves the twin in the very state of
     // this decoder; the settings that the scan fixes (such as trimming that
     // a damaged file's info tag cannot support) are then the same.
     int error = 0;
-    std::unique_ptr<Mp3Decoder> twin = Open(name_.data(), error);
-    if (twin && (twin->rate_ != rate_ || twin->length_ != length_))
+    std::unique_ptr<Mp3Decoder> twin = Open(fileName.data(), error);
+    if (twin && (twin->sampleRate != sampleRate || twin->sampleCount != sampleCount))
         return nullptr; // another file under the name
     return twin;
 }
 
 Mp3Decoder::~Mp3Decoder()
 {
-    if (handle_)
-        mpg123_delete(handle_); // before the file it reads
+    if (handle)
+        mpg123_delete(handle); // before the file it reads
 }
 
-void Mp3Decoder::Seek(int64_t sample)
+void Mp3Decoder::seek(int64_t sample)
 {
-    position_ = std::clamp<int64_t>(sample, 0, length_);
-    mpg123_param(handle_, MPG123_PREFRAMES, PreframesFor(position_ / samplesPerFrame_), 0.0);
-    exhausted_ = mpg123_seek(handle_, static_cast<off_t>(position_), SEEK_SET) < 0;
+    samplePosition = std::clamp<int64_t>(sample, 0, sampleCount);
+    mpg123_param(handle, MPG123_PREFRAMES, preframesFor(samplePosition / samplesPerFrame), 0.0);
+    exhausted = mpg123_seek(handle, static_cast<off_t>(samplePosition), SEEK_SET) < 0;
 }
 
-int Mp3Decoder::Read(float *out, int frames)
+int Mp3Decoder::read(float *out, int frames)
 {
     frames = std::max(frames, 0);
-    const int inside = static_cast<int>(std::clamp<int64_t>(length_ - position_, 0, frames));
+    const int inside = static_cast<int>(std::clamp<int64_t>(sampleCount - samplePosition, 0, frames));
     int filled = 0;
     int idle = 0; // reads in a row that brought nothing
-    while (!exhausted_ && filled < inside) {
+    while (!exhausted && filled < inside) {
         size_t bytes = 0;
-        const int result = mpg123_read(handle_, reinterpret_cast<unsigned char *>(out + 2 * filled),
+        const int result = mpg123_read(handle, reinterpret_cast<unsigned char *>(out + 2 * filled),
                                        static_cast<size_t>(inside - filled) * 2 * sizeof(float), &bytes);
         const int got = static_cast<int>(bytes / (2 * sizeof(float)));
         filled += got;
         idle = got > 0 ? 0 : idle + 1;
         if ((result != MPG123_OK && result != MPG123_NEW_FORMAT) || idle > 8)
-            exhausted_ = true; // the end of the data, or a stream that breaks off
+            exhausted = true; // the end of the data, or a stream that breaks off
     }
     std::fill(out + 2 * filled, out + 2 * static_cast<size_t>(frames), 0.0f);
-    position_ += inside;
+    samplePosition += inside;
     return inside;
 }

@@ -32,37 +32,37 @@ public:
     // A second decoder on the same file at sample 0, opened and scanned the
     // same way, so it gives the same samples. Null when the file cannot be
     // opened again or is no longer the same.
-    std::unique_ptr<Mp3Decoder> Twin() const;
+    std::unique_ptr<Mp3Decoder> twin() const;
     ~Mp3Decoder();
     Mp3Decoder(const Mp3Decoder &) = delete;
     Mp3Decoder &operator=(const Mp3Decoder &) = delete;
 
-    long Rate() const { return rate_; }        // samples per second
-    int64_t Length() const { return length_; } // samples (per channel), > 0
-    int64_t Position() const { return position_; }
+    long rate() const { return sampleRate; }        // samples per second
+    int64_t length() const { return sampleCount; } // samples (per channel), > 0
+    int64_t position() const { return samplePosition; }
 
-    // Moves to `sample`, clamped into 0..Length(); the next Read starts there.
-    void Seek(int64_t sample);
+    // Moves to `sample`, clamped into 0..length(); the next Read starts there.
+    void seek(int64_t sample);
     // Decodes the next `frames` samples as interleaved stereo into `out`
     // (2 * frames floats) and returns how many of them lie before the end;
     // the rest, and anything the file fails to deliver before its scanned
     // length, is silence.
-    int Read(float *out, int frames);
+    int read(float *out, int frames);
 
 private:
     Mp3Decoder() = default;
-    bool OpenHandle(const char *name, long rate);
-    int PreframesFor(int64_t frame) const;
-    int ReservoirFrames(int64_t frame) const;
+    bool openHandle(const char *name, long rate);
+    int preframesFor(int64_t frame) const;
+    int reservoirFrames(int64_t frame) const;
 
-    std::unique_ptr<Mp3File> file_; // what the handle reads through
-    mpg123_handle_struct *handle_ = nullptr;
-    std::vector<char> name_;
-    long step_ = 1; // frames per index entry
-    std::vector<off_t> index_; // byte offset of every step_-th frame
-    int samplesPerFrame_ = 1152;
-    long rate_ = 0;
-    int64_t length_ = 0;
-    int64_t position_ = 0;
-    bool exhausted_ = false; // the handle delivers nothing more until a seek
+    std::unique_ptr<Mp3File> file; // what the handle reads through
+    mpg123_handle_struct *handle = nullptr;
+    std::vector<char> fileName;
+    long step = 1; // frames per index entry
+    std::vector<off_t> frameIndex; // byte offset of every step-th frame
+    int samplesPerFrame = 1152;
+    long sampleRate = 0;
+    int64_t sampleCount = 0;
+    int64_t samplePosition = 0;
+    bool exhausted = false; // the handle delivers nothing more until a seek
 };

@@ -104,90 +104,90 @@ void GatherSpectrumBands(const float *magnitudes, int bins, double binHz, int ba
 MusicAnalysis::MusicAnalysis(const std::string &fileName)
 {
     int error = 0;
-    decoder_ = Mp3Decoder::Open(fileName.c_str(), error);
-    if (decoder_)
+    decoder = Mp3Decoder::Open(fileName.c_str(), error);
+    if (decoder)
         Fft(); // the plan, made once for the process (about 1 ms)
 }
 
-MusicAnalysis::MusicAnalysis(const Mp3Decoder &source) : decoder_(source.Twin())
+MusicAnalysis::MusicAnalysis(const Mp3Decoder &source) : decoder(source.twin())
 {
-    if (decoder_)
+    if (decoder)
         Fft();
 }
 
 MusicAnalysis::~MusicAnalysis() = default;
 
-long MusicAnalysis::SampleRate() const
+long MusicAnalysis::sampleRate() const
 {
-    return decoder_ ? decoder_->Rate() : 0;
+    return decoder ? decoder->rate() : 0;
 }
 
-void MusicAnalysis::ReadWindow(int64_t end, float *out)
+void MusicAnalysis::readWindow(int64_t end, float *out)
 {
     const int64_t start = end - kSpectrumWindow;
     const int64_t first = std::max<int64_t>(start, 0);
-    int64_t next = keptStart_ + static_cast<int64_t>(kept_.size());
+    int64_t next = keptStart + static_cast<int64_t>(kept.size());
     // Decode on from what is kept when the window follows it closely;
     // anywhere else, seek (exactly, so both ways give the same samples).
-    if (first < keptStart_ || end - next > kMaxForward) {
-        decoder_->Seek(first);
-        kept_.clear();
-        keptStart_ = next = decoder_->Position();
+    if (first < keptStart || end - next > kMaxForward) {
+        decoder->seek(first);
+        kept.clear();
+        keptStart = next = decoder->position();
     }
     float stereo[2 * kReadChunk];
-    while (next < end && next < decoder_->Length()) {
-        const int got = decoder_->Read(stereo, static_cast<int>(std::min<int64_t>(kReadChunk, end - next)));
+    while (next < end && next < decoder->length()) {
+        const int got = decoder->read(stereo, static_cast<int>(std::min<int64_t>(kReadChunk, end - next)));
         for (int i = 0; i < got; ++i)
-            kept_.push_back(0.5f * (stereo[2 * i] + stereo[2 * i + 1]));
+            kept.push_back(0.5f * (stereo[2 * i] + stereo[2 * i + 1]));
         next += got;
     }
     for (int64_t s = start; s < end; ++s) {
-        const int64_t at = s - keptStart_;
-        out[s - start] = (s >= 0 && at >= 0 && at < static_cast<int64_t>(kept_.size())) ? kept_[at] : 0.0f;
+        const int64_t at = s - keptStart;
+        out[s - start] = (s >= 0 && at >= 0 && at < static_cast<int64_t>(kept.size())) ? kept[at] : 0.0f;
     }
     // Keep only the tail, so memory stays bounded.
-    const int64_t drop = static_cast<int64_t>(kept_.size()) - kKeep;
+    const int64_t drop = static_cast<int64_t>(kept.size()) - kKeep;
     if (drop > 0) {
-        kept_.erase(kept_.begin(), kept_.begin() + drop);
-        keptStart_ += drop;
+        kept.erase(kept.begin(), kept.begin() + drop);
+        keptStart += drop;
     }
 }
 
-void MusicAnalysis::Analyse(int ms)
+void MusicAnalysis::analyse(int ms)
 {
     // Window end in samples: the sample at the music time (ms * rate / 1000).
-    const int64_t end = static_cast<int64_t>(std::max(ms, 0)) * decoder_->Rate() / 1000;
-    if (end == analysedEnd_)
+    const int64_t end = static_cast<int64_t>(std::max(ms, 0)) * decoder->rate() / 1000;
+    if (end == analysedEnd)
         return;
     SharedFft &fft = Fft();
-    ReadWindow(end, fft.in);
+    readWindow(end, fft.in);
     double squares = 0.0;
     for (int i = 0; i < kSpectrumWindow; ++i) {
         squares += static_cast<double>(fft.in[i]) * fft.in[i];
         fft.in[i] *= fft.hann[i];
     }
-    level_ = std::min(1.0f, static_cast<float>(std::sqrt(squares / kSpectrumWindow)));
+    windowLevel = std::min(1.0f, static_cast<float>(std::sqrt(squares / kSpectrumWindow)));
     fftwf_execute(fft.plan);
     for (int k = 0; k < kBins; ++k)
-        magnitudes_[k] = std::hypot(fft.out[k][0], fft.out[k][1]) * fft.scale;
-    analysedEnd_ = end;
+        magnitudes[k] = std::hypot(fft.out[k][0], fft.out[k][1]) * fft.scale;
+    analysedEnd = end;
 }
 
-void MusicAnalysis::Spectrum(int ms, int bands, float *values)
+void MusicAnalysis::spectrum(int ms, int bands, float *values)
 {
     bands = std::clamp(bands, 1, kMaxSpectrumBands);
-    if (!IsOpen()) {
+    if (!isOpen()) {
         std::fill(values, values + bands, 0.0f);
         return;
     }
-    Analyse(ms);
-    GatherSpectrumBands(magnitudes_, kBins, static_cast<double>(decoder_->Rate()) / kSpectrumWindow, bands, values);
+    analyse(ms);
+    GatherSpectrumBands(magnitudes, kBins, static_cast<double>(decoder->rate()) / kSpectrumWindow, bands, values);
 }
 
-float MusicAnalysis::Level(int ms)
+float MusicAnalysis::level(int ms)
 {
-    if (!IsOpen())
+    if (!isOpen())
         return 0.0f;
-    Analyse(ms);
-    return level_;
+    analyse(ms);
+    return windowLevel;
 }

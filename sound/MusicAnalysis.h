@@ -40,7 +40,7 @@ class Mp3Decoder;
 class MusicAnalysis
 {
 public:
-    // Opens `fileName` for decoding; IsOpen() tells whether that worked.
+    // Opens `fileName` for decoding; isOpen() tells whether that worked.
     explicit MusicAnalysis(const std::string &fileName);
     // Reads the same samples as `source`, through a decoder of its own.
     explicit MusicAnalysis(const Mp3Decoder &source);
@@ -48,25 +48,25 @@ public:
     MusicAnalysis(const MusicAnalysis &) = delete;
     MusicAnalysis &operator=(const MusicAnalysis &) = delete;
 
-    bool IsOpen() const { return decoder_ != nullptr; }
-    long SampleRate() const; // Hz, 0 when not open
+    bool isOpen() const { return decoder != nullptr; }
+    long sampleRate() const; // Hz, 0 when not open
 
     // Spectrum of the window ending at `ms` (music time in ms) into
     // values[0..bands), bands clamped into 1..kMaxSpectrumBands. Samples
     // before the start or after the end of the track count as silence.
     // All zeros when the file did not open.
-    void Spectrum(int ms, int bands, float *values);
+    void spectrum(int ms, int bands, float *values);
     // RMS of the same window, 0..1 (a full-scale sine gives 0.707).
-    float Level(int ms);
+    float level(int ms);
 
 private:
-    void Analyse(int ms);                 // fills magnitudes_, level_
-    void ReadWindow(int64_t end, float *out); // mono samples [end - N, end)
+    void analyse(int ms);                 // fills magnitudes, windowLevel
+    void readWindow(int64_t end, float *out); // mono samples [end - N, end)
 
-    std::unique_ptr<Mp3Decoder> decoder_;
-    std::vector<float> kept_; // mono samples from keptStart_, where the decoder stands after them
-    int64_t keptStart_ = 0;
-    int64_t analysedEnd_ = -1; // window end of magnitudes_/level_; -1: none
-    float magnitudes_[kSpectrumWindow / 2 + 1] = {};
-    float level_ = 0.0f;
+    std::unique_ptr<Mp3Decoder> decoder;
+    std::vector<float> kept; // mono samples from keptStart, where the decoder stands after them
+    int64_t keptStart = 0;
+    int64_t analysedEnd = -1; // window end of magnitudes/windowLevel; -1: none
+    float magnitudes[kSpectrumWindow / 2 + 1] = {};
+    float windowLevel = 0.0f;
 };

@@ -237,8 +237,8 @@ TEST_F(ScriptApiTest, MusicFunctionsFollowTheStreamAtTheMusicTime)
         std::istringstream printed(Run(std::string(move) + " s = getMp3Spectrum(32) s[33] = getMp3Level() print(table.concat(s, ' '))"));
         const int ms = FSOUND_Stream_GetTime(gMusicStream);
         std::vector<float> expected(32);
-        reference.Spectrum(ms, 32, expected.data());
-        expected.push_back(reference.Level(ms));
+        reference.spectrum(ms, 32, expected.data());
+        expected.push_back(reference.level(ms));
         EXPECT_EQ(std::vector<float>(std::istream_iterator<float>(printed), {}), expected) << move << " at " << ms << " ms";
     }
     EXPECT_EQ(Run("stopMp3() " + state), "0 false 0 64 0") << "after stopMp3";

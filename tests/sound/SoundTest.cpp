@@ -345,9 +345,9 @@ TEST_F(Mp3Files, EveryKindHasItsLengthSeeksWhereAskedAndPlaysAtItsSpeed)
     // Straight from a file: nothing after the end of the track, nor without a file.
     MusicAnalysis after("cbr.mp3"), absent("absent.mp3");
     for (MusicAnalysis *analysis : {&after, &absent}) {
-        analysis->Spectrum(60000, 64, bands);
-        EXPECT_EQ(*std::max_element(bands, bands + 64), 0.0f) << analysis->IsOpen();
-        EXPECT_EQ(analysis->Level(60000), 0.0f) << analysis->IsOpen();
+        analysis->spectrum(60000, 64, bands);
+        EXPECT_EQ(*std::max_element(bands, bands + 64), 0.0f) << analysis->isOpen();
+        EXPECT_EQ(analysis->level(60000), 0.0f) << analysis->isOpen();
     }
 }
 
