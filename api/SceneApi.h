@@ -11,6 +11,6 @@ bool SceneLit();
 
 // pushMatrixGL, popMatrixGL, translateGL, rotateGL, scaleGL, loadIdentityGL,
 // setFov, setClipPlanes, setLineWidth, setLighting, setLightDir, normalGL,
-// drawText, loadTexture, bindTexture, texCoordGL, freeTexture;
+// drawText, loadTexture, bindTexture, texCoordGL, freeTexture, getTextSize;
 // null-terminated.
 extern const luaL_Reg kSceneFunctions[];
