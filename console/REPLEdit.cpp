@@ -54,8 +54,6 @@ SelectionEdit EditOfKey(const QKeyEvent *e)
                                                     QKeySequence::DeleteEndOfLine, QKeySequence::DeleteCompleteLine})
         if (e->matches(remove))
             return SelectionEdit::Remove;
-    if (e->key() == Qt::Key_Backspace || e->key() == Qt::Key_Delete)
-        return SelectionEdit::Remove;
     if (e->matches(QKeySequence::Paste) || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
         return SelectionEdit::Replace;
     if (!e->text().isEmpty() && !e->modifiers().testFlag(Qt::ControlModifier))

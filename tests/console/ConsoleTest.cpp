@@ -191,7 +191,7 @@ TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
     });
     // The log's name for the next command; the report lines shown after it.
     const struct { QString log; int reports; } steps[] = {
-        {"folder", 1}, {"folder", 1}, {"file/replsession.txt", 2}, {"fine.txt", 2}, {"folder", 3}};
+        {"folder", 1}, {"folder", 1}, {"file/replsession.txt", 2}, {"fine.txt", 2}, {"file/replsession.txt", 3}};
     for (const auto &k : steps) {
         gSessionFileName = k.log;
         c.Enter("x = '" + k.log + "'");
@@ -204,6 +204,7 @@ TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
     const QStringList reports = c.Text().split('\n').filter("cannot be written");
     EXPECT_EQ(reports, DebugLines());
     ASSERT_EQ(reports.size(), 3);
+    EXPECT_EQ(reports[2], reports[1]);
     EXPECT_TRUE(reports[0].startsWith("folder cannot be written: ") && reports[0].contains("directory")) << reports[0].toStdString();
     EXPECT_EQ(reports[1].toStdString(), "file/replsession.txt cannot be written: " + std::string(strerror(ENOTDIR)));
     EXPECT_TRUE(ReadFile("fine.txt").endsWith("x = 'fine.txt'\nLua>")) << ReadFile("fine.txt").toStdString();
