@@ -18,6 +18,8 @@ public:
     bool consoleOpen() const;
     // The bar still carries its hint: the console has not been open yet.
     bool hintShown() const { return hint; }
+    // How much taller the bar is while it carries the hint.
+    int extraHandleWidth() const { return handleWidth() - plainHandleWidth; }
 
 protected:
     QSplitterHandle *createHandle() override;

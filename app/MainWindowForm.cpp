@@ -59,4 +59,6 @@ void MainWindowForm::SetupForm(QMainWindow *window, Production *production)
 
     verticalLayout->addWidget(splitter);
     window->setCentralWidget(centralWidget);
+    // The view keeps its height beside the bar's hint.
+    window->resize(window->width(), window->height() + splitter->extraHandleWidth());
 }
