@@ -24,8 +24,16 @@ int ScriptSetClearColor(lua_State *L)
     return 0;
 }
 
+int ScriptGetViewSize(lua_State *L)
+{
+    lua_pushnumber(L, gDemoWorld ? gDemoWorld->viewportWidth() : 0);
+    lua_pushnumber(L, gDemoWorld ? gDemoWorld->viewportHeight() : 0);
+    return 2;
+}
+
 const luaL_Reg kPictureFunctions[] = {
     {"setOverlays", ScriptSetOverlays},
     {"setClearColor", ScriptSetClearColor},
+    {"getViewSize", ScriptGetViewSize},
     {nullptr, nullptr},
 };

@@ -127,18 +127,39 @@ int TexCoordGL(lua_State *L)
     return 0;
 }
 
+// The text at `index` and its size after it, as drawText and getTextSize
+// read them: false when the text is neither a string nor a number.
+bool TextArgs(lua_State *L, int index, QString &text, int &size)
+{
+    if (!lua_isstring(L, index))
+        return false;
+    size_t length = 0;
+    const char *bytes = lua_tolstring(L, index, &length);
+    text = QString::fromUtf8(bytes, static_cast<qsizetype>(length)).left(kMaxTextLength);
+    size = lua_isnumber(L, index + 1) ? TruncateInto(lua_tonumber(L, index + 1), 1, kMaxTextSize, kDefaultTextSize)
+                                      : kDefaultTextSize;
+    return true;
+}
+
 int DrawText(lua_State *L)
 {
     Scene *scene = CurrentScene(L);
-    if (!scene || !lua_isstring(L, 3))
-        return 0;
-    size_t length = 0;
-    const char *bytes = lua_tolstring(L, 3, &length);
-    const QString text = QString::fromUtf8(bytes, static_cast<qsizetype>(length)).left(kMaxTextLength);
-    const int size = lua_isnumber(L, 4) ? TruncateInto(lua_tonumber(L, 4), 1, kMaxTextSize, kDefaultTextSize)
-                                        : kDefaultTextSize;
-    scene->drawText(Arg(L, 1), Arg(L, 2), text, size);
+    QString text;
+    int size = 0;
+    if (scene && TextArgs(L, 3, text, size))
+        scene->drawText(Arg(L, 1), Arg(L, 2), text, size);
     return 0;
+}
+
+int GetTextSize(lua_State *L)
+{
+    const Scene *scene = CurrentScene(L);
+    QString text;
+    int size = 0;
+    const QSize box = scene && TextArgs(L, 1, text, size) ? scene->textSize(text, size) : QSize(0, 0);
+    lua_pushnumber(L, box.width());
+    lua_pushnumber(L, box.height());
+    return 2;
 }
 
 int LoadTexture(lua_State *L)
@@ -202,5 +223,6 @@ const luaL_Reg kSceneFunctions[] = {
     {"bindTexture", BindTexture},
     {"texCoordGL", TexCoordGL},
     {"freeTexture", FreeTexture},
+    {"getTextSize", GetTextSize},
     {nullptr, nullptr},
 };

@@ -12,6 +12,6 @@ bool SceneLit(lua_State *L);
 
 // pushMatrixGL, popMatrixGL, translateGL, rotateGL, scaleGL, loadIdentityGL,
 // setFov, setClipPlanes, setLineWidth, setLighting, setLightDir, normalGL,
-// drawText, loadTexture, bindTexture, texCoordGL, freeTexture;
+// drawText, loadTexture, bindTexture, texCoordGL, freeTexture, getTextSize;
 // null-terminated.
 extern const luaL_Reg kSceneFunctions[];

@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "ChunkComplete.h"
+#include "ConsoleSplitter.h"
 #include "MainWindowForm.h"
 #include "REPLEdit.h"
 #include "ScriptApi.h"
@@ -114,6 +115,10 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     }
     if (event->key() == Qt::Key_Escape)
         std::exit(1);
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        form->splitter->toggleConsole();
+        return;
+    }
     if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
         toggleSyncPane();
         return;

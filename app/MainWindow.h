@@ -1,7 +1,7 @@
 // The main window: performs the ordered start-up in its constructor, ends
-// the program on Escape, opens and closes the sync pane on F2, takes the
-// transport keys from the view, and shuts the script host and sound down (its
-// production does, when it goes with the window).
+// the program on Escape, opens and closes the console on F1 and the sync
+// pane on F2, takes the transport keys from the view, and shuts the script
+// host and sound down (its production does, when it goes with the window).
 #pragma once
 
 #include "Production.h"

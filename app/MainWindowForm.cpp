@@ -1,11 +1,11 @@
 // The main window's form: central widget, layout, splitter, view, console.
 #include "MainWindowForm.h"
 
+#include "ConsoleSplitter.h"
 #include "REPLEdit.h"
 #include "WorldWidget.h"
 
 #include <QMainWindow>
-#include <QSplitter>
 #include <QVBoxLayout>
 
 namespace {
@@ -37,7 +37,7 @@ void MainWindowForm::SetupForm(QMainWindow *window, Production *production)
     verticalLayout->setSpacing(6);
     verticalLayout->setContentsMargins(0, 0, 0, 0);
 
-    splitter = new QSplitter(centralWidget);
+    splitter = new ConsoleSplitter(centralWidget);
     splitter->setObjectName("splitter");
     splitter->setOrientation(Qt::Vertical);
 
@@ -59,4 +59,6 @@ void MainWindowForm::SetupForm(QMainWindow *window, Production *production)
 
     verticalLayout->addWidget(splitter);
     window->setCentralWidget(centralWidget);
+    // The view keeps its height beside the bar's hint.
+    window->resize(window->width(), window->height() + splitter->extraHandleWidth());
 }

@@ -3,9 +3,9 @@
 // tree owns them.
 #pragma once
 
+class ConsoleSplitter;
 class Production;
 class QMainWindow;
-class QSplitter;
 class QVBoxLayout;
 class QWidget;
 class REPLEdit;
@@ -15,7 +15,7 @@ struct MainWindowForm
 {
     QWidget *centralWidget = nullptr;
     QVBoxLayout *verticalLayout = nullptr;
-    QSplitter *splitter = nullptr;
+    ConsoleSplitter *splitter = nullptr;
     WorldWidget *world = nullptr;
     REPLEdit *repl = nullptr;
 

@@ -6,9 +6,11 @@
 #include "ChunkComplete.h"
 #include "SessionLog.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QFont>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRect>
@@ -39,6 +41,24 @@ bool StepCoversOneCharacter(const QTextBlock &block, int index, int length, bool
 {
     return (bWalkStartsHere || IsCursorStop(block, index, length))
         && IsCursorStop(block, index + 1, length);
+}
+
+// What a key does to the selected text: nothing (it moves, copies or
+// selects), replaces it (typing, pasting, a line break) or removes it.
+enum class SelectionEdit { None, Replace, Remove };
+
+SelectionEdit EditOfKey(const QKeyEvent *e)
+{
+    for (const QKeySequence::StandardKey remove : {QKeySequence::Cut, QKeySequence::Delete, QKeySequence::Backspace,
+                                                    QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
+                                                    QKeySequence::DeleteEndOfLine, QKeySequence::DeleteCompleteLine})
+        if (e->matches(remove))
+            return SelectionEdit::Remove;
+    if (e->matches(QKeySequence::Paste) || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+        return SelectionEdit::Replace;
+    if (!e->text().isEmpty() && !e->modifiers().testFlag(Qt::ControlModifier))
+        return SelectionEdit::Replace;
+    return SelectionEdit::None;
 }
 
 } // namespace
@@ -287,8 +307,43 @@ void REPLEdit::Submit()
         vHistory.append(text);
     iHistoryIndex = int(vHistory.size());
     sSavedInput = QString("");
-    SaveSession(gSessionFileName);
+    ReportSaveOutcome(SaveSession(gSessionFileName));
     viewport()->update();
+}
+
+void REPLEdit::ReportSaveOutcome(const QString &sProblem)
+{
+    if (sProblem == sSaveProblem)
+        return;
+    sSaveProblem = sProblem;
+    if (sProblem.isEmpty())
+        return;
+    const QString line = gSessionFileName + QStringLiteral(" cannot be written: ") + sProblem;
+    qDebug().noquote() << line;
+    // Above the new prompt, so the input stays the text after the last one.
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    cursor.insertText(line);
+    cursor.insertBlock();
+    ensureCursorVisible();
+}
+
+bool REPLEdit::ClipSelectionToInput(const QKeyEvent *e)
+{
+    const QTextCursor cursor = textCursor();
+    const int start = cInputStart.position();
+    if (cursor.selectionStart() >= start || cursor.selectionEnd() < start)
+        return false;
+    const SelectionEdit edit = EditOfKey(e);
+    if (edit == SelectionEdit::None)
+        return false;
+    QTextCursor clipped = cursor;
+    clipped.setPosition(start);
+    clipped.setPosition(cursor.selectionEnd(), QTextCursor::KeepAnchor);
+    setTextCursor(clipped);
+    RefreshInputState();
+    return edit == SelectionEdit::Remove && !clipped.hasSelection();
 }
 
 void REPLEdit::PassToEditor(QKeyEvent *e)
@@ -372,6 +427,11 @@ void REPLEdit::keyPressEvent(QKeyEvent *e)
 
     RefreshInputState();
     bMatchValid = false;
+    if (ClipSelectionToInput(e)) {
+        e->accept();
+        viewport()->update();
+        return;
+    }
     if (e->key() == Qt::Key_ParenLeft)
         MatchForward(textCursor().position());
     else if (e->key() == Qt::Key_ParenRight)
@@ -404,7 +464,7 @@ void REPLEdit::paintEvent(QPaintEvent *e)
 
 // --- Session log --------------------------------------------------------------
 
-void REPLEdit::SaveSession(QString sFileName)
+QString REPLEdit::SaveSession(QString sFileName)
 {
     // Through QSaveFile, so a failed or interrupted save leaves the
     // previous file whole; a writable file in a folder where no temporary
@@ -412,14 +472,15 @@ void REPLEdit::SaveSession(QString sFileName)
     QSaveFile file(sFileName);
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
-        return;
+        return file.errorString();
     const QByteArray bytes = FormatSessionLog(vHistory, toPlainText());
     if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        return;
+        return why;
     }
     // commit() keeps the old file when any write failed.
-    file.commit();
+    return file.commit() ? QString() : file.errorString();
 }
 
 void REPLEdit::LoadSession(QString sFileName)

@@ -36,10 +36,11 @@ public:
     // three spaces.
     QString CurrentInput() const;
 
-    // Session log: restores history and console text from a file, or writes
-    // them to it. Both are silent on failure.
+    // Session log: restores history and console text from a file (silent
+    // when there is none), or writes them to it, returning why the file
+    // could not be written ("" when it was).
     void LoadSession(QString sFileName);
-    void SaveSession(QString sFileName);
+    QString SaveSession(QString sFileName);
 
     // Read-only views of the console state.
     bool InputEnabled() const { return bInputEnabled; }
@@ -75,6 +76,14 @@ private:
     void Continuation();
     void Submit();
     void MoveTextCursor(int iPosition, bool bKeepAnchor);
+    // Before a key that edits at the selection: a selection reaching from
+    // the protected text into the input is cut back to its part in the
+    // input. True when the key has nothing left to remove.
+    bool ClipSelectionToInput(const QKeyEvent *e);
+    // After a save: a line before the prompt (and in the debug output)
+    // when the log could not be written, unless that reason was the last
+    // one shown.
+    void ReportSaveOutcome(const QString &sProblem);
 
     bool bInputEnabled;
     QTextCursor cInputStart;
@@ -87,4 +96,5 @@ private:
     QString sPrompt;
     bool bMatchValid;
     QTextCursor cMatch;
+    QString sSaveProblem; // why the last save failed ("" after a good one)
 };

@@ -254,12 +254,13 @@ const Scene::TextImage *Scene::textImage(const QString &text, int pixelSize)
         found->second.used = true;
         return &found->second;
     }
+    const QSize size = textSize(text, pixelSize);
+    const int width = size.width();
+    const int height = size.height();
+    if (size.isEmpty())
+        return nullptr;
     const QFont font = TextFont(pixelSize);
     const QFontMetrics metrics(font);
-    const int width = std::min({metrics.horizontalAdvance(text), kMaxTextWidth, static_cast<int>(maxTextureSize)});
-    const int height = std::min(metrics.height(), static_cast<int>(maxTextureSize));
-    if (width <= 0 || height <= 0)
-        return nullptr;
     // White glyphs: the GL texture unit multiplies them by the current colour.
     QImage glyphs(width, height, QImage::Format_ARGB32_Premultiplied);
     glyphs.fill(Qt::transparent);
@@ -284,6 +285,14 @@ const Scene::TextImage *Scene::textImage(const QString &text, int pixelSize)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.constBits());
     return &(textImages[key] = image);
+}
+
+QSize Scene::textSize(const QString &text, int pixelSize) const
+{
+    const QFontMetrics metrics(TextFont(pixelSize));
+    const int width = std::min({metrics.horizontalAdvance(text), kMaxTextWidth, static_cast<int>(maxTextureSize)});
+    const int height = std::min(metrics.height(), static_cast<int>(maxTextureSize));
+    return width > 0 && height > 0 ? QSize(width, height) : QSize(0, 0);
 }
 
 void Scene::drawText(double x, double y, const QString &text, int pixelSize)

@@ -18,6 +18,7 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <GL/gl.h>
@@ -71,6 +72,9 @@ public:
     // --- Text: one line in the current colour, its box's bottom-left corner
     // at view pixel (x, y), in the console's monospaced font at pixelSize.
     void drawText(double x, double y, const QString &text, int pixelSize);
+    // The width and height in pixels of what drawText draws for `text` at
+    // pixelSize (0 by 0 when it draws nothing).
+    QSize textSize(const QString &text, int pixelSize) const;
 
     // --- Textures. Returns the id (> 0) of the image at `path` (relative to
     // the working directory, the production's folder), or 0 with `error`

@@ -250,11 +250,19 @@ bool WorldWidget::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonRelease:
     case QEvent::MouseMove:
     case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
         // The window and the widget share their origin: positions hold.
         QCoreApplication::sendEvent(this, event);
         return true;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        // Without a window manager the keyboard follows the pointer, so
+        // keys reach this window while the focus is elsewhere in the main
+        // window (the sync pane after F2, the console after F1): they go
+        // where the focus is, as they would with a window manager.
+        QWidget *focus = window()->focusWidget();
+        QCoreApplication::sendEvent(focus ? focus : this, event);
+        return true;
+    }
     case QEvent::MouseButtonDblClick:
         return true;   // a window gets the press as well: it went on above
     case QEvent::Expose:

@@ -130,6 +130,8 @@ void World::renderFrame()
 void World::setViewport(int x, int y, int w, int h)
 {
     glViewport(x, y, w, h);
+    viewWidth = w;
+    viewHeight = h;
 }
 
 void World::mouseMove(int x, int y)

@@ -37,6 +37,9 @@ public:
     void setFrameProbe(FrameProbe *probe) { frameProbe = probe; }
     // Set the OpenGL viewport.
     void setViewport(int x, int y, int w, int h);
+    // Width and height of the last viewport set, in pixels (0 before one).
+    int viewportWidth() const { return viewWidth; }
+    int viewportHeight() const { return viewHeight; }
     // Track the cursor and steer the standard mouse camera, then onMouseMove.
     void mouseMove(int x, int y);
     void leftButtonDown(int x, int y);
@@ -164,6 +167,8 @@ protected:
     bool pickingEnabled = true;          // off while a button drags the camera
     bool overlaysShown = true;           // grid, floor outline and marker drawn
     FrameProbe *frameProbe = nullptr;    // told the end of each part of a frame
+    int viewWidth = 0;                   // the viewport's size, pixels
+    int viewHeight = 0;
 
     void partDone(FramePart part)
     {

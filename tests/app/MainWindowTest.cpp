@@ -1,6 +1,7 @@
 // The main window under X: the focused view, full screen, console commands
 // in the production's state, the error band's effect on the GL state, the
 // view's wheel and key rules, and the sync pane driven by keys.
+#include "ConsoleSplitter.h"
 #include "DemoWorld.h"
 #include "FSound.h"
 #include "MainWindow.h"

@@ -8,6 +8,8 @@
 #include <QClipboard>
 #include <QFontDatabase>
 
+#include <cerrno>
+#include <cstring>
 #include <grp.h>
 #include <memory>
 #include <signal.h>
@@ -164,10 +166,91 @@ TEST_F(ConsoleTest, DamagedSessionFilesGiveTheRightHistoryAndTextAndAUsableConso
     ASSERT_TRUE(QFile::remove(gSessionFileName) && QDir().mkdir(gSessionFileName));
     ConsoleHarness h;
     EXPECT_EQ(h.Text(), "Lua>");
-    h.ExpectUsable();
-    h.repl->SaveSession("missing/replsession.txt");
+    EXPECT_NE(h.repl->SaveSession("missing/replsession.txt"), "");
     EXPECT_TRUE(QDir(gSessionFileName).isEmpty());
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{gSessionFileName});
+}
+
+QStringList &DebugLines()
+{
+    static QStringList lines;
+    return lines;
+}
+
+// A log that cannot be written (a folder in its place, a path through a
+// file: both stop root too) is named above the new prompt and in the debug
+// output, again only when the reason changes; every command tries again and
+// the console stays usable.
+TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
+{
+    const QString name = gSessionFileName;
+    ASSERT_TRUE(QDir().mkdir("folder") && WriteFile("file", "x"));
+    DebugLines().clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
+        DebugLines().append(m);
+    });
+    // The log's name for the next command; the report lines shown after it.
+    const struct { QString log; int reports; } steps[] = {
+        {"folder", 1}, {"folder", 1}, {"file/replsession.txt", 2}, {"fine.txt", 2}, {"file/replsession.txt", 3}};
+    for (const auto &k : steps) {
+        gSessionFileName = k.log;
+        c.Enter("x = '" + k.log + "'");
+        EXPECT_TRUE(c.Text().endsWith("\nLua>")) << c.Text().toStdString();
+        EXPECT_EQ(c.Input(), "");
+        EXPECT_EQ(DebugLines().size(), k.reports) << k.log.toStdString();
+    }
+    qInstallMessageHandler(previous);
+    gSessionFileName = name;
+    const QStringList reports = c.Text().split('\n').filter("cannot be written");
+    EXPECT_EQ(reports, DebugLines());
+    ASSERT_EQ(reports.size(), 3);
+    EXPECT_EQ(reports[2], reports[1]);
+    EXPECT_TRUE(reports[0].startsWith("folder cannot be written: ") && reports[0].contains("directory")) << reports[0].toStdString();
+    EXPECT_EQ(reports[1].toStdString(), "file/replsession.txt cannot be written: " + std::string(strerror(ENOTDIR)));
+    EXPECT_TRUE(ReadFile("fine.txt").endsWith("x = 'fine.txt'\nLua>")) << ReadFile("fine.txt").toStdString();
+    c.ExpectUsable();
+}
+
+// A selection from the earlier text into the input: typing, pasting, a
+// line break, cutting and deleting act on its part in the input alone, so
+// the prompt and the text before it stay and Backspace stops where Return
+// takes the input from; copying takes the whole selection.
+TEST_F(ConsoleTest, EditingASelectionThatReachesIntoTheInputKeepsTheTextBeforeIt)
+{
+    const QString before = "Lua>a = 1\nLua>"; // the input "xyz" follows at 14
+    // Anchor and cursor: into the input after "xy" either way, or to its start.
+    const struct { int anchor, position; bool reachesIn; } shapes[] = {
+        {6, 16, true}, {16, 6, true}, {6, 14, false}, {14, 6, false}};
+    // The key; the input it leaves when the selection holds "xy", and the clipboard ("P" before).
+    const struct { Qt::Key key; Qt::KeyboardModifiers modifiers; QString input, clipboard; } edits[] = {
+        {Qt::Key_Q, Qt::NoModifier, "qz", "P"},        {Qt::Key_V, Qt::ControlModifier, "Pz", "P"},
+        {Qt::Key_X, Qt::ControlModifier, "z", "xy"},   {Qt::Key_Delete, Qt::NoModifier, "z", "P"},
+        {Qt::Key_Backspace, Qt::NoModifier, "z", "P"}, {Qt::Key_Return, Qt::ControlModifier, "\n    z", "P"}};
+    for (const auto &shape : shapes)
+        for (const auto &edit : edits) {
+            const std::string label = QKeySequence(edit.key | edit.modifiers).toString().toStdString() + " from " +
+                                      std::to_string(shape.anchor) + " to " + std::to_string(shape.position);
+            QFile::remove(gSessionFileName); // each console starts anew
+            ConsoleHarness h;
+            h.Enter("a = 1");
+            h.Type("xyz");
+            QApplication::clipboard()->setText("P");
+            h.Select(shape.anchor, shape.position);
+            h.Key(edit.key, edit.modifiers);
+            // Nothing of "xy" selected: a removal has nothing to act on, an insertion goes to the input start.
+            const QString input = shape.reachesIn ? edit.input : edit.input.chopped(1) + "xyz";
+            EXPECT_EQ(h.Text().toStdString(), (before + input).toStdString()) << label;
+            EXPECT_EQ(QApplication::clipboard()->text(), shape.reachesIn ? edit.clipboard : "P") << label;
+            h.Key(Qt::Key_End);
+            for (int i = 0; i < 12; ++i)
+                h.Key(Qt::Key_Backspace);
+            EXPECT_EQ(h.Text().toStdString(), before.toStdString()) << label;
+        }
+    c.Enter("a = 1");
+    c.Type("xyz");
+    c.Select(6, 16);
+    c.Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "= 1\nLua>xy");
 }
 
 // Runs `work` in a child process; its exit code, -1 when it did not exit.

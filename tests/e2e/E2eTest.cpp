@@ -97,6 +97,52 @@ TEST_F(EndToEnd, TheWindowThePlayerAndTheExportStartTheProductionAlike)
     EXPECT_EQ(QImage(path("f0.png")).pixelColor(5, 5), clear);
 }
 
+// With the pointer over the view, keys go where the focus is: to the sync
+// pane right after F2 (P pauses the clock there), to the view once F2 has
+// closed it, and to the console after F1, which opens it (the bar's hint then
+// goes for good) and closes it again. Keys sent as the window system sends
+// them without a window manager (the keyboard follows the pointer) and to
+// the focused window, as with one.
+TEST_F(EndToEnd, KeysGoWhereTheFocusIsAfterF2AndF1WithAndWithoutAWindowManager)
+{
+    for (const bool pointerFocus : {true, false}) {
+        QFile::remove(path("replsession.txt"));
+        Start("function update() local f = io.open('t.txt', 'w') f:write(getTime()) f:close() end\n");
+        const auto key = [&](const QString &name) { pointerFocus ? void(Xdotool({"key", name})) : Keys({"key", name}); };
+        const auto time = [&] { return Text("t.txt").toDouble(); };
+        const auto paused = [&] { const double t = time(); QThread::msleep(300); return t > 0 && time() == t; };
+        // The grey letters of the hint in the bar, once shown (or gone).
+        const auto hint = [&](bool shown) {
+            int grey = 0;
+            Screenshot(window, [&](const QImage &shot) {
+                grey = CountPixels(shot, QRect(0, shot.height() - 14, 200, 14), [](QColor c) {
+                    return c.red() > 80 && std::abs(c.red() - c.green()) < 10 && std::abs(c.green() - c.blue()) < 10;
+                });
+                return shown ? grey > 20 : grey == 0;
+            });
+            return grey;
+        };
+        Xdotool({"mousemove", "--window", window, "100", "100"});
+        ASSERT_TRUE(WaitUntil([&] { return time() > 0; }));
+        EXPECT_GT(hint(true), 20) << "no hint on the collapsed console's bar";
+        for (const char *name : {"F2", "p"})
+            key(name);
+        EXPECT_TRUE(WaitUntil(paused, 5000)) << "P in the pane right after F2, pointer focus " << pointerFocus;
+        for (const char *name : {"F2", "p"})
+            key(name);
+        const double resumed = time();
+        EXPECT_TRUE(WaitUntil([&] { return time() > resumed + 0.2; }, 5000)) << "P in the view after F2";
+        key("F1");
+        Xdotool({"type", "--delay", "20", "=40+2"});
+        key("Return");
+        EXPECT_TRUE(WaitForFile(path("replsession.txt"), "=40+2\n42\n")) << Text("replsession.txt").toStdString();
+        for (const char *name : {"F1", "p"})
+            key(name);
+        EXPECT_TRUE(WaitUntil(paused, 5000)) << "P in the view after F1";
+        EXPECT_EQ(hint(false), 0) << "the hint stayed after the console was opened";
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -275,6 +275,27 @@ TEST_F(ExportEndToEnd, AnExportIsTheClearColourAloneUnlessOverlaysAreAsked)
     image = QImage(path("post0.png"));
     EXPECT_EQ(OtherPixels(image, QRect(0, 0, 150, 180), QColor(200, 40, 0)), 0);
     EXPECT_EQ(OtherPixels(image, QRect(170, 0, 150, 180), QColor(0, 255, 0)), 0);
+    // A title centred with the export's size and the text's own: its letters
+    // lie in the box getTextSize gives and fill most of it.
+    ASSERT_TRUE(WriteFile(path("prod.lua"), "function render() local w, h = getViewSize() local tw, th = getTextSize('HELLO', 40)\n"
+                          "  local f = io.open('size.txt', 'w') f:write(w, ' ', h, ' ', tw, ' ', th) f:close()\n"
+                          "  colorGL(255, 255, 255, 255) drawText((w - tw) / 2, (h - th) / 2, 'HELLO', 40) end\n"));
+    ASSERT_EQ(RunToEnd({"--export", "title%d.png", "--size", "320x180", "--to", "0.05"}).status, 0);
+    const QStringList sizes = Text("size.txt").split(' ');
+    ASSERT_EQ(sizes.size(), 4) << Text("size.txt").toStdString();
+    EXPECT_EQ(sizes[0] + " " + sizes[1], "320 180");
+    const int tw = sizes[2].toInt(), th = sizes[3].toInt();
+    const QRect box((320 - tw) / 2, (180 - th) / 2, tw, th);
+    image = QImage(path("title0.png"));
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).lightness() > 128)
+                ink |= QRect(x, y, 1, 1);
+    EXPECT_TRUE(box.adjusted(-1, -1, 1, 1).contains(ink)) << "box " << tw << "x" << th << " ink " << ink.x() << "," << ink.y()
+                                                          << " " << ink.width() << "x" << ink.height();
+    EXPECT_LE(std::abs(ink.left() + ink.right() + 1 - 320), 3) << "not centred: " << ink.left() << ".." << ink.right();
+    EXPECT_GT(ink.height(), th / 2);
 }
 
 // Refusals: a status and one line "velkaro: ..." before the production runs

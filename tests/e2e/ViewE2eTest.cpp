@@ -81,14 +81,17 @@ TEST_F(ViewEndToEnd, ThePointerReachesTheProductionThroughBadCameraValuesWithAnd
                     "function OnMouseMove(x, y, dx, dy) append('mouse.txt', string.format('move %g %g %g %g', x, y, dx, dy)) end\n"
                     "function LMBDown(x, y) append('mouse.txt', string.format('down %g %g', x, y)) end\n"
                     "function LMBUp(x, y) append('mouse.txt', string.format('up %g %g', x, y)) ups = ups + 1\n"
-                    "  if ups == 2 then setOverlays(true) setClearColor(0, 0, 0) end end\n",
+                    "  if ups == 2 then setOverlays(true) setClearColor(0, 0, 0) end end\n"
+                    "function render() if not sized then sized = true append('size.txt', string.format('%d %d', getViewSize())) end end\n",
                     {"--size", "400x400"});
     ASSERT_TRUE(WaitForFile(path("camera.txt"), "\n"));
     EXPECT_EQ(Text("camera.txt"), "162 66 35\n");
+    EXPECT_EQ(Text("size.txt"), "400 400\n");
     const QImage plain = Screenshot(window, [](const QImage &s) { return OtherPixels(s, QRect(0, 0, 400, 400), Qt::blue) == 0; });
     EXPECT_EQ(plain.width(), 400);
     EXPECT_EQ(OtherPixels(plain, QRect(0, 0, 400, 400), Qt::blue), 0) << "grid, floor outline or marker drawn";
-    EXPECT_EQ(OtherPixels(plain, QRect(0, 400, 400, plain.height() - 400), Qt::black), 0) << "the view is not 400 high";
+    EXPECT_EQ(CountPixels(plain, QRect(0, 400, 400, plain.height() - 400), [](QColor c) { return c == Qt::blue; }), 0)
+        << "the view is not 400 high";
     for (const auto &[x, y] : {std::pair{100, 350}, {200, 380}}) {
         const qsizetype picks = Lines("picks.txt").size();
         Pointer(x, y);
@@ -123,7 +126,7 @@ TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
         "  .. 'windowedMode enableStdMouseCam disableStdMouseCam getMouseCursorPos makeVoxelBlock renderVoxelBlock '\n"
         "  .. 'carveVoxelAt addVoxelAt getMp3Spectrum getMp3Level setOverlays setClearColor pushMatrixGL popMatrixGL '\n"
         "  .. 'translateGL rotateGL scaleGL loadIdentityGL setFov setClipPlanes setLineWidth setLighting setLightDir '\n"
-        "  .. 'normalGL drawText loadTexture bindTexture texCoordGL freeTexture loadShader useShader setUniform '\n"
+        "  .. 'normalGL drawText getTextSize getViewSize loadTexture bindTexture texCoordGL freeTexture loadShader useShader setUniform '\n"
         "  .. 'setPostShader getTime getBeat getRow sync'):gmatch('%S+') do names[#names + 1] = name end\n"
         "local values = {0, -0, 1, -1, 0.5, -0.5, 255.9, 2^31, -2^31 - 1, 2^53, 1e300, -1e300, 1/0, -1/0, 0/0,\n"
         "  '1', ' 2 ', '0x10', 'x', '', true, false, {}, {1, 2}, print, nil}\n"
