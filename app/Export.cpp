@@ -539,7 +539,10 @@ public:
             return false;
         if (failed++ == 0)
             first = TrimmedLine(production.frameError());
-        stopped = stopped || production.frameInterrupted();
+        if (!production.frameRunaway().empty() && !stopped) {
+            stopped = true;
+            guard = TrimmedLine(production.frameRunaway());
+        }
         return stopped;
     }
     bool interrupted() const { return stopped; }
@@ -548,7 +551,7 @@ public:
     // output left as it was.
     int runaway() const
     {
-        std::fprintf(stderr, "velkaro: export stopped: %s\n", first.c_str());
+        std::fprintf(stderr, "velkaro: export stopped: %s\n", guard.c_str());
         std::fprintf(stderr, "velkaro: nothing exported; the output was left as it was\n");
         return 3;
     }
@@ -566,8 +569,9 @@ public:
 
 private:
     long failed = 0;
-    std::string first;
+    std::string first;    // the first failed frame's error
     bool stopped = false;
+    std::string guard;    // the runaway guard's message
 };
 
 int StopStatus()

@@ -44,7 +44,7 @@ DemoWorld::~DemoWorld()
 void DemoWorld::beginFrameCalls()
 {
     firstFrameError.clear();
-    interrupted = false;
+    runawayError.clear();
 }
 
 void DemoWorld::frameCallDone(ErrorBoard::Source source, const std::string &error)
@@ -52,7 +52,8 @@ void DemoWorld::frameCallDone(ErrorBoard::Source source, const std::string &erro
     errorBoard.report(source, error);
     if (firstFrameError.empty())
         firstFrameError = error;
-    interrupted = interrupted || LastRunInterrupted();
+    if (runawayError.empty() && LastRunInterrupted())
+        runawayError = error;
 }
 
 void DemoWorld::update()

@@ -23,11 +23,11 @@ public:
     const ErrorBoard &errors() const { return errorBoard; }
 
     // The frame calls since beginFrameCalls: the first error of update()
-    // and render() ("" when they ran clean), and whether the runaway guard
-    // interrupted one of them.
+    // and render() ("" when they ran clean), and the error of the one the
+    // runaway guard interrupted ("" when none was).
     void beginFrameCalls();
     const std::string &frameError() const { return firstFrameError; }
-    bool frameInterrupted() const { return interrupted; }
+    const std::string &frameRunaway() const { return runawayError; }
 
     // The scene state that brackets each render() (null: none).
     void setScene(Scene *state) { scene = state; }
@@ -67,7 +67,7 @@ private:
 
     ErrorBoard errorBoard;
     std::string firstFrameError;
-    bool interrupted = false;
+    std::string runawayError;
     Scene *scene = nullptr;
     Shaders *shaders = nullptr;
 };

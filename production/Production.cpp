@@ -64,11 +64,17 @@ std::string Production::start(const RunOptions &options)
     // untimed; the window shows the error and goes on.
     if (exporting && !syncFile.error().empty())
         return syncFile.fileName().toStdString() + ": " + syncFile.error();
+    const std::string error = load();
+    return exporting ? error : std::string();
+}
+
+std::string Production::load()
+{
     const std::string error = run(productionFile);
     demoWorld.errors().report(ErrorBoard::Production, error);
     if (runMode == RunMode::Authoring)
         watchProductionFiles(error.empty());
-    return exporting ? error : std::string();
+    return error;
 }
 
 void Production::watchProductionFiles(bool succeeded)
@@ -103,13 +109,8 @@ void Production::takeSavedFiles()
         saved = file.poll(now) || saved;
     // Deleted and not (yet) written again: nothing to load; its creation
     // is the next change.
-    if (saved && !productionFiles.empty() && productionFiles.front().exists()) {
-        const std::string error = run(productionFile);
-        demoWorld.errors().report(ErrorBoard::Production, error);
-        watchProductionFiles(error.empty());
-        if (error.empty())
-            qDebug("%s reloaded", qUtf8Printable(productionFile));
-    }
+    if (saved && !productionFiles.empty() && productionFiles.front().exists() && load().empty())
+        qDebug("%s reloaded", qUtf8Printable(productionFile));
     if (syncLive && syncFile.readIfChanged(now))
         syncChanged();
     shaderSet.takeSavedFiles(now);

@@ -138,10 +138,10 @@ public:
     // calls update().
     void tick();
     // What the last tick and paint reported from update() and render():
-    // the first error ("" when both ran clean), and whether the runaway
-    // guard stopped one of them.
+    // the first error ("" when both ran clean), and the error of the one
+    // the runaway guard stopped ("" when none was).
     const std::string &frameError() const { return demoWorld.frameError(); }
-    bool frameInterrupted() const { return demoWorld.frameInterrupted(); }
+    const std::string &frameRunaway() const { return demoWorld.frameRunaway(); }
     // Ticks so far in this run.
     long ticks() const { return tickCount; }
     // One paint into the current framebuffer: an open bracket closed,
@@ -157,6 +157,9 @@ private:
     // Polls the watched files once (authoring only); runs the production
     // again when it or a file it read was saved.
     void takeSavedFiles();
+    // Runs the production file, reports the outcome to the error board and
+    // (authoring) watches the files the run read; returns its error text.
+    std::string load();
     // Watches the production and the other files its last run read from
     // its folder (after a failed run, those read before as well).
     void watchProductionFiles(bool succeeded);
