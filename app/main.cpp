@@ -2,7 +2,7 @@
 // offline export; with --play, the player; otherwise the application object
 // and the one main window, whose constructor performs the whole start-up.
 #include "Export.h"
-#include "ExportOptions.h"
+#include "CommandLine.h"
 #include "MainWindow.h"
 #include "PlayerWindow.h"
 #include "WorldWidget.h"

@@ -1,7 +1,7 @@
-// The export's command line, pure: the way through main, refusals with one
+// The command line, pure: the way through main, refusals with one
 // line, the range against the music, the frame count, PNG frame names and
 // the WebM soundtrack's codec.
-#include "ExportOptions.h"
+#include "CommandLine.h"
 
 #include <gmock/gmock.h>
 
@@ -11,7 +11,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-TEST(ExportOptions, TheActionAndEveryKindOfBadArgument)
+TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
 {
     for (const std::vector<std::string> &arguments : {std::vector<std::string>{}, {"-platform", "xcb"}, {"demo.mp4"}, {"--exported"}})
         EXPECT_EQ(ParseCommandLine(arguments).action, CommandLineAction::Window);
@@ -38,7 +38,7 @@ TEST(ExportOptions, TheActionAndEveryKindOfBadArgument)
     }
 }
 
-TEST(ExportOptions, GoodArgumentsAndTheRangeAgainstTheMusic)
+TEST(CommandLine, GoodArgumentsAndTheRangeAgainstTheMusic)
 {
     const CommandLine line = ParseCommandLine({"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"});
     ASSERT_EQ(line.action, CommandLineAction::Export) << line.error;
@@ -70,7 +70,7 @@ TEST(ExportOptions, GoodArgumentsAndTheRangeAgainstTheMusic)
 
 // The end-to-end exports run ffmpeg on MP4, MKV, a silent WebM and PNG
 // frames; a WebM soundtrack is muxed as Opus, which WebM requires.
-TEST(ExportOptions, AWebmSoundtrackIsOpus)
+TEST(CommandLine, AWebmSoundtrackIsOpus)
 {
     ExportOptions o;
     o.format = ExportFormat::Webm;

@@ -1,5 +1,5 @@
-// The command line of the offline export: which way through main the
-// arguments ask for, the export's options with their defaults and checks,
+// The command line: which way through main the arguments ask for (the
+// window, the player, the export), the export's options with their defaults and checks,
 // the frame count, the PNG frame names and the ffmpeg command. All pure:
 // no files, no GL, no processes, so every rule is tested on its own.
 #pragma once

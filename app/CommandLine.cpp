@@ -1,6 +1,6 @@
-// The offline export's command line: parsing, checks, defaults, the frame
-// count, PNG frame names and the ffmpeg command.
-#include "ExportOptions.h"
+// The command line of the window, the player and the export: parsing,
+// checks, defaults, the frame count, PNG frame names and the ffmpeg command.
+#include "CommandLine.h"
 
 #include <algorithm>
 #include <cctype>
