@@ -31,14 +31,14 @@ TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndACloseRequestS
     EXPECT_EQ(Text("closed.txt"), "closed");
 }
 
-// A missing production leaves a running window that shows why; SIGTERM is
-// not swallowed.
-TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyAndSigtermEndsIt)
+// A missing production leaves a running window that shows why; Qt's own
+// options go to Qt; SIGTERM is not swallowed.
+TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyQtsOptionsPassAndSigtermEndsIt)
 {
-    Start();
+    Start(QByteArray(), {"-style", "fusion", "-qwindowtitle", "Velkaro"});
     EXPECT_TRUE(WaitForDebug("dofile(\"prod.lua\"): cannot open prod.lua")) << Debug().toStdString();
     EXPECT_GT(BandPixels(window, true), 20);
-    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(SendSignal(process, SIGTERM)) << "the program had ended: " << Debug().toStdString();
     EXPECT_TRUE(process.waitForFinished(10000)) << "SIGTERM was swallowed";
 }
 

@@ -33,6 +33,15 @@ inline bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
     return true;
 }
 
+// Sends `signal` to `process` while it runs; false when it has ended. An
+// ended QProcess reports process id 0, and kill(0, ...) would signal every
+// process in the test runner's group, CTest with it.
+inline bool SendSignal(const QProcess &process, int signal)
+{
+    const pid_t pid = pid_t(process.processId());
+    return process.state() == QProcess::Running && pid > 0 && ::kill(pid, signal) == 0;
+}
+
 inline QByteArray RunTool(const QString &program, const QStringList &arguments)
 {
     QProcess process;
