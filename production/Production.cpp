@@ -19,6 +19,7 @@ Production::Production()
 {
     demoWorld.setProduction(this);
     demoWorld.setScene(&sceneState);
+    sceneState.setErrorBoard(&demoWorld.errors());
     demoWorld.setShaders(&shaderSet);
     if (timing.isOn())
         demoWorld.setFrameProbe(&timing);

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+class ErrorBoard;
+
 class Scene
 {
 public:
@@ -68,7 +70,11 @@ public:
 
     // --- Textures. Returns the id (> 0) of the image at `path` (relative to
     // the working directory, the production's folder), or 0 with `error`
-    // set. The same file loaded again keeps its id.
+    // set. The same file loaded again keeps its id. An image with more
+    // pixels than the driver's largest texture holds is refused from its
+    // header, before its pixels are read; one wider or taller than that
+    // texture is scaled down to fit, and while such a texture is loaded the
+    // board (when set) shows a note about the latest one.
     int loadTexture(const QString &path, std::string &error);
     // Makes the texture current for what render() draws next; 0 or an
     // unknown id turns texturing off.
@@ -76,6 +82,8 @@ public:
     void freeTexture(int id);
     // Number of textures loaded and not freed.
     size_t textureCount() const { return textures.size(); }
+    // Where the note about a scaled-down texture goes (null: nowhere).
+    void setErrorBoard(ErrorBoard *board) { errorBoard = board; }
 
 private:
     struct Stamp
@@ -90,6 +98,7 @@ private:
         Stamp stamp;
         QImage pending;   // read, not yet uploaded (no context at the time)
         GLuint name = 0;
+        std::string note; // why the picture is a scaled-down copy, or ""
     };
     struct TextImage
     {
@@ -102,6 +111,11 @@ private:
     bool canDraw() const;
     void applyLight();
     void refreshTextures();
+    // Reads the driver's largest texture side once (from a context made for
+    // the question when none is current, as at the production's start-up).
+    GLint textureLimit();
+    // Shows the note of the latest loaded texture that has one (none: clears it).
+    void showTextureNote();
     // Uploads a read image into the texture's GL name (made when needed).
     void upload(Texture &texture);
     const TextImage *textImage(const QString &text, int pixelSize);
@@ -115,6 +129,7 @@ private:
     GLfloat lineWidthRange[2] = {1.0f, 1.0f};
     GLint maxTextureSize = 1024;
     bool limitsKnown = false;   // the two above read from the driver
+    bool textureLimitKnown = false;
 
     bool lightingOn = false;
     GLfloat lightDirection[3] = {-0.4f, -1.0f, -0.6f};
@@ -122,6 +137,8 @@ private:
     std::map<int, Texture> textures;
     std::vector<GLuint> namesToDelete;   // freed outside render()
     int nextTextureId = 1;
+    ErrorBoard *errorBoard = nullptr;
+    std::string shownNote;   // what the board shows of the notes
 
     std::map<std::pair<QString, int>, TextImage> textImages;
 };
