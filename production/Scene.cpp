@@ -447,6 +447,7 @@ int Scene::loadTexture(const QString &path, std::string &error)
 
     Texture texture;
     texture.path = fileName;
+    texture.shownName = path;
     const QFileInfo info(fileName);
     texture.stamp.modified = ModifiedOf(info);
     texture.stamp.size = info.exists() ? info.size() : -1;
@@ -521,7 +522,7 @@ void Scene::refreshTextures()
             // A file being written or removed keeps the last picture; the
             // next change of the file tries again.
             std::string error, note;
-            if (ReadImage(texture.path, texture.path, textureLimit(), texture.pending, error, note)) {
+            if (ReadImage(texture.path, texture.shownName, textureLimit(), texture.pending, error, note)) {
                 qDebug("texture %d reloaded from %s", entry.first, qUtf8Printable(texture.path));
                 if (note != texture.note && !note.empty())
                     qDebug("texture %d: %s", entry.first, note.c_str());

@@ -95,6 +95,7 @@ private:
     struct Texture
     {
         QString path;
+        QString shownName; // as loadTexture was given it, for messages
         Stamp stamp;
         QImage pending;   // read, not yet uploaded (no context at the time)
         GLuint name = 0;

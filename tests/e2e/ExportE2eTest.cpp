@@ -214,9 +214,9 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
     EXPECT_EQ(Entries(), QStringList({"music.mp3", "prod.lua", "sync.txt"})) << "the production ran or left output";
     EXPECT_TRUE(RunToEnd({"--help"}).err.startsWith("Usage: velkaro"));
     EXPECT_TRUE(QRegularExpression("^velkaro \\d+\\.\\d+\\.\\d+\n$").match(RunToEnd({"--version"}).err).hasMatch());
-    // An argument neither the window nor Qt knows: its line, the usage, status 2, no window.
+    // An argument neither the window nor Qt knows: its line, the usage, status 2, no window (that would stay open).
     for (const QStringList &arguments : {QStringList{"--bogus"}, QStringList{"-style", "fusion", "--bogus"}}) {
-        const auto [status, err] = RunToEnd(arguments);
+        const auto [status, err] = RunToEnd(arguments, QString(), 20000);
         EXPECT_EQ(status, 2);
         EXPECT_TRUE(err.startsWith("velkaro: unknown argument '--bogus'\nUsage: velkaro")) << err.toStdString();
     }

@@ -173,14 +173,14 @@ protected:
         other.setWorkingDirectory(scratch.path());
         other.start(VELKARO_EXE, arguments);
     }
-    // Runs it to its end: the exit status (-1: no normal end), stderr and stdout.
+    // Runs it to its end: the exit status (-1: no normal end within `timeoutMs`), stderr and stdout.
     struct Outcome { int status = -1; QString err; };
-    Outcome RunToEnd(const QStringList &arguments, const QString &pathVariable = QString())
+    Outcome RunToEnd(const QStringList &arguments, const QString &pathVariable = QString(), int timeoutMs = 180000)
     {
         QProcess other;
         Launch(other, arguments, pathVariable);
         Outcome run;
-        if (other.waitForFinished(180000) && other.exitStatus() == QProcess::NormalExit)
+        if (other.waitForFinished(timeoutMs) && other.exitStatus() == QProcess::NormalExit)
             run.status = other.exitCode();
         run.err = QString::fromUtf8(other.readAllStandardError() + other.readAllStandardOutput());
         return run;
