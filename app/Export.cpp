@@ -7,7 +7,7 @@
 // and both are renamed into place at the end.
 #include "Export.h"
 
-#include "ExportOptions.h"
+#include "CommandLine.h"
 #include "FSound.h"
 #include "FfmpegPipe.h"
 #include "Music.h"

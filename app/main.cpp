@@ -2,7 +2,7 @@
 // offline export; with --play, the player; otherwise the application object
 // and the one main window, whose constructor performs the whole start-up.
 #include "Export.h"
-#include "ExportOptions.h"
+#include "CommandLine.h"
 #include "MainWindow.h"
 #include "PlayerWindow.h"
 #include "WorldWidget.h"
@@ -42,6 +42,15 @@ int Play(const ViewOptions &view, char *program)
     return application.exec();
 }
 
+// The refusal's line on stderr, the usage after it for an unknown argument; status 2.
+int Refuse(const CommandLine &line)
+{
+    std::fprintf(stderr, "velkaro: %s\n", line.error.c_str());
+    if (line.withUsage)
+        std::fputs(ExportUsage(), stderr);
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -51,9 +60,11 @@ int main(int argc, char **argv)
     case CommandLineAction::Help:
         std::fputs(ExportUsage(), stdout);
         return 0;
+    case CommandLineAction::Version:
+        std::puts("velkaro " VELKARO_VERSION);
+        return 0;
     case CommandLineAction::Refuse:
-        std::fprintf(stderr, "velkaro: %s\n", line.error.c_str());
-        return 2;
+        return Refuse(line);
     case CommandLineAction::Export:
         return RunExport(line.options, argv[0]);
     case CommandLineAction::Play:
@@ -62,8 +73,19 @@ int main(int argc, char **argv)
         break;
     }
 
+    // Qt gets the program name and the arguments that are not ours; it
+    // takes out its own options (-platform, -style, -display, ...), and
+    // what it leaves nobody knows.
+    std::vector<std::string> forQt = line.forQt;
+    std::vector<char *> qtArgv = {argv[0]};
+    for (std::string &argument : forQt)
+        qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
     WorldWidget::UseViewSurfaceFormat();
-    QApplication application(argc, argv);
+    QApplication application(qtArgc, qtArgv.data());
+    if (qtArgc > 1)
+        return Refuse(RefuseUnknown(qtArgv[1]));
     // The application object took the whole locale from the environment;
     // numbers stay in the C locale, so printf, strtod and Lua write and read
     // "." under any language (Qt's own text does not use it).

@@ -21,6 +21,7 @@ Production::Production()
 {
     demoWorld.setScene(&sceneState);
     sceneState.setBracket(&demoWorld.primitive());
+    sceneState.setErrorBoard(&demoWorld.errors());
     demoWorld.setShaders(&shaderSet);
     shaderSet.setInputs(&frameInputs);
     if (timing.isOn())

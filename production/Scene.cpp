@@ -1,6 +1,7 @@
 // Scene: transforms, line width, light, text and textures of render().
 #include "Scene.h"
 
+#include "ErrorBoard.h"
 
 #include <QDebug>
 #include <QDir>
@@ -8,7 +9,10 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QPainter>
 
 #include <algorithm>
@@ -42,8 +46,40 @@ QFont TextFont(int pixelSize)
     return font;
 }
 
-// Reads a PNG or JPEG into GL's row order (bottom row first), RGBA.
-bool ReadImage(const QString &fileName, const QString &shownName, QImage &image, std::string &error)
+QString PixelSize(QSize size)
+{
+    return QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
+}
+
+// Raises the image reader's allocation limit (one setting for the whole
+// program) to what one image of `size` in `format` needs, for as long as it
+// is read; the reader refuses larger pictures by default.
+class AllocationLimitFor
+{
+public:
+    AllocationLimitFor(QSize size, QImage::Format format) : before(QImageReader::allocationLimit())
+    {
+        // Formats below 32 bits a pixel are counted as 32 (rows are padded);
+        // an unknown one as the widest the readers make (16 bits a channel).
+        const int bits = format == QImage::Format_Invalid ? 64 : std::max<int>(32, QImage::toPixelFormat(format).bitsPerPixel());
+        const qint64 bytes = qint64(size.width()) * size.height() * (bits / 8);
+        QImageReader::setAllocationLimit(static_cast<int>((bytes + (1 << 20) - 1) >> 20));
+    }
+    ~AllocationLimitFor() { QImageReader::setAllocationLimit(before); }
+    AllocationLimitFor(const AllocationLimitFor &) = delete;
+    AllocationLimitFor &operator=(const AllocationLimitFor &) = delete;
+
+private:
+    const int before;
+};
+
+// Reads a PNG or JPEG into GL's row order (bottom row first), RGBA. One
+// with more pixels than a `maxSide` square is refused from its header; one
+// wider or taller is scaled to at most `maxSide` on each side (the texture
+// coordinates cover the picture whatever its pixels' shape), and `note`
+// says so (else it is cleared).
+bool ReadImage(const QString &fileName, const QString &shownName, int maxSide, QImage &image, std::string &error,
+               std::string &note)
 {
     const QString prefix = QStringLiteral("cannot read %1: ").arg(shownName);
     const QFileInfo info(fileName);
@@ -63,13 +99,55 @@ bool ReadImage(const QString &fileName, const QString &shownName, QImage &image,
         error = (prefix + QStringLiteral("not a PNG or JPEG image")).toStdString();
         return false;
     }
-    const QImage read = reader.read();
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > qint64(maxSide) * maxSide) {
+        error = (prefix + QStringLiteral("the image is %1 pixels, more than the largest texture here holds (%2)")
+                              .arg(PixelSize(size), PixelSize(QSize(maxSide, maxSide))))
+                    .toStdString();
+        return false;
+    }
+    QImage read;
+    {
+        const AllocationLimitFor limit(size.isValid() ? size : QSize(maxSide, maxSide), reader.imageFormat());
+        read = reader.read();
+    }
     if (read.isNull()) {
         error = (prefix + reader.errorString()).toStdString();
         return false;
     }
-    image = read.convertToFormat(QImage::Format_RGBA8888).mirrored();
+    note.clear();
+    if (read.width() > maxSide || read.height() > maxSide) {
+        const QSize fits(std::min(read.width(), maxSide), std::min(read.height(), maxSide));
+        note = QStringLiteral("%1 is %2 pixels, wider or taller than the largest texture here (%3 a side): drawn "
+                              "from a copy scaled to %4")
+                   .arg(shownName, PixelSize(read.size()))
+                   .arg(maxSide)
+                   .arg(PixelSize(fits))
+                   .toStdString();
+        read = read.scaled(fits, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    // In place: a picture near the limit does not need two more copies.
+    image = std::move(read).convertToFormat(QImage::Format_RGBA8888).mirrored();
     return true;
+}
+
+// The largest texture side of the driver behind a context made for the
+// question; 0 when none can be made.
+GLint AskTheDriverForTheTextureLimit()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return 0;
+    QOffscreenSurface surface;
+    surface.setFormat(QSurfaceFormat::defaultFormat());
+    surface.create();
+    QOpenGLContext context;
+    context.setFormat(QSurfaceFormat::defaultFormat());
+    GLint size = 0;
+    if (surface.isValid() && context.create() && context.makeCurrent(&surface)) {
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+        context.doneCurrent();
+    }
+    return size;
 }
 
 } // namespace
@@ -92,9 +170,9 @@ void Scene::beginRender()
     glGetIntegerv(GL_MAX_MODELVIEW_STACK_DEPTH, &maxDepth);
     if (!limitsKnown) {
         glGetFloatv(GL_ALIASED_LINE_WIDTH_RANGE, lineWidthRange);
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
         limitsKnown = true;
     }
+    textureLimit();
     glLineWidth(1.0f);
     if (!namesToDelete.empty()) {
         glDeleteTextures(static_cast<GLsizei>(namesToDelete.size()), namesToDelete.data());
@@ -369,25 +447,53 @@ int Scene::loadTexture(const QString &path, std::string &error)
     Texture texture;
     texture.path = fileName;
     texture.file = WatchedFile(fileName);
-    if (!ReadImage(fileName, path, texture.pending, error))
+    texture.shownName = path;
+    if (!ReadImage(fileName, path, textureLimit(), texture.pending, error, texture.note))
         return 0;
     const int id = nextTextureId++;
-    Texture &kept = textures[id] = texture;
+    Texture &kept = textures[id] = std::move(texture);
+    if (!kept.note.empty()) {
+        qDebug("texture %d: %s", id, kept.note.c_str());
+        showTextureNote();
+    }
     if (canDraw())
         upload(kept);
     return id;
+}
+
+GLint Scene::textureLimit()
+{
+    if (!textureLimitKnown) {
+        GLint size = 0;
+        if (QOpenGLContext::currentContext())
+            glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+        else
+            size = AskTheDriverForTheTextureLimit();
+        if (size > 0)
+            maxTextureSize = size;
+        textureLimitKnown = size > 0;
+    }
+    return maxTextureSize;
+}
+
+void Scene::showTextureNote()
+{
+    std::string note;
+    for (const auto &entry : textures)
+        if (!entry.second.note.empty())
+            note = entry.second.note;   // the highest id: the latest loaded
+    // Once per change: the board counts a message reported again as a repeat.
+    if (errorBoard && note != shownNote)
+        errorBoard->report(ErrorBoard::Texture, note);
+    shownNote = note;
 }
 
 void Scene::upload(Texture &texture)
 {
     if (texture.pending.isNull())
         return;
-    QImage image = texture.pending;
+    const QImage image = std::move(texture.pending);
     texture.pending = QImage();
-    if (image.width() > maxTextureSize || image.height() > maxTextureSize)
-        image = image.scaled(std::min(image.width(), static_cast<int>(maxTextureSize)),
-                             std::min(image.height(), static_cast<int>(maxTextureSize)), Qt::IgnoreAspectRatio,
-                             Qt::SmoothTransformation);
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     if (!texture.name)
@@ -408,11 +514,16 @@ void Scene::takeSavedTextures(WatchedFile::Clock::time_point now)
             continue;
         // A file that cannot be read keeps the last picture; the next save
         // tries again.
-        std::string error;
-        if (ReadImage(texture.path, texture.path, texture.pending, error))
+        std::string error, note;
+        if (ReadImage(texture.path, texture.shownName, textureLimit(), texture.pending, error, note)) {
             qDebug("texture %d reloaded from %s", entry.first, qUtf8Printable(texture.path));
-        else
+            if (note != texture.note && !note.empty())
+                qDebug("texture %d: %s", entry.first, note.c_str());
+            texture.note = note;
+            showTextureNote();
+        } else {
             qDebug("texture %d kept: %s", entry.first, error.c_str());
+        }
     }
 }
 
@@ -443,7 +554,10 @@ void Scene::freeTexture(int id)
     if (found == textures.end())
         return;
     const GLuint name = found->second.name;
+    const bool noted = !found->second.note.empty();
     textures.erase(found);
+    if (noted)
+        showTextureNote();
     if (!name)
         return;
     if (canDraw()) {

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+class ErrorBoard;
+
 class Scene
 {
 public:
@@ -78,7 +80,11 @@ public:
 
     // --- Textures. Returns the id (> 0) of the image at `path` (relative to
     // the working directory, the production's folder), or 0 with `error`
-    // set. The same file loaded again keeps its id.
+    // set. The same file loaded again keeps its id. An image with more
+    // pixels than the driver's largest texture holds is refused from its
+    // header, before its pixels are read; one wider or taller than that
+    // texture is scaled down to fit, and while such a texture is loaded the
+    // board (when set) shows a note about the latest one.
     int loadTexture(const QString &path, std::string &error);
     // Makes the texture current for what render() draws next; 0 or an
     // unknown id turns texturing off.
@@ -89,6 +95,8 @@ public:
     void takeSavedTextures(WatchedFile::Clock::time_point now);
     // Number of textures loaded and not freed.
     size_t textureCount() const { return textures.size(); }
+    // Where the note about a scaled-down texture goes (null: nowhere).
+    void setErrorBoard(ErrorBoard *board) { errorBoard = board; }
 
 private:
     const ScriptPrimitive *bracket = nullptr;
@@ -96,8 +104,10 @@ private:
     {
         QString path;
         WatchedFile file;   // the version taken is the one last read
+        QString shownName; // as loadTexture was given it, for messages
         QImage pending;   // read, not yet uploaded (no context at the time)
         GLuint name = 0;
+        std::string note; // why the picture is a scaled-down copy, or ""
     };
     struct TextImage
     {
@@ -111,6 +121,11 @@ private:
     void applyLight();
     // Uploads the images read since the last paint.
     void uploadPendingTextures();
+    // Reads the driver's largest texture side once (from a context made for
+    // the question when none is current, as at the production's start-up).
+    GLint textureLimit();
+    // Shows the note of the latest loaded texture that has one (none: clears it).
+    void showTextureNote();
     // Uploads a read image into the texture's GL name (made when needed).
     void upload(Texture &texture);
     const TextImage *textImage(const QString &text, int pixelSize);
@@ -124,6 +139,7 @@ private:
     GLfloat lineWidthRange[2] = {1.0f, 1.0f};
     GLint maxTextureSize = 1024;
     bool limitsKnown = false;   // the two above read from the driver
+    bool textureLimitKnown = false;
 
     bool lightingOn = false;
     GLfloat lightDirection[3] = {-0.4f, -1.0f, -0.6f};
@@ -131,6 +147,8 @@ private:
     std::map<int, Texture> textures;
     std::vector<GLuint> namesToDelete;   // freed outside render()
     int nextTextureId = 1;
+    ErrorBoard *errorBoard = nullptr;
+    std::string shownNote;   // what the board shows of the notes
 
     std::map<std::pair<QString, int>, TextImage> textImages;
 };

@@ -229,7 +229,9 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
     SyncTrack *current = nullptr;
     int lineNumber = 0;
     std::string problem;
-    size_t at = 0;
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    const std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    size_t at = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
     while (problem.empty() && at <= text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string_view::npos)
@@ -255,7 +257,7 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
         double number = 0.0;
         if (word == "bpm") {
             if (words.size() != 2 || !ReadNumber(words[1], number) || number <= 0.0 || number > kMaxBpm)
-                problem = "bpm must be one number above 0";
+                problem = "bpm must be one number above 0 and at most " + FormatNumber(kMaxBpm);
             else
                 read.bpm = number;
         } else if (word == "rows-per-beat") {

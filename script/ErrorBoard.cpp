@@ -5,7 +5,7 @@
 namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
-    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader",
+    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -68,6 +68,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(Production);
     add(Sync);
     add(Shader);
+    add(Texture);
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include "VoxelApi.h"
 #include "VoxelRender.h"
 
+#include <QFile>
 #include <QImage>
 #include <QTest>
 
@@ -425,6 +426,48 @@ TEST_F(ScriptApiTest, TexturesFollowTheirFileAndTextLandsAtItsViewPixel)
     for (const auto &[call, message] : {std::pair{"loadTexture('missing.png')", "no such file"}, {"loadTexture('notes.png')", "not a PNG or JPEG image"},
                                         {"loadTexture('.')", "not a regular file"}, {"loadTexture({})", "not a string"}})
         Run(std::string("local id, m = ") + call + " assert(id == nil and m:find('" + message + "'), m)");
+}
+
+// A PNG beyond the image reader's default allocation limit (6000 x 6000,
+// 137 MB) is drawn; one a pixel wider than the largest texture is drawn from
+// a scaled copy, with one note on the board while it is loaded; a header
+// claiming 60000 x 60000 is refused with that size.
+TEST_F(ScriptApiTest, BigTexturesAreDrawnWiderOnesScaledWithANoteAndHugeOnesRefused)
+{
+    GLint limit = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
+    for (const auto &[name, size, colour] : {std::tuple{"big.png", QSize(6000, 6000), kBlue}, {"wide.png", QSize(limit + 1, 2), kGreen}}) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save(name));
+        Run(std::string("T = assert(loadTexture('") + name + "')) " + kFaceThePlane);
+        Frame("colorGL(255, 255, 255, 255) bindTexture(T) " + kSquare + "bindTexture(0)");
+        EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), colour) << name;
+    }
+    // Read again after a save: the same note, not a repeat of it.
+    std::filesystem::last_write_time("wide.png", std::filesystem::last_write_time("wide.png") + std::chrono::seconds(5));
+    Frame("");
+    const std::vector<ErrorBoard::Line> notes = run->world().errors().lines();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(ErrorBoard::format(notes[0]), "texture: wide.png is " + std::to_string(limit + 1) + " x 2 pixels, wider or taller than the largest texture here (" +
+                                                std::to_string(limit) + " a side): drawn from a copy scaled to " + std::to_string(limit) + " x 2");
+    Run("freeTexture(T)");
+    EXPECT_TRUE(run->world().errors().empty());
+    // A PNG: its signature, a header chunk (size, 8-bit RGBA) and an empty data chunk, each with its checksum.
+    const auto chunk = [](const QByteArray &length, const QByteArray &body) {
+        uint32_t crc = 0xffffffffu;
+        for (const char byte : body)
+            for (int bit = 0, b = static_cast<unsigned char>(byte); bit < 8; ++bit, b >>= 1)
+                crc = (crc >> 1) ^ (((crc ^ b) & 1) ? 0xedb88320u : 0);
+        const char check[] = {char(~crc >> 24), char(~crc >> 16), char(~crc >> 8), char(~crc)};
+        return QByteArray::fromHex(length) + body + QByteArray(check, 4);
+    };
+    QFile huge("huge.png");
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write(QByteArray::fromHex("89504e470d0a1a0a") + chunk("0000000d", QByteArray::fromHex("494844520000ea600000ea600806000000")) +
+               chunk("00000000", "IDAT"));
+    huge.close();
+    Run("local id, m = loadTexture('huge.png') assert(id == nil and m:find('huge.png: the image is 60000 x 60000 pixels', 1, true), m)");
 }
 
 // The camera looks along +z at the plane z = 0, 100 units away; world +x

@@ -11,12 +11,19 @@ using EndToEnd = EndToEndTest;
 
 // The production's top level runs before any window is visible (it records
 // its process's visible windows), after the font and missing-music lines.
-// The close request ends with status 0 after the full shutdown (a finaliser
-// runs when the Lua state closes).
+// A 6000 x 6000 texture loaded there, before the view has a GL context, is
+// drawn. The close request ends with status 0 after the full shutdown (a
+// finaliser runs when the Lua state closes).
 TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndACloseRequestShutsItDown)
 {
     ASSERT_TRUE(QFile::copy("/usr/share/fonts/truetype/ttf-bitstream-vera/VeraMono.ttf", path("VeraMono.ttf")));
+    QImage big(6000, 6000, QImage::Format_RGB32);
+    big.fill(QColor(0, 0, 255));
+    ASSERT_TRUE(big.save(path("big.png")));
     Start("local pid = io.open('/proc/self/stat'):read('*n')\n"
+          "T = assert(loadTexture('big.png')) setCamPos(0, 500, 100) lookAt(0, 500, 0)\n"
+          "function render() colorGL(255, 255, 255, 255) bindTexture(T) beginQuadGL() texCoordGL(0, 0) vectorGL(-999, 0, 0)\n"
+          "  texCoordGL(1, 0) vectorGL(999, 0, 0) texCoordGL(1, 1) vectorGL(999, 999, 0) texCoordGL(0, 1) vectorGL(-999, 999, 0) endGL() end\n"
           "os.execute('xdotool search --onlyvisible --pid ' .. pid .. ' > visible.txt')\n"
           "print(string.format('top level ran %.1f', tonumber('2.5')))\n"
           "keep = newproxy(true)\n"
@@ -26,19 +33,21 @@ TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndACloseRequestS
     EXPECT_TRUE(Debug().startsWith("Bitstream Vera Sans Mono\n") || Debug().contains("\nBitstream Vera Sans Mono\n")) << Debug().toStdString();
     EXPECT_TRUE(Debug().contains("FMOD: FSOUND_Stream_Open error!\n\nFile not found\n")) << Debug().toStdString();
     EXPECT_FALSE(Debug().contains("FSOUND_Init error"));
+    const QImage shot = Screenshot(window, [](const QImage &s) { return s.pixelColor(s.width() / 2, s.height() / 4) == QColor(0, 0, 255); });
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() / 4), QColor(0, 0, 255)) << Debug().toStdString();
     RequestClose();
     EXPECT_EQ(ExitCode(), 0);
     EXPECT_EQ(Text("closed.txt"), "closed");
 }
 
-// A missing production leaves a running window that shows why; SIGTERM is
-// not swallowed.
-TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyAndSigtermEndsIt)
+// A missing production leaves a running window that shows why; Qt's own
+// options go to Qt; SIGTERM is not swallowed.
+TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyQtsOptionsPassAndSigtermEndsIt)
 {
-    Start();
+    Start(QByteArray(), {"-style", "fusion", "-qwindowtitle", "Velkaro"});
     EXPECT_TRUE(WaitForDebug("dofile(\"prod.lua\"): cannot open prod.lua")) << Debug().toStdString();
     EXPECT_GT(BandPixels(window, true), 20);
-    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(SendSignal(process, SIGTERM)) << "the program had ended: " << Debug().toStdString();
     EXPECT_TRUE(process.waitForFinished(10000)) << "SIGTERM was swallowed";
 }
 

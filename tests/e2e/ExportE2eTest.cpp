@@ -321,6 +321,13 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
     }
     EXPECT_EQ(Entries(), QStringList({"music.mp3", "prod.lua", "sync.txt"})) << "the production ran or left output";
     EXPECT_TRUE(RunToEnd({"--help"}).err.startsWith("Usage: velkaro"));
+    EXPECT_TRUE(QRegularExpression("^velkaro \\d+\\.\\d+\\.\\d+\n$").match(RunToEnd({"--version"}).err).hasMatch());
+    // An argument neither the window nor Qt knows: its line, the usage, status 2, no window (that would stay open).
+    for (const QStringList &arguments : {QStringList{"--bogus"}, QStringList{"-style", "fusion", "--bogus"}}) {
+        const auto [status, err] = RunToEnd(arguments, QString(), 20000);
+        EXPECT_EQ(status, 2);
+        EXPECT_TRUE(err.startsWith("velkaro: unknown argument '--bogus'\nUsage: velkaro")) << err.toStdString();
+    }
 }
 
 // Stopped mid-way by SIGTERM, by Ctrl+C while the encoder reads nothing, or
@@ -346,7 +353,7 @@ TEST_F(ExportEndToEnd, AStoppedExportLeavesTheEarlierOutputByteForByteAndNoTempo
             WaitUntil([&] { return QFileInfo(temporary).size() > 0 || p.state() != QProcess::Running; }, c.ffmpeg.isEmpty() ? 60000 : 3000);
             ASSERT_EQ(p.state(), QProcess::Running) << c.signal;
             stop.start();
-            ::kill(pid_t(p.processId()), c.signal);
+            ASSERT_TRUE(SendSignal(p, c.signal)) << c.signal;
         }
         ASSERT_TRUE(p.waitForFinished(60000));
         EXPECT_TRUE(!c.signal || stop.elapsed() < 2000) << c.signal;

@@ -33,6 +33,15 @@ inline bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
     return true;
 }
 
+// Sends `signal` to `process` while it runs; false when it has ended. An
+// ended QProcess reports process id 0, and kill(0, ...) would signal every
+// process in the test runner's group, CTest with it.
+inline bool SendSignal(const QProcess &process, int signal)
+{
+    const pid_t pid = pid_t(process.processId());
+    return process.state() == QProcess::Running && pid > 0 && ::kill(pid, signal) == 0;
+}
+
 inline QByteArray RunTool(const QString &program, const QStringList &arguments)
 {
     QProcess process;
@@ -164,14 +173,14 @@ protected:
         other.setWorkingDirectory(scratch.path());
         other.start(VELKARO_EXE, arguments);
     }
-    // Runs it to its end: the exit status (-1: no normal end), stderr and stdout.
+    // Runs it to its end: the exit status (-1: no normal end within `timeoutMs`), stderr and stdout.
     struct Outcome { int status = -1; QString err; };
-    Outcome RunToEnd(const QStringList &arguments, const QString &pathVariable = QString())
+    Outcome RunToEnd(const QStringList &arguments, const QString &pathVariable = QString(), int timeoutMs = 180000)
     {
         QProcess other;
         Launch(other, arguments, pathVariable);
         Outcome run;
-        if (other.waitForFinished(180000) && other.exitStatus() == QProcess::NormalExit)
+        if (other.waitForFinished(timeoutMs) && other.exitStatus() == QProcess::NormalExit)
             run.status = other.exitCode();
         run.err = QString::fromUtf8(other.readAllStandardError() + other.readAllStandardOutput());
         return run;

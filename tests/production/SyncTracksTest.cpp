@@ -66,6 +66,8 @@ TEST(SyncTracks, FileRoundTrip)
                        "32 -5.12346 step\ntrack fade\n0 0 ramp\n64 1000 step\ntrack empty\n");
     EXPECT_EQ(FormatSyncText(Parsed(written)), written);
     EXPECT_EQ(FormatSyncText(Parsed("velkaro-sync 1")), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n");
+    // A byte-order mark before the header is not part of it.
+    EXPECT_EQ(FormatSyncText(Parsed("\xEF\xBB\xBFvelkaro-sync 1\nbpm 90\n")), "velkaro-sync 1\nbpm 90\nrows-per-beat 4\n");
 }
 
 // Each error names its line; the tracks read before stay as they were.
@@ -76,6 +78,8 @@ TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
         {"velkaro-sync 2\n", "line 1: version 2 of the sync format"},
         {"# velkaro-sync 1\n", "line 1: not a sync file"},
         {"velkaro-sync 1\nbpm 0\n", "line 2: bpm must be"},
+        {"velkaro-sync 1\nbpm 1e9\n", "line 2: bpm must be one number above 0 and at most 100000"},
+        {"\xEF\xBB\xBF\xEF\xBB\xBFvelkaro-sync 1\n", "line 1: not a sync file"},
         {"velkaro-sync 1\n\nrows-per-beat 2.5\n", "line 3: rows-per-beat must be"},
         {"velkaro-sync 1\n0 1 step\n", "line 2: a key before the first track"},
         {"velkaro-sync 1\ntrack a b\n", "line 2: a track line is"},

@@ -1,6 +1,6 @@
-// The offline export's command line: parsing, checks, defaults, the frame
-// count, PNG frame names and the ffmpeg command.
-#include "ExportOptions.h"
+// The command line of the window, the player and the export: parsing,
+// checks, defaults, the frame count, PNG frame names and the ffmpeg command.
+#include "CommandLine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -54,6 +54,10 @@ std::string EncoderSizeLimit(const ExportOptions &o)
 }
 const int kMaxSide = 65536; // a sanity bound; the GL limit is checked later
 const int kMaxWindowSide = 16384; // beyond it X and the GL's viewport give up
+// The soundtrack's bitrate: below 32k stereo music sounds broken; Opus
+// takes at most 510k, and AAC gains nothing audible above it.
+const long long kMinAudioBitrate = 32000, kMaxAudioBitrate = 510000;
+const int kDefaultAacBitrate = 192000, kDefaultOpusBitrate = 128000;
 
 // --- Reading values ---------------------------------------------------------
 
@@ -184,7 +188,7 @@ bool FormatOf(const std::string &output, ExportFormat &format, std::string &why)
 bool IsExportOption(const std::string &name)
 {
     return name == "--export" || name == "--fps" || name == "--from" || name == "--to" || name == "--crf" ||
-           name == "--overlays" || name == "--no-preroll";
+           name == "--preset" || name == "--audio-bitrate" || name == "--overlays" || name == "--no-preroll";
 }
 
 // Options that stand alone; the others take a value.
@@ -204,21 +208,38 @@ std::string OptionName(const std::string &argument)
     return argument.substr(0, argument.find('='));
 }
 
-// Why `name` does not go with the command line `action` is; "" when it does.
-std::string NotAllowed(CommandLineAction action, const std::string &name, const std::string &argument)
+// Why the known option `name` does not go with the command line `action`
+// is; "" when it does.
+std::string NotAllowed(CommandLineAction action, const std::string &name)
 {
-    const bool known = IsExportOption(name) || IsViewOption(name);
-    if (action == CommandLineAction::Export && (known && name != "--play" && name != "--window"))
-        return std::string();
-    if (action == CommandLineAction::Play && IsViewOption(name))
-        return std::string();
-    if (action == CommandLineAction::Window && name == "--size")
-        return std::string();
-    if (name == "--window")
+    if (name == "--window" && action != CommandLineAction::Play)
         return "--window goes with --play (velkaro --play --window)";
+    if (action == CommandLineAction::Play && name == "--export")
+        return "--play and --export do not go together: --play shows the production, --export writes it to a file";
     if (action == CommandLineAction::Play && IsExportOption(name))
         return name + " goes with --export, not with --play";
-    return "unknown argument '" + argument + "' (see velkaro --help)";
+    return std::string();
+}
+
+// "ultrafast, superfast, ..., veryslow"
+std::string PresetNames()
+{
+    std::string names;
+    for (const char *preset : kPresets)
+        names += (names.empty() ? "" : ", ") + std::string(preset);
+    return names;
+}
+
+// Bits per second from "192k" or "192000"; false when it is neither or out of range.
+bool ReadAudioBitrate(const std::string &text, int &bitrate)
+{
+    const bool kilo = !text.empty() && (text.back() == 'k' || text.back() == 'K');
+    int number = 0;
+    if (!ReadSide(kilo ? text.substr(0, text.size() - 1) : text, number))
+        return false;
+    const long long bits = number * (kilo ? 1000LL : 1LL);
+    bitrate = static_cast<int>(std::clamp(bits, 0LL, kMaxAudioBitrate + 1));
+    return bits >= kMinAudioBitrate && bits <= kMaxAudioBitrate;
 }
 
 } // namespace
@@ -236,12 +257,14 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         line.action = CommandLineAction::Help;
         return line;
     }
+    if (given([](const std::string &n) { return n == "--version"; })) {
+        line.action = CommandLineAction::Version;
+        return line;
+    }
     if (given([](const std::string &n) { return n == "--play"; }))
         line.action = CommandLineAction::Play;
     else if (given(IsExportOption))
         line.action = CommandLineAction::Export;
-    else if (!given(IsViewOption))
-        return line; // the window, as always
 
     const CommandLineAction action = line.action;
     auto refuse = [&line](const std::string &why) {
@@ -251,15 +274,19 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
     };
 
     bool haveOutput = false;
-    std::string crfText;
+    std::string crfText, presetText, audioText;
     std::vector<std::string> seen;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
         const std::string name = OptionName(argument);
         // The window hands every argument but its own to Qt.
-        if (action == CommandLineAction::Window && !IsViewOption(name))
+        if (action == CommandLineAction::Window && !IsViewOption(name)) {
+            line.forQt.push_back(argument);
             continue;
-        const std::string why = NotAllowed(action, name, argument);
+        }
+        if (!IsExportOption(name) && !IsViewOption(name))
+            return RefuseUnknown(argument);
+        const std::string why = NotAllowed(action, name);
         if (!why.empty())
             return refuse(why);
         if (std::find(seen.begin(), seen.end(), name) != seen.end())
@@ -306,9 +333,18 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
                 return refuse("--to must be a number of seconds, 0 or more, not '" + value + "'");
             o.toGiven = true;
         } else if (name == "--crf") {
-            if (!ReadSide(value, o.crf))
-                return refuse("--crf must be a whole number, not '" + value + "'");
-            crfText = value;
+            crfText = value; // its range depends on the format
+        } else if (name == "--preset") {
+            if (std::find_if(std::begin(kPresets), std::end(kPresets),
+                             [&](const char *preset) { return value == preset; }) == std::end(kPresets))
+                return refuse("--preset must be one of " + PresetNames() + ", not '" + value + "'");
+            o.preset = presetText = value;
+        } else if (name == "--audio-bitrate") {
+            if (!ReadAudioBitrate(value, o.audioBitrate))
+                return refuse("--audio-bitrate must be from " + std::to_string(kMinAudioBitrate / 1000) + "k to " +
+                              std::to_string(kMaxAudioBitrate / 1000) + "k bits per second (e.g. 192k or 192000), not '" +
+                              value + "'");
+            audioText = value;
         } else if (name == "--overlays") {
             o.overlays = true;
         } else if (name == "--no-preroll") {
@@ -333,10 +369,33 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         return refuse(tooLarge);
     if (!crfText.empty() && !IsVideoFormat(o.format))
         return refuse("--crf sets the quality of a video; PNG frames are lossless");
-    if (!crfText.empty() && o.crf > MaxCrf(o.format))
+    if (!crfText.empty() && (!ReadSide(crfText, o.crf) || o.crf > MaxCrf(o.format)))
         return refuse(std::string("--crf for ") + (o.format == ExportFormat::Webm ? "VP9 (.webm)" : "H.264") +
-                      " must be from 0 to " + std::to_string(MaxCrf(o.format)) + ", not '" + crfText + "'");
+                      " must be a whole number from 0 to " + std::to_string(MaxCrf(o.format)) + ", not '" +
+                      crfText + "'");
+    if (!presetText.empty() && !IsVideoFormat(o.format))
+        return refuse("--preset sets the speed of the H.264 encoder; PNG frames have none");
+    if (!presetText.empty() && o.format == ExportFormat::Webm)
+        return refuse("--preset sets the speed of the H.264 encoder (.mp4, .mov, .mkv); a .webm is VP9");
+    if (!audioText.empty() && !IsVideoFormat(o.format))
+        return refuse("--audio-bitrate sets the bitrate of a video's soundtrack; PNG frames have no sound");
     return line;
+}
+
+CommandLine RefuseUnknown(const std::string &argument)
+{
+    CommandLine line;
+    line.action = CommandLineAction::Refuse;
+    line.error = "unknown argument '" + argument + "'";
+    line.withUsage = true;
+    return line;
+}
+
+int AudioBitrate(const ExportOptions &options)
+{
+    if (options.audioBitrate > 0)
+        return options.audioBitrate;
+    return options.format == ExportFormat::Webm ? kDefaultOpusBitrate : kDefaultAacBitrate;
 }
 
 int DefaultCrf(ExportFormat format)
@@ -354,9 +413,11 @@ const char *ExportUsage()
     return "Usage: velkaro [--size WxH]     open the production in this folder in a window\n"
            "       velkaro --play [--window] [--size WxH]\n"
            "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
-           "               [--crf N] [--overlays] [--no-preroll]\n"
+           "               [--crf N] [--preset NAME] [--audio-bitrate N] [--overlays] [--no-preroll]\n"
+           "       velkaro --help | --version\n"
            "\n"
-           "--size WxH sets the size of the view in pixels.\n"
+           "--size WxH sets the size of the view in pixels. The window also takes Qt's\n"
+           "own options (-platform, -style, -geometry, -display, ...).\n"
            "\n"
            "--play plays the production in this folder as a released demo: full screen\n"
            "(--window: in a window, 1280x720 unless --size), the view only, no grid or\n"
@@ -375,11 +436,17 @@ const char *ExportUsage()
            "                   the music, or 10 s without music)\n"
            "  --crf N          video quality, lower is better and larger: H.264 0-51\n"
            "                   (default 18), VP9 0-63 (default 31)\n"
+           "  --preset NAME    the H.264 encoder's speed: ultrafast, superfast, veryfast\n"
+           "                   (default), faster, fast, medium, slow, slower, veryslow;\n"
+           "                   slower makes a smaller file at the same quality\n"
+           "  --audio-bitrate N  the soundtrack's bitrate, 32k to 510k, e.g. 256k or\n"
+           "                   256000 (default: AAC 192k, Opus 128k)\n"
            "  --overlays       keep the grid, the floor's outline and the pick marker\n"
            "  --no-preroll     start at --from at once; by default update() runs for\n"
            "                   every frame before --from first (nothing drawn), so\n"
            "                   the production's state is the one a whole export has\n"
            "  --help           this text\n"
+           "  --version        the program's version\n"
            "Needs ffmpeg (Debian package ffmpeg) and a display for OpenGL; on a machine\n"
            "without one: xvfb-run -a velkaro --export demo.mp4\n";
 }
@@ -446,9 +513,9 @@ void AddOutput(std::vector<std::string> &a, const ExportOptions &options, bool c
         if (copyVideo)
             a.insert(a.end(), {"-c:v", "copy"});
         else
-            a.insert(a.end(), {"-c:v", "libx264", "-preset", "veryfast", "-crf", crf, "-pix_fmt", "yuv420p"});
+            a.insert(a.end(), {"-c:v", "libx264", "-preset", options.preset, "-crf", crf, "-pix_fmt", "yuv420p"});
         if (audio)
-            a.insert(a.end(), {"-c:a", "aac", "-b:a", "192k"});
+            a.insert(a.end(), {"-c:a", "aac", "-b:a", std::to_string(AudioBitrate(options))});
         if (options.format == ExportFormat::Mkv)
             a.insert(a.end(), {"-f", "matroska"});
         else // the index at the front, so players start before the whole file is read
@@ -461,7 +528,7 @@ void AddOutput(std::vector<std::string> &a, const ExportOptions &options, bool c
             a.insert(a.end(), {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", crf, "-b:v", "0",
                                "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1"});
         if (audio)
-            a.insert(a.end(), {"-c:a", "libopus", "-b:a", "128k"});
+            a.insert(a.end(), {"-c:a", "libopus", "-b:a", std::to_string(AudioBitrate(options))});
         a.insert(a.end(), {"-f", "webm"});
         break;
     case ExportFormat::PngSequence:
