@@ -26,7 +26,9 @@ local beat = 0.5                   -- seconds per beat of the example music
 depth = depth or 0                 -- how deep the tunnel goes, in cells
 
 function update()
-  if not isMp3Playing() then playMp3() end      -- loop the music
+  -- Loop the music: at its end it stops and reads its length (a pause
+  -- from the sync pane's transport, P, stops it anywhere else).
+  if not isMp3Playing() and getMp3Time() >= getMp3Length() then playMp3() end
   -- Each beat carves one more layer of the tunnel into the side that
   -- looks at the camera (z = 0), a 20-cell square in its middle.
   local wanted = math.min(100, math.floor(getMp3Time() / beat))
