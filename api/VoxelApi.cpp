@@ -10,7 +10,7 @@
 #include "ScriptPrimitive.h"
 
 #include "VoxelBlock.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <QDebug>
 

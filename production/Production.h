@@ -11,7 +11,7 @@
 #include "Timeline.h"
 #include "Scene.h"
 #include "Shaders.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <QString>
 

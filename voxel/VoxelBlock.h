@@ -5,7 +5,7 @@
 // move on the version of the chunks (cubes of 20 cells) whose faces they
 // change, so a cache of the drawn faces rebuilds only those. This header
 // holds the logic, free of GL: the walk, the chunk scan and the face
-// geometry hand cells and vertices to callbacks. VoxelRender.h draws them
+// geometry hand cells and vertices to callbacks. VoxelDrawCache.h draws them
 // through OpenGL.
 #pragma once
 

@@ -5,7 +5,7 @@
 // (xvfb-run).
 #include "ScriptApi.h"
 #include "ScriptHost.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <QGuiApplication>
 #include <QOffscreenSurface>

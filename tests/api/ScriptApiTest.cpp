@@ -12,7 +12,7 @@
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "VoxelApi.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <QImage>
 #include <QThread>

@@ -5,7 +5,7 @@
 // pixels.
 #include "GLTestSupport.h"
 #include "FuzzSeed.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 // OpenGL drawing of the voxel block's visible faces: immediate mode, and
 // the cache of vertex arrays that draws the whole block in a few calls.
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include "Shapes.h"
 
