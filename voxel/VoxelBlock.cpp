@@ -392,7 +392,7 @@ void VoxelBlock::touch(int32_t i, int32_t j, int32_t k)
 
 // ---------------------------------------------------------------- rectangles
 
-void ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> out[kCubeFaceCount])
+int ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> out[kCubeFaceCount])
 {
     constexpr int kEdge = VoxelBlock::kChunkEdge;
     static_assert(kEdge < 32, "a row of a chunk's plane is one 32-bit mask, its top bit clear");
@@ -412,7 +412,9 @@ void ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> 
     const int32_t base[3] = {chunk % VoxelBlock::kChunksPerSide * kEdge,
                              chunk / VoxelBlock::kChunksPerSide % VoxelBlock::kChunksPerSide * kEdge,
                              chunk / (VoxelBlock::kChunksPerSide * VoxelBlock::kChunksPerSide) * kEdge};
+    int translucent = 0;
     block.forEachChunkCell(chunk, [&](const VoxelCell &cell) {
+        translucent += (cell.alpha & 0xff) != 255;
         const int32_t local[3] = {cell.i - base[0], cell.j - base[1], cell.k - base[2]};
         for (int f = 0; f < kCubeFaceCount; ++f)
             if (cell.faceBits & kPlanes[f].bit)
@@ -442,4 +444,5 @@ void ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> 
                 }
         }
     }
+    return translucent;
 }

@@ -285,8 +285,10 @@ struct VoxelRect
 // out[face]: each face of the chunk showing covered by exactly one
 // rectangle, and no face that does not show. Greedy, one plane at a time:
 // a row's longest run from its first showing face, grown down the rows
-// while all of its faces show.
-void ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> out[kCubeFaceCount]);
+// while all of its faces show. Returns how many of the cells that show a
+// face are see-through (alpha below 255 in its low 8 bits), which the
+// same pass over the cells finds.
+int ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> out[kCubeFaceCount]);
 
 // The four corners of a rectangle as ForEachVoxelFace gives a face's:
 // wound counter-clockwise seen from outside, in the same order of the

@@ -565,10 +565,7 @@ void VoxelDrawCache::rebuildRectangles(const VoxelBlock &block, int chunk)
 {
     for (std::vector<VoxelRect> &rects : rectScratch)
         rects.clear();
-    ChunkRectangles(block, chunk, rectScratch);
-    int translucent = 0;
-    block.forEachChunkCell(chunk, [&translucent](const VoxelCell &cell) { translucent += (cell.alpha & 0xff) != 255; });
-    this->translucent[chunk] = translucent;
+    translucent[chunk] = ChunkRectangles(block, chunk, rectScratch);
     const double units = VoxelBlock::kSize * VoxelBlock::kEdge, half = VoxelBlock::kEdge * 0.5;
     for (int face = 0; face < kCubeFaceCount; ++face) {
         std::vector<RectVertex> &quads = rectCornerScratch[face];
