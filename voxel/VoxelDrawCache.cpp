@@ -71,16 +71,23 @@ void Apply(const double m[16], const double v[4], double out[4])
         out[r] = m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2] + m[12 + r] * v[3];
 }
 
+// Whether a GLSL program or a texture on the active unit may change the
+// colour of what is drawn.
+bool ProgramOrTexture()
+{
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    return program != 0 || glIsEnabled(GL_TEXTURE_1D) || glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) ||
+           glIsEnabled(GL_TEXTURE_CUBE_MAP);
+}
+
 // Whether blending is on but leaves every face of an opaque block as it is
 // drawn: blended by its alpha (255: the face replaces what is behind it),
 // untextured, no GLSL program, and, when lit, with the colour as the
 // diffuse material (the alpha is the diffuse material's).
 bool BlendingReplaces(bool blockOpaque)
 {
-    GLint program = 0;
-    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    if (!blockOpaque || program != 0 || !BlendingIsAlphaOver() || glIsEnabled(GL_TEXTURE_1D) ||
-        glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) || glIsEnabled(GL_TEXTURE_CUBE_MAP))
+    if (!blockOpaque || ProgramOrTexture() || !BlendingIsAlphaOver())
         return false;
     if (!glIsEnabled(GL_LIGHTING))
         return true;
@@ -112,10 +119,7 @@ bool Within(const GLfloat c[4], float most)
 // 2 * (W / 2) * c, clamped, is then the same colour.
 RectShading ShadingOfRectangles()
 {
-    GLint program = 0;
-    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    if (program != 0 || glIsEnabled(GL_TEXTURE_1D) || glIsEnabled(GL_TEXTURE_2D) || glIsEnabled(GL_TEXTURE_3D) ||
-        glIsEnabled(GL_TEXTURE_CUBE_MAP))
+    if (ProgramOrTexture())
         return RectShading::None;
     if (!glIsEnabled(GL_LIGHTING))
         return RectShading::Unlit;
