@@ -506,7 +506,14 @@ namespace {
 template <typename Corner, typename Group>
 void Regroup(const std::vector<Corner> (&byFace)[kCubeFaceCount], std::vector<Corner> &all, Group (&groups)[kCubeFaceCount])
 {
+    // No more room than the corners need: the cache's size is the block's.
+    size_t total = 0;
+    for (const std::vector<Corner> &quads : byFace)
+        total += quads.size();
     all.clear();
+    if (all.capacity() > total + total / 4)
+        all.shrink_to_fit();
+    all.reserve(total);
     for (int face = 0; face < kCubeFaceCount; ++face) {
         const std::vector<Corner> &quads = byFace[face];
         Group &group = groups[face];
