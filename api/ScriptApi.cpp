@@ -33,8 +33,9 @@ const TableRun kRegistrationOrder[] = {
     {kDrawFunctions, 1, -1},    // beginTriGL .. drawCube
     {kMusicFunctions, 0, -1},
     {kCameraFunctions, 4, -1},  // fullscreenMode .. getMouseCursorPos
-    {kVoxelFunctions, 0, -1},
+    {kVoxelFunctions, 0, 4},    // makeVoxelBlock .. addVoxelAt
     // Functions beyond the fixed table come after all of it.
+    {kVoxelFunctions, 4, -1},   // setVoxelColor .. resetVoxelBlock
     {kMusicAnalysisFunctions, 0, -1},
     {kSyncFunctions, 0, -1},
     {kSceneFunctions, 0, -1},

@@ -13,7 +13,7 @@
 #include "Timeline.h"
 #include "Scene.h"
 #include "Shaders.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 #include "WatchedFile.h"
 
 #include <QString>

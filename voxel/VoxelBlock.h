@@ -5,7 +5,7 @@
 // move on the version of the chunks (cubes of 20 cells) whose faces they
 // change, so a cache of the drawn faces rebuilds only those. This header
 // holds the logic, free of GL: the walk, the chunk scan and the face
-// geometry hand cells and vertices to callbacks. VoxelRender.h draws them
+// geometry hand cells and vertices to callbacks. VoxelDrawCache.h draws them
 // through OpenGL.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // One cell. The first fields are the cell's own data in their fixed order;
 // `inList` records membership of the surface list, which the face bits alone
@@ -105,6 +106,46 @@ public:
     // cell. The emptied cell leaves the surface list at the next walk.
     void carve(int32_t i, int32_t j, int32_t k);
 
+    // --- Bulk edits. Each does what the single-cell edit does to each of
+    // its cells in turn, in memory order (i fastest, then j, then k): the
+    // same face bits, surface list and colours. Cells outside the block are
+    // left out.
+    //
+    // The box between the corner cells (i0, j0, k0) and (i1, j1, k1), both
+    // included, whichever corner comes first along each index.
+    void carveBox(int32_t i0, int32_t j0, int32_t k0, int32_t i1, int32_t j1, int32_t k1);
+    void addBox(int32_t i0, int32_t j0, int32_t k0, int32_t i1, int32_t j1, int32_t k1);
+    // The cells whose centres lie within `radius` cells of the centre of
+    // the cell (ci, cj, ck), which may itself lie outside the block: the
+    // cells (i, j, k) with (i - ci)^2 + (j - cj)^2 + (k - ck)^2 <= radius^2.
+    // Radius 0 is the centre cell alone; a negative or NaN radius is no
+    // cell, an infinite one every cell.
+    void carveSphere(int32_t ci, int32_t cj, int32_t ck, double radius);
+    void addSphere(int32_t ci, int32_t cj, int32_t ck, double radius);
+
+    // Sets the colour of the cell (i, j, k), solid or not, to the low 8
+    // bits of each component; nothing happens outside the block.
+    void setColour(int32_t i, int32_t j, int32_t k, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+    // Makes the block what make() made: every cell solid with its made
+    // colour, the surface list the 58,808 boundary cells.
+    void reset();
+
+    // The first solid cell along a ray, found by walking the grid cell by
+    // cell. `face` is the place of the face the ray enters it through in
+    // the order +X, +Y, +Z, -X, -Y, -Z (kCubeFaceSigns). A ray that starts
+    // inside a solid cell finds that cell, with the face that looks back
+    // along the ray's greatest direction component (the first of equals in
+    // the order x, y, z).
+    struct Hit
+    {
+        int32_t i = -1, j = -1, k = -1;
+        int face = -1;
+    };
+    // From the world point `origin` along the world direction `direction`
+    // (any length). False when the ray meets no solid cell, and for a zero,
+    // infinite or NaN direction or origin.
+    bool pick(const double origin[3], const double direction[3], Hit &hit) const;
+
     // First cell of the surface list, or null when it is empty.
     const VoxelCell *surfaceHead() const { return head_; }
 
@@ -123,6 +164,14 @@ public:
     static constexpr int32_t kChunksPerSide = kSize / kChunkEdge;
     static constexpr int kChunkCount = kChunksPerSide * kChunksPerSide * kChunksPerSide;
     uint32_t chunkVersion(int chunk) const { return chunkVersions_[chunk]; }
+    // Moves on when a colour of a cell of the chunk changes (every such
+    // change also moves chunkVersion on).
+    uint32_t colourVersion(int chunk) const { return colourVersions_[chunk]; }
+    // The chunk that holds the cell (i, j, k) of the block.
+    static int chunkOf(int32_t i, int32_t j, int32_t k)
+    {
+        return i / kChunkEdge + kChunksPerSide * (j / kChunkEdge + kChunksPerSide * (k / kChunkEdge));
+    }
     // Tells this block apart from every other block made in the process,
     // even one made at the same address after this one is gone.
     uint64_t serial() const { return serial_; }
@@ -140,6 +189,23 @@ private:
     // The six neighbours of the cell at (i, j, k), in the neighbour order;
     // null where the block ends.
     void neighbours(VoxelCell *cell, int32_t i, int32_t j, int32_t k, VoxelCell *out[6]) const;
+
+    // Every cell solid with its made colour and the faces on the block's
+    // sides, the surface list holding the cells that have one.
+    void fill();
+    // The edits of add and carve on one cell, without the chunks' versions;
+    // true when the cell changed.
+    bool addCell(VoxelCell *cell, int32_t i, int32_t j, int32_t k);
+    bool carveCell(VoxelCell *cell, int32_t i, int32_t j, int32_t k);
+    // Adds (fill) or carves, in memory order, the cells i = span.first ..
+    // span.second of each row (j, k) of the box lo..hi (inclusive, inside
+    // the block), span(j, k) giving the row's cells (empty when first >
+    // second); then moves on the versions of the chunks the box and its
+    // neighbours touch.
+    template <typename Span>
+    void editRows(bool fill, const int32_t lo[3], const int32_t hi[3], Span &&span);
+    void editBox(bool fill, int32_t i0, int32_t j0, int32_t k0, int32_t i1, int32_t j1, int32_t k1);
+    void editSphere(bool fill, int32_t ci, int32_t cj, int32_t ck, double radius);
 
     // Moves on the version of every chunk whose faces an edit of the cell
     // (i, j, k) can change: its own, and across each chunk border it lies
@@ -164,6 +230,7 @@ private:
     VoxelCell *head_ = nullptr;
     uint64_t serial_ = 0;
     uint32_t chunkVersions_[kChunkCount] = {};
+    uint32_t colourVersions_[kChunkCount] = {};
 };
 
 // The one block of the process: null until the first makeVoxelBlock, then
@@ -202,6 +269,43 @@ void VoxelBlock::forEachChunkCell(int chunk, Visit &&visit) const
                 if (row[n].faceBits != 0)
                     visit(row[n]);
         }
+}
+
+// A rectangle of visible faces that look the same way and lie in one
+// plane: the faces of the cells lo..hi (inclusive; lo and hi agree along
+// the faces' normal) in direction `face`, a place in the order +X, +Y, +Z,
+// -X, -Y, -Z (kCubeFaceSigns).
+struct VoxelRect
+{
+    int face;
+    int32_t lo[3], hi[3]; // cell indices i, j, k
+};
+
+// The visible faces of a chunk's cells merged into rectangles, appended to
+// out[face]: each face of the chunk showing covered by exactly one
+// rectangle, and no face that does not show. Greedy, one plane at a time:
+// a row's longest run from its first showing face, grown down the rows
+// while all of its faces show. Returns how many of the cells that show a
+// face are see-through (alpha below 255 in its low 8 bits), which the
+// same pass over the cells finds.
+int ChunkRectangles(const VoxelBlock &block, int chunk, std::vector<VoxelRect> out[kCubeFaceCount]);
+
+// The four corners of a rectangle as ForEachVoxelFace gives a face's:
+// wound counter-clockwise seen from outside, in the same order of the
+// face's corner signs, each sign choosing the rectangle's lower or upper
+// edge (world x from i, y from k, z from j).
+template <typename Vertex>
+void ForEachVoxelRectVertex(const VoxelRect &rect, Vertex &&vertex)
+{
+    const double edge = VoxelBlock::kEdge;
+    // Grid index of each world axis: x is i, y is k, z is j.
+    static constexpr int kGrid[3] = {0, 2, 1};
+    for (const auto &s : kCubeFaceSigns[rect.face]) {
+        double at[3];
+        for (int w = 0; w < 3; ++w)
+            at[w] = s[w] > 0 ? edge * (rect.hi[kGrid[w]] + 1) : edge * rect.lo[kGrid[w]];
+        vertex(at[0], at[1], at[2]);
+    }
 }
 
 // Face geometry of a cell, without GL. Calls vertex(double x, double y,

@@ -6,7 +6,8 @@
 // off, in a 403 x 442 window, and prints its mean frame time. Needs a
 // display (run under xvfb-run). Counters, medians over the summaries after
 // the first (100 frames each; the block seen from the example production's
-// camera):
+// camera, whole, with 1,000 single-cell edits a frame, and with a sphere of
+// radius 20 carved or added back every frame):
 //   beyond_timer_ms  frame start to frame start, less the 10 ms timer
 //   work_ms          the frame's own work (UpdateFrame)
 // and from a second run with every part finished (glFinish) at its end:
@@ -47,6 +48,36 @@ const char kBlock[] =
     "makeVoxelBlock()\n"
     "setCamPos(-450, 1250, -700)\n"
     "lookAt(500, 450, 500)\n"
+    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
+
+// The block with 1,000 single-cell edits a frame from Lua: a 10-cell cube
+// carved into the top of the block, added back the next frame, moving on.
+const char kBlockEdits[] =
+    "makeVoxelBlock()\n"
+    "setCamPos(-450, 1250, -700)\n"
+    "lookAt(500, 450, 500)\n"
+    "local frame = 0\n"
+    "function update()\n"
+    "  frame = frame + 1\n"
+    "  local n = math.floor(frame / 2)\n"
+    "  local bi, bj = n * 37 % 90, n * 53 % 90\n"
+    "  local edit = frame % 2 == 0 and carveVoxelAt or addVoxelAt\n"
+    "  for i = bi, bi + 9 do for j = bj, bj + 9 do for k = 90, 99 do edit(i, j, k) end end end\n"
+    "end\n"
+    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
+// The block with a sphere of radius 20 (33,401 cells) carved into its top
+// every other frame and added back in between.
+const char kBlockSphere[] =
+    "makeVoxelBlock()\n"
+    "setCamPos(-450, 1250, -700)\n"
+    "lookAt(500, 450, 500)\n"
+    "local frame = 0\n"
+    "function update()\n"
+    "  frame = frame + 1\n"
+    "  local n = math.floor(frame / 2)\n"
+    "  local ci, cj = 20 + n * 37 % 60, 20 + n * 53 % 60\n"
+    "  if frame % 2 == 0 then carveVoxelSphere(ci, cj, 99, 20) else addVoxelSphere(ci, cj, 99, 20) end\n"
+    "end\n"
     "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
 
 bool WriteFile(const QString &name, const char *text)
@@ -150,6 +181,8 @@ void BM_VelkaroFrame(benchmark::State &state, const char *production)
 BENCHMARK_CAPTURE(BM_VelkaroFrame, empty, kEmpty)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_VelkaroFrame, quads20000, kQuads)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_VelkaroFrame, voxelBlock, kBlock)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_VelkaroFrame, voxelBlockEdits1000, kBlockEdits)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_VelkaroFrame, voxelBlockSphere20, kBlockSphere)->Iterations(1)->Unit(benchmark::kSecond);
 
 const char kLoveConf[] =
     "function love.conf(t)\n"

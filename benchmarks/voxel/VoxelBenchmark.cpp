@@ -1,11 +1,12 @@
 // Cost of the voxel block: making it (time, and the memory it takes), carving
-// and adding cells directly and from Lua, and drawing the full block: in
-// immediate mode with the render walk, and from the cache of vertex arrays
-// (still, and with 1,000 edits a frame). The GL benchmarks need an X server
+// and adding cells directly, as spheres and from Lua, and drawing the full
+// block: in immediate mode with the render walk, and from the cache (its
+// rectangles, or its faces one by one; still, with 1,000 edits a frame and
+// with a sphere carved and added back every frame). The GL benchmarks need an X server
 // (xvfb-run).
 #include "ScriptApi.h"
 #include "ScriptHost.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <QGuiApplication>
 #include <QOffscreenSurface>
@@ -94,6 +95,24 @@ void BM_CarveThenAddBack(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * 2);
 }
 BENCHMARK(BM_CarveThenAddBack);
+
+// A sphere of radius 20 (33,401 cells) carved around a random cell of the
+// block's middle, or added back (the figure is per sphere, both kinds).
+void BM_CarveAddSphere20(benchmark::State &state)
+{
+    auto block = VoxelBlock::make();
+    RandomCells random(40);
+    bool carved = false;
+    int ci = 50, cj = 50, ck = 50;
+    for (auto _ : state) {
+        if (!carved)
+            ci = random.Index(), cj = random.Index(), ck = random.Index();
+        carved ? block->addSphere(ci, cj, ck, 20) : block->carveSphere(ci, cj, ck, 20);
+        carved = !carved;
+    }
+    state.SetItemsProcessed(state.iterations() * 33401);
+}
+BENCHMARK(BM_CarveAddSphere20)->Unit(benchmark::kMillisecond);
 
 // carveVoxelAt and addVoxelAt from Lua through the script host (runaway
 // guard on), 20,000 calls per run on random cells of the whole block; the
@@ -217,6 +236,31 @@ void Brush(RandomCells &random, bool &carved, int &bi, int &bj, int &bk)
 }
 
 void BM_CachedDraw(benchmark::State &state) { CachedFrames(state, false, [] {}); }
+// The faces one by one from the cache, as every state that could tell the
+// rectangles apart gets them: here a 2D texturing left on with no texture,
+// which colours nothing.
+void BM_CachedDrawFaceByFace(benchmark::State &state)
+{
+    glEnable(GL_TEXTURE_2D);
+    CachedFrames(state, false, [] {});
+    glDisable(GL_TEXTURE_2D);
+}
+// A sphere of radius 20 carved into the top of the block every other frame
+// and added back in between.
+void BM_CachedDrawSphere20(benchmark::State &state)
+{
+    RandomCells random(60);
+    bool carved = false;
+    int ci = 50, cj = 50;
+    CachedFrames(state, false, [&] {
+        if (!carved)
+            ci = random.Index(), cj = random.Index();
+        carved ? gDrawnBlock->addSphere(ci, cj, 99, 20) : gDrawnBlock->carveSphere(ci, cj, 99, 20);
+        carved = !carved;
+    });
+    if (carved)
+        gDrawnBlock->addSphere(ci, cj, 99, 20);
+}
 void BM_CachedDrawCulled(benchmark::State &state) { CachedFrames(state, true, [] {}); }
 void BM_CachedDrawBrush1000(benchmark::State &state)
 {
@@ -286,11 +330,17 @@ int main(int argc, char **argv)
                 VoxelDrawCache cache;
                 cache.draw(*gDrawnBlock);
                 glFinish();
-                std::printf("voxel draw cache: arrays %.1f MB, peak RSS grew by %.1f MB over the first draw\n",
+                std::printf("voxel draw cache: arrays and texture %.1f MB, peak RSS grew by %.1f MB over the first draw\n",
                             cache.bytes() / 1e6, (MaxRssKb() - rssBefore) / 1e3);
+                glEnable(GL_TEXTURE_2D); // the faces one by one as well
+                cache.draw(*gDrawnBlock);
+                glDisable(GL_TEXTURE_2D);
+                std::printf("voxel draw cache: %.1f MB with the faces one by one as well\n", cache.bytes() / 1e6);
             }
             benchmark::RegisterBenchmark("BM_CachedDraw", BM_CachedDraw)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_CachedDrawFaceByFace", BM_CachedDrawFaceByFace)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark("BM_CachedDrawCulled", BM_CachedDrawCulled)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark("BM_CachedDrawSphere20", BM_CachedDrawSphere20)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark("BM_CachedDrawBrush1000", BM_CachedDrawBrush1000)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark("BM_CachedDrawScattered1000", BM_CachedDrawScattered1000)->Unit(benchmark::kMillisecond);
         } else {

@@ -5,8 +5,8 @@
 --
 -- The top level runs once at start-up (and again each time you save this
 -- file: values written as `x = x or ...` survive that); update() and
--- render() run every frame. Click the block to carve the cube under the
--- mouse. Drag to look around, hold space and drag to orbit, right-drag to
+-- render() run every frame. Click the block to carve a ball around the cube
+-- under the mouse. Drag to look around, hold space and drag to orbit, right-drag to
 -- pan, wheel to zoom.
 
 makeVoxelBlock()                   -- 100 x 100 x 100 cells of 10 units
@@ -74,14 +74,8 @@ function render()
   endGL()
 end
 
--- Carve the cube under the mouse: the picked point lies on the face that was
--- hit, so step one unit further along the line of sight to get inside it.
+-- Carve the cube under the mouse, and the cubes around it within 2 cells.
 function LMBDown(x, y)
-  local px, py, pz = getMouseCursorPos()
-  local cx, cy, cz = getCamPos()
-  local dx, dy, dz = px - cx, py - cy, pz - cz
-  local len = math.sqrt(dx * dx + dy * dy + dz * dz)
-  if len > 0 then
-    carveVoxelAt((px + dx / len) / 10, (pz + dz / len) / 10, (py + dy / len) / 10)
-  end
+  local i, j, k = pickVoxel()
+  if i then carveVoxelSphere(i, j, k, 2) end
 end

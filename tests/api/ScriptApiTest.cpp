@@ -12,7 +12,7 @@
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "VoxelApi.h"
-#include "VoxelRender.h"
+#include "VoxelDrawCache.h"
 
 #include <QFile>
 #include <QImage>
@@ -288,6 +288,55 @@ TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMa
         Run(std::string("addVoxelAt(") + args + ")");
         EXPECT_EQ(holes(), 0) << args;
     }
+}
+
+// The sculpting functions through Lua: nothing before the block, then
+// colours to their low 8 bits, boxes with their corners swapped, spheres
+// with bad radii, picks along a given ray and through the cursor, and a
+// reset to the made block.
+TEST_F(ScriptApiTest, VoxelSculptingFunctionsReadTheirArgumentsAndAnswer)
+{
+    const auto holes = [] {
+        int count = 0;
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+            count += !gVoxelBlock->cellAt(f % 100, f / 100 % 100, f / 10000)->solid;
+        return count;
+    };
+    // The values a call returns, as one line.
+    Run("function show(...) local t = {...} for n = 1, select('#', ...) do t[n] = tostring(t[n]) end "
+        "return table.concat(t, ' ') end");
+    EXPECT_EQ(Run("setVoxelColor(1, 2, 3, 9, 9, 9) carveVoxelBox(0, 0, 0, 9, 9, 9) addVoxelSphere(1, 1, 1, 5) "
+                  "resetVoxelBlock() print(show(getVoxel(1, 2, 3), pickVoxelRay(-100, 45, 45, 1, 0, 0), pickVoxel()))"),
+              "nil nil nil");
+    Run("makeVoxelBlock() setVoxelColor(1, 2, 3, 300, -1, 7.9) setVoxelColor(4, 5, 6, 1, 2, 3, 4)");
+    EXPECT_EQ(Run("print(show(getVoxel(1, 2, 3)))"), "true 44 255 7 255");
+    EXPECT_EQ(Run("print(show(getVoxel(4, 5, 6)))"), "true 1 2 3 4");
+    EXPECT_EQ(Run("print(show(getVoxel(100, 0, 0), getVoxel(0/0, 0, 0)))"), "nil nil");
+    const std::pair<const char *, int> edits[] = {
+        {"carveVoxelBox(5, 5, 5, 3, 3, 3)", 27},       {"carveVoxelBox(-5, 98, 98, 1, 200, 99)", 27 + 8},
+        {"carveVoxelSphere(50, 50, 50, 0/0)", 35},      {"carveVoxelSphere(50, 50, 50, -1)", 35},
+        {"carveVoxelSphere(50, 50, 50, 1)", 35 + 7},   {"carveVoxelSphere(50, 50, 50)", 42},
+        {"addVoxelSphere(50, 50, 50, 1.5)", 42 - 7},   {"addVoxelBox(0, 0, 0, 99, 99, 99)", 0},
+        {"carveVoxelSphere(-3, 0, 0, 3)", 1},           {"carveVoxelSphere(0, 0, 0, 1/0)", 1000000},
+        {"addVoxelSphere(2^40, 0, 0, 1e300)", 0},
+    };
+    for (const auto &[edit, count] : edits) {
+        Run(edit);
+        EXPECT_EQ(holes(), count) << edit;
+    }
+    EXPECT_EQ(Run("print(show(pickVoxelRay(-100, 45, 55, 1, 0, 0)))"), "0 5 4 -x");
+    EXPECT_EQ(Run("print(show(pickVoxelRay(505, 2000, 505, 0, -3, 0)))"), "50 50 99 +y");
+    EXPECT_EQ(Run("print(show(pickVoxelRay(-100, 45, 45, -1, 0, 0), pickVoxelRay(0, 0, 0, 0, 0, 0)))"), "nil nil");
+    EXPECT_EQ(Run("carveVoxelAt(0, 4, 4) print(show(pickVoxelRay(-100, 45, 45, 1, 0, 0)))"), "1 4 4 -x");
+    // The cursor in the middle of the view, the camera above the block's
+    // middle looking straight along -z at the +z side.
+    Run("setCamPos(505, 505, 2000) lookAt(505, 505, 0)");
+    run->paint();
+    run->world().mouseMove(kViewWidth / 2, kViewHeight / 2);
+    EXPECT_EQ(Run("print(show(pickVoxel()))"), "50 99 50 +z");
+    Run("resetVoxelBlock()");
+    EXPECT_EQ(holes(), 0);
+    EXPECT_EQ(Run("print(show(getVoxel(1, 2, 3)))"), "true 129 2 131 255");
 }
 
 // Camera at distance 100 in front of the plane z = 0 around (1000, 1000),

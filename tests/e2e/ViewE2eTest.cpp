@@ -116,6 +116,28 @@ TEST_F(ViewEndToEnd, ThePointerReachesTheProductionThroughBadCameraValuesWithAnd
     EXPECT_EQ(ExitCode(), 1);
 }
 
+// Sculpting with the mouse: a click over the block finds the cube under the
+// cursor, which a sphere carve around it empties.
+TEST_F(ViewEndToEnd, AClickOverTheVoxelBlockPicksTheCubeUnderTheCursor)
+{
+    StartWithAppend("makeVoxelBlock() setCamPos(505, 2000, 506) lookAt(505, 0, 505)\n"
+                    "function render() beginQuadGL() renderVoxelBlock() endGL() if not shown then shown = true append('shown.txt', 'yes') end end\n"
+                    "function LMBDown(x, y) local i, j, k, face = pickVoxel() carveVoxelSphere(i, j, k, 3)\n"
+                    "  append('picks.txt', string.format('%d %d %d %s %s', i, j, k, face, tostring(getVoxel(i, j, k)))) end\n",
+                    {"--size", "400x400"});
+    ASSERT_TRUE(WaitForFile(path("shown.txt"), "\n"));
+    // The middle of the view, straight down onto the top's cube (50, 50,
+    // 99); then a quarter of the view right and up (x 755, z 256).
+    for (const auto &[x, y] : {std::pair{200, 200}, {250, 150}}) {
+        Pointer(x, y);
+        Xdotool({"click", "1"});
+        WaitUntil([&] { return Lines("picks.txt").size() == (x == 200 ? 1 : 2); }, 5000);
+    }
+    EXPECT_EQ(Lines("picks.txt").join(", ").toStdString(), "50 50 99 +y false, 75 25 99 +y false");
+    Keys({"key", "Escape"});
+    EXPECT_EQ(ExitCode(), 1);
+}
+
 // 5000 calls of every registered function with random arguments inside
 // render(): no error, no crash, and ten frames and more go on after them.
 TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
@@ -127,7 +149,8 @@ TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
         "  .. 'carveVoxelAt addVoxelAt getMp3Spectrum getMp3Level setOverlays setClearColor pushMatrixGL popMatrixGL '\n"
         "  .. 'translateGL rotateGL scaleGL loadIdentityGL setFov setClipPlanes setLineWidth setLighting setLightDir '\n"
         "  .. 'normalGL drawText getTextSize getViewSize loadTexture bindTexture texCoordGL freeTexture loadShader useShader setUniform '\n"
-        "  .. 'setPostShader getTime getBeat getRow sync'):gmatch('%S+') do names[#names + 1] = name end\n"
+        "  .. 'setPostShader getTime getBeat getRow sync setVoxelColor getVoxel carveVoxelBox addVoxelBox carveVoxelSphere '\n"
+        "  .. 'addVoxelSphere pickVoxel pickVoxelRay resetVoxelBlock'):gmatch('%S+') do names[#names + 1] = name end\n"
         "local values = {0, -0, 1, -1, 0.5, -0.5, 255.9, 2^31, -2^31 - 1, 2^53, 1e300, -1e300, 1/0, -1/0, 0/0,\n"
         "  '1', ' 2 ', '0x10', 'x', '', true, false, {}, {1, 2}, print, nil}\n"
         "math.randomseed(7) calls, failures, frames = 0, {}, 0\n"

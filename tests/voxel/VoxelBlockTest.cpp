@@ -137,6 +137,236 @@ TEST(VoxelBlock, ScriptedAndRandomEditsMatchTheModel)
     }
 }
 
+// The cells (i, j, k) of the list in order, ending with a walk.
+std::vector<Index> ListOrder(VoxelBlock &block)
+{
+    std::vector<Index> order;
+    block.walk([&](const VoxelCell &c) { order.push_back({c.i, c.j, c.k}); });
+    return order;
+}
+
+// Random boxes and spheres, carved and added, bad ones among them, and cell
+// colours and resets: the block after each bulk edit is the block that the
+// single-cell edits give over the cells the model finds (a plain loop over
+// every cell), in memory order: the same cells, colours and list; and
+// every chunk whose cells changed has moved its version on.
+TEST(VoxelBlock, BulkEditsAreTheSingleCellEditsOverTheirCells)
+{
+    auto bulk = VoxelBlock::make(), single = VoxelBlock::make(), fresh = VoxelBlock::make();
+    ASSERT_TRUE(bulk && single && fresh);
+    Model model;
+    std::mt19937 rng(20261207);
+    const auto coordinate = [&] { return std::uniform_int_distribution<int>(-30, 129)(rng); };
+    const double radii[] = {0, 1, 2, 5, 7.5, 12, 20, -1, NAN, INFINITY, 1e30};
+    for (int step = 0; step < 60 && !HasFailure(); ++step) {
+        SCOPED_TRACE(step);
+        const bool fill = step % 3 == 2;
+        const Index a = {coordinate(), coordinate(), coordinate()}, b = {coordinate(), coordinate(), coordinate()};
+        const double r = radii[rng() % std::size(radii)];
+        const bool sphere = step % 2;
+        // The cells the edit takes, found plainly.
+        std::vector<char> in(VoxelBlock::kCellCount);
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f) {
+            const int i = f % N, j = f / N % N, k = f / (N * N);
+            const double di = i - a[0], dj = j - a[1], dk = k - a[2];
+            in[f] = sphere ? di * di + dj * dj + dk * dk <= r * r
+                           : std::min(a[0], b[0]) <= i && i <= std::max(a[0], b[0]) && std::min(a[1], b[1]) <= j &&
+                                 j <= std::max(a[1], b[1]) && std::min(a[2], b[2]) <= k && k <= std::max(a[2], b[2]);
+        }
+        std::vector<uint32_t> versions(VoxelBlock::kChunkCount), bits(VoxelBlock::kCellCount);
+        for (int c = 0; c < VoxelBlock::kChunkCount; ++c)
+            versions[c] = bulk->chunkVersion(c);
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+            bits[f] = bulk->cellAt(f % N, f / N % N, f / (N * N))->faceBits;
+        if (sphere)
+            fill ? bulk->addSphere(a[0], a[1], a[2], r) : bulk->carveSphere(a[0], a[1], a[2], r);
+        else
+            fill ? bulk->addBox(a[0], a[1], a[2], b[0], b[1], b[2]) : bulk->carveBox(a[0], a[1], a[2], b[0], b[1], b[2]);
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+            if (in[f])
+                Edit(*single, model, {f % N, f / N % N, f / (N * N)}, fill);
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f) {
+            const int i = f % N, j = f / N % N, k = f / (N * N);
+            if (bulk->cellAt(i, j, k)->faceBits != bits[f] && bulk->chunkVersion(VoxelBlock::chunkOf(i, j, k)) == versions[VoxelBlock::chunkOf(i, j, k)]) {
+                ADD_FAILURE() << "the chunk of cell " << i << ", " << j << ", " << k << " changed, its version did not";
+                break;
+            }
+        }
+        // Now and then colours, the same on both, and a walk or a reset.
+        for (int n = 0; n < 20; ++n) {
+            const Index c = {coordinate(), coordinate(), coordinate()};
+            const int rgba[4] = {int(rng()), int(rng() % 256), -int(rng() % 300), int(rng())};
+            bulk->setColour(c[0], c[1], c[2], rgba[0], rgba[1], rgba[2], rgba[3]);
+            single->setColour(c[0], c[1], c[2], rgba[0] & 0xff, rgba[1] & 0xff, rgba[2] & 0xff, rgba[3] & 0xff);
+            const VoxelCell *cell = bulk->cellAt(c[0], c[1], c[2]);
+            if (cell) {
+                EXPECT_EQ((std::array{cell->red, cell->green, cell->blue, cell->alpha}),
+                          (std::array{rgba[0] & 0xff, rgba[1] & 0xff, rgba[2] & 0xff, rgba[3] & 0xff}));
+            }
+        }
+        if (step % 7 == 6) {
+            const uint32_t version = bulk->colourVersion(0);
+            bulk->reset();
+            single = VoxelBlock::make();
+            model = Model();
+            EXPECT_NE(bulk->colourVersion(0), version);
+        }
+        if (step % 5 == 4 || step % 7 == 6) {
+            ASSERT_EQ(ListOrder(*bulk), ListOrder(*single));
+            for (int f = 0; f < VoxelBlock::kCellCount; ++f) {
+                const VoxelCell &x = *bulk->cellAt(f % N, f / N % N, f / (N * N)), &y = *single->cellAt(f % N, f / N % N, f / (N * N));
+                if (x.solid != y.solid || x.faceBits != y.faceBits ||
+                    std::array{x.red, x.green, x.blue, x.alpha} != std::array{y.red, y.green, y.blue, y.alpha}) {
+                    ADD_FAILURE() << "cell " << x.i << ", " << x.j << ", " << x.k << " differs";
+                    break;
+                }
+            }
+        }
+    }
+    // Colours aside (the model keeps the made ones), the block is the model's.
+    bulk->reset();
+    ExpectMatchesModel(*bulk, Model(), *fresh);
+}
+
+// Over random blocks, every face that shows lies in exactly one of its
+// chunk's rectangles, and no rectangle holds a face that does not show; a
+// rectangle of one face has that face's corners in their order.
+TEST(VoxelBlock, RectanglesCoverExactlyTheFacesThatShow)
+{
+    auto block = VoxelBlock::make();
+    ASSERT_TRUE(block);
+    std::mt19937 rng(20261209);
+    static const uint32_t kBit[6] = {kPosX, kPosY, kPosZ, kNegX, kNegY, kNegZ};
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        for (int n = 0; n < 4000; ++n) {
+            const int i = int(rng() % 100), j = int(rng() % 100), k = int(rng() % 100);
+            n % 40 == 0 ? block->carveSphere(i, j, k, rng() % 9) : block->carve(i, j, k);
+            if (n % 3 == 0)
+                block->add(i + 1, j, k);
+        }
+        std::vector<uint32_t> covered(VoxelBlock::kCellCount);
+        int single = 0;
+        for (int chunk = 0; chunk < VoxelBlock::kChunkCount; ++chunk) {
+            std::vector<VoxelRect> rects[kCubeFaceCount];
+            ChunkRectangles(*block, chunk, rects);
+            for (int f = 0; f < kCubeFaceCount; ++f)
+                for (const VoxelRect &r : rects[f]) {
+                    ASSERT_EQ(r.face, f);
+                    for (int k = r.lo[2]; k <= r.hi[2]; ++k)
+                        for (int j = r.lo[1]; j <= r.hi[1]; ++j)
+                            for (int i = r.lo[0]; i <= r.hi[0]; ++i) {
+                                ASSERT_EQ(VoxelBlock::chunkOf(i, j, k), chunk);
+                                uint32_t &seen = covered[Flat(i, j, k)];
+                                ASSERT_FALSE(seen & kBit[f]) << "face " << f << " of " << i << ", " << j << ", " << k << " twice";
+                                seen |= kBit[f];
+                            }
+                    if (r.lo[0] == r.hi[0] && r.lo[1] == r.hi[1] && r.lo[2] == r.hi[2]) {
+                        VoxelCell cell = *block->cellAt(r.lo[0], r.lo[1], r.lo[2]);
+                        cell.faceBits = kBit[f];
+                        std::vector<double> face, rect;
+                        ForEachVoxelFaceVertex(cell, [&](double x, double y, double z) { face.insert(face.end(), {x, y, z}); });
+                        ForEachVoxelRectVertex(r, [&](double x, double y, double z) { rect.insert(rect.end(), {x, y, z}); });
+                        EXPECT_EQ(rect, face);
+                        ++single;
+                    }
+                }
+        }
+        EXPECT_GT(single, 100);
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+            if (covered[f] != block->cellAt(f % N, f / N % N, f / (N * N))->faceBits) {
+                ADD_FAILURE() << "cell " << f % N << ", " << f / N % N << ", " << f / (N * N) << " covered " << std::hex
+                              << covered[f] << ", shows " << block->cellAt(f % N, f / N % N, f / (N * N))->faceBits;
+                break;
+            }
+    }
+}
+
+// The pick against every solid cell's box: the first one the ray enters
+// (the least entry t, the faces of a cell it starts in aside), through the
+// face of the axis it enters last; random rays from inside and outside the
+// block over random sparse blocks, and rays that miss or make no sense.
+TEST(VoxelBlock, PickFindsTheFirstSolidCellAlongTheRay)
+{
+    auto block = VoxelBlock::make();
+    ASSERT_TRUE(block);
+    std::mt19937 rng(20261210);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    const char *faces[] = {"+x", "+y", "+z", "-x", "-y", "-z"};
+    int hits = 0;
+    for (int round = 0; round < 4; ++round) {
+        block->carveBox(0, 0, 0, 99, 99, 99);
+        for (int n = 0; n < 3000; ++n)
+            block->add(40 + int(rng() % 30), 30 + int(rng() % 40), 35 + int(rng() % 30));
+        if (round == 3)
+            block->addBox(0, 0, 0, 99, 99, 0); // a floor: rays that start in it
+        std::vector<const VoxelCell *> solid;
+        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+            if (block->cellAt(f % N, f / N % N, f / (N * N))->solid)
+                solid.push_back(block->cellAt(f % N, f / N % N, f / (N * N)));
+        for (int ray = 0; ray < 2000; ++ray) {
+            double o[3], d[3];
+            const bool inside = ray % 2;
+            for (int a = 0; a < 3; ++a) {
+                o[a] = inside ? 500 + 400 * unit(rng) : 500 + 1500 * unit(rng);
+                d[a] = unit(rng);
+            }
+            if (round == 3)
+                o[1] = 5 * (unit(rng) + 1); // world y in the floor's cells
+            // Aim at the cluster from outside, so that most rays hit.
+            if (!inside)
+                for (int a = 0; a < 3; ++a)
+                    d[a] = 500 + 200 * unit(rng) - o[a];
+            // Brute force: the least entry over every solid cell's box.
+            double best = INFINITY;
+            VoxelBlock::Hit expected;
+            for (const VoxelCell *cell : solid) {
+                const VoxelCell &c = *cell;
+                const double lo[3] = {10.0 * c.i, 10.0 * c.k, 10.0 * c.j};
+                double tIn = -INFINITY, tOut = INFINITY;
+                int axis = -1;
+                for (int a = 0; a < 3; ++a) {
+                    double t0 = (lo[a] - o[a]) / d[a], t1 = (lo[a] + 10 - o[a]) / d[a];
+                    if (t0 > t1)
+                        std::swap(t0, t1);
+                    if (t0 > tIn)
+                        tIn = t0, axis = a;
+                    tOut = std::min(tOut, t1);
+                }
+                if (tIn > tOut || tOut < 0)
+                    continue;
+                int face;
+                if (tIn < 0) { // starts inside: the face back along the greatest component
+                    axis = 0;
+                    for (int a = 1; a < 3; ++a)
+                        if (std::fabs(d[a]) > std::fabs(d[axis]))
+                            axis = a;
+                    tIn = -INFINITY;
+                }
+                face = axis + (d[axis] > 0 ? 3 : 0);
+                if (tIn < best)
+                    best = tIn, expected = VoxelBlock::Hit{c.i, c.j, c.k, face};
+            }
+            VoxelBlock::Hit hit;
+            const bool found = block->pick(o, d, hit);
+            ASSERT_EQ(found, best < INFINITY) << "ray " << ray << " of round " << round;
+            hits += found;
+            if (found) {
+                ASSERT_EQ((std::array{hit.i, hit.j, hit.k, hit.face}), (std::array{expected.i, expected.j, expected.k, expected.face}))
+                    << "ray " << ray << " of round " << round << ", face " << faces[hit.face] << " expected " << faces[expected.face];
+            }
+        }
+    }
+    EXPECT_GT(hits, 3000) << "most rays meet a cell";
+    // Rays that miss, and rays that are no rays: nothing.
+    VoxelBlock::Hit hit;
+    const double away[3] = {2000, 0, 0}, out[3] = {1, 0, 0}, zero[3] = {0, 0, 0}, nan[3] = {NAN, 0, 0}, inf[3] = {INFINITY, 1, 0};
+    EXPECT_FALSE(block->pick(away, out, hit));
+    EXPECT_FALSE(block->pick(away, zero, hit));
+    EXPECT_FALSE(block->pick(nan, out, hit));
+    EXPECT_FALSE(block->pick(away, inf, hit));
+}
+
 // Each face bit emits one quad on its side of the cell's box (cell (2, 3, 4)
 // spans x 20-30, y 40-50, z 30-40: j is depth, k height), its corners
 // turning left about the outward normal; all six come in the order +X, +Y,
