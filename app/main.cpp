@@ -5,6 +5,7 @@
 #include "ExportOptions.h"
 #include "MainWindow.h"
 #include "PlayerWindow.h"
+#include "RocketCommand.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
@@ -46,10 +47,17 @@ int Play(const ViewOptions &view, char *program)
 
 int main(int argc, char **argv)
 {
-    const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // The Rocket editors' projects: converted without a window.
+    const RocketCommandLine rocket = ParseRocketCommandLine(arguments);
+    if (rocket.action != RocketAction::None)
+        return RunRocketCommand(rocket);
+
+    const CommandLine line = ParseCommandLine(arguments);
     switch (line.action) {
     case CommandLineAction::Help:
         std::fputs(ExportUsage(), stdout);
+        std::fputs(RocketUsage(), stdout);
         return 0;
     case CommandLineAction::Refuse:
         std::fprintf(stderr, "velkaro: %s\n", line.error.c_str());

@@ -82,3 +82,8 @@ bool SyncFile::removeKey(const std::string &track, int row)
         return t && t->removeKey(row);
     });
 }
+
+bool SyncFile::toggleBookmark(int row)
+{
+    return edit([&] { return syncTracks.toggleBookmark(row); });
+}

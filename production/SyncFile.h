@@ -42,6 +42,8 @@ public:
     bool setKey(const std::string &track, int row, double value);
     bool cycleInterpolation(const std::string &track, int row);
     bool removeKey(const std::string &track, int row);
+    // Adds a bookmark on `row` or removes the one there.
+    bool toggleBookmark(int row);
     // Writes the tracks as they are.
     bool write();
 

@@ -68,6 +68,36 @@ TEST(SyncTracks, FileRoundTrip)
     EXPECT_EQ(FormatSyncText(Parsed("velkaro-sync 1")), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n");
 }
 
+// Bookmarks: read from their lines (a repeated row is one bookmark; other
+// "#" lines stay comments), written in row order after the tempo, toggled,
+// and found from any row. Every line they add starts with "#", the mark of
+// a comment to a reader that predates them.
+TEST(SyncTracks, Bookmarks)
+{
+    SyncTracks tracks = Parsed("velkaro-sync 1\n#bookmark 32\ntrack a\n#bookmark 8\n#bookmark 8\n# bookmark 5\n"
+                               "#bookmark x\n#bookmark 4 5\n0 1 step\n");
+    EXPECT_EQ(tracks.bookmarks(), (std::vector<int>{8, 32}));
+    const std::string written = FormatSyncText(tracks);
+    EXPECT_EQ(written, "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#bookmark 8\n#bookmark 32\ntrack a\n0 1 step\n");
+    EXPECT_EQ(FormatSyncText(Parsed(written)), written);
+    size_t lineStart = 0;
+    for (size_t at = written.find("bookmark"); at != std::string::npos; at = written.find("bookmark", at + 1)) {
+        lineStart = written.rfind('\n', at) + 1;
+        EXPECT_EQ(written[lineStart], '#') << "a bookmark line an older reader would refuse";
+    }
+
+    EXPECT_FALSE(tracks.toggleBookmark(-1));
+    EXPECT_TRUE(tracks.toggleBookmark(20));
+    EXPECT_TRUE(tracks.toggleBookmark(8));
+    EXPECT_EQ(tracks.bookmarks(), (std::vector<int>{20, 32}));
+    const struct { int row, next, previous; } cases[] = {
+        {0, 20, -1}, {20, 32, -1}, {21, 32, 20}, {32, -1, 20}, {40, -1, 32}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(tracks.nextBookmark(c.row), c.next) << "from row " << c.row;
+        EXPECT_EQ(tracks.previousBookmark(c.row), c.previous) << "from row " << c.row;
+    }
+}
+
 // Each error names its line; the tracks read before stay as they were.
 TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
 {
