@@ -4,6 +4,7 @@
 #include "ChunkComplete.h"
 #include "MainWindowForm.h"
 #include "REPLEdit.h"
+#include "RocketClient.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "SyncPane.h"
@@ -63,8 +64,16 @@ MainWindow::MainWindow(QWidget *parent)
     production.start(options);
 }
 
+void MainWindow::ConnectToSyncEditor(const QString &host, quint16 port)
+{
+    rocket = std::make_unique<RocketClient>(
+        production.sync(), production.timeline(), host, port, [this] { production.syncChanged(); },
+        [](const std::string &line) { qInfo().noquote() << QString::fromStdString(line); });
+}
+
 MainWindow::~MainWindow()
 {
+    rocket.reset();
     delete form;
     form = nullptr;
     // The production's shutdown follows: the Lua state, then the sound.

@@ -107,8 +107,23 @@ RocketCommandLine ParseRocketCommandLine(const std::vector<std::string> &argumen
         const std::string &argument = arguments[i];
         const size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        if (name != kImport && name != kExport)
+        if (name == "--rocket") {
+            if (line.rocket) {
+                line.action = RocketAction::Refuse;
+                line.error = "--rocket is given twice";
+                return line;
+            }
+            line.rocket = true;
+            if (equals != std::string::npos)
+                line.address = argument.substr(equals + 1);
+            else if (i + 1 < arguments.size() && !arguments[i + 1].empty() && arguments[i + 1][0] != '-')
+                line.address = arguments[++i];
             continue;
+        }
+        if (name != kImport && name != kExport) {
+            line.others.push_back(argument);
+            continue;
+        }
         line.action = name == kImport ? RocketAction::Import : RocketAction::Export;
         if (equals != std::string::npos)
             line.file = argument.substr(equals + 1);
@@ -131,6 +146,10 @@ RocketCommandLine ParseRocketCommandLine(const std::vector<std::string> &argumen
 const char *RocketUsage()
 {
     return "\n"
+           "velkaro --rocket [HOST[:PORT]] [--size WxH]\n"
+           "    opens the window as the client of a Rocket-protocol sync editor\n"
+           "    (default 127.0.0.1:1338); the editor sets the keys, the row, pause and\n"
+           "    play, and saves sync.txt; tries again every second until it is there\n"
            "velkaro --import-rocket FILE.rocket\n"
            "    writes sync.txt from the XML project of a Rocket sync editor; refuses\n"
            "    when sync.txt exists (move it aside first, so no work is lost)\n"

@@ -17,10 +17,18 @@ struct RocketCommandLine
     RocketAction action = RocketAction::None;
     std::string file;  // FILE.rocket as given
     std::string error; // for Refuse: one line, no program name
+
+    // --rocket [HOST[:PORT]] (with action None): the window as a client of
+    // a sync editor; `others` are the arguments without it.
+    bool rocket = false;
+    std::string address;
+    std::vector<std::string> others;
 };
 
 // None unless --import-rocket or --export-rocket is among the arguments
 // (values also as --name=value); each takes one file and nothing else.
+// --rocket takes the next argument as its address unless it starts with
+// "-" (or its value as --rocket=HOST:PORT).
 RocketCommandLine ParseRocketCommandLine(const std::vector<std::string> &arguments);
 
 // Their lines of the usage text (ends in a newline).

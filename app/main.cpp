@@ -5,6 +5,7 @@
 #include "ExportOptions.h"
 #include "MainWindow.h"
 #include "PlayerWindow.h"
+#include "RocketClient.h"
 #include "RocketCommand.h"
 #include "WorldWidget.h"
 
@@ -53,7 +54,20 @@ int main(int argc, char **argv)
     if (rocket.action != RocketAction::None)
         return RunRocketCommand(rocket);
 
-    const CommandLine line = ParseCommandLine(arguments);
+    const CommandLine line = ParseCommandLine(rocket.others);
+    QString rocketHost;
+    quint16 rocketPort = 0;
+    std::string rocketError;
+    if (rocket.rocket && line.action != CommandLineAction::Help && line.action != CommandLineAction::Refuse) {
+        if (line.action != CommandLineAction::Window)
+            rocketError = "--rocket goes with the window (velkaro --rocket [HOST[:PORT]])";
+        else
+            RocketClient::ParseAddress(rocket.address, rocketHost, rocketPort, rocketError);
+        if (!rocketError.empty()) {
+            std::fprintf(stderr, "velkaro: %s\n", rocketError.c_str());
+            return 2;
+        }
+    }
     switch (line.action) {
     case CommandLineAction::Help:
         std::fputs(ExportUsage(), stdout);
@@ -79,6 +93,8 @@ int main(int argc, char **argv)
     MainWindow window;
     if (line.view.sizeGiven)
         window.SetViewSize(QSize(line.view.width, line.view.height));
+    if (rocket.rocket)
+        window.ConnectToSyncEditor(rocketHost, rocketPort);
     window.show();
     return application.exec();
 }
