@@ -62,29 +62,22 @@ TEST(RocketFile, RefusesDamagedFilesAndKeepsTheTracks)
         manyTracks += "<track name=\"t" + std::to_string(i) + "\"/>";
     manyTracks += "</tracks>";
     std::string huge = "<tracks>" + std::string(kMaxRocketFileBytes, ' ') + "</tracks>";
+    const std::string key = "<tracks><track name=\"a\"><key row=\"1\" ";
     const struct { std::string xml; const char *error; } cases[] = {
-        {"", "line 1: not well-formed XML"},
-        {"<sync><tracks><track name=\"a\"><key row=\"1\" value=\"2\"/></track>", "line 1: not well-formed XML"},
-        {"<html><body/></html>", "line 1: not a sync project"},
+        {"", "line 1: not well-formed XML"}, {"<sync><tracks><track name=\"a\"/>", "line 1: not well-formed XML"},
+        {"<html><body/></html>", "line 1: not a sync project"}, {key + "value=\"nan\"/></track></tracks>", "line 1: the key on row 1 of track 'a' needs a value"},
         {"<tracks>\n<track name=\"a\"><key row=\"2147483648\" value=\"1\"/></track></tracks>", "line 2: a key in track 'a' needs a row"},
-        {"<tracks><track name=\"a\"><key row=\"-1\" value=\"1\"/></track></tracks>", "line 1: a key in track 'a' needs a row"},
-        {"<tracks><track name=\"a\"><key row=\"1\" value=\"nan\"/></track></tracks>", "line 1: the key on row 1 of track 'a' needs a value"},
-        {"<tracks><track name=\"a\"><key row=\"1\" value=\"1,5\"/></track></tracks>", "line 1: the key on row 1 of track 'a' needs a value"},
-        {"<tracks><track name=\"a\"><key row=\"1\" value=\"1\" interpolation=\"4\"/></track></tracks>", "line 1: interpolation '4'"},
-        {"<tracks><track name=\"a\"><key row=\"1\" value=\"1\"/>\n<key row=\"1\" value=\"2\"/></track></tracks>", "line 2: track 'a' has two keys on row 1"},
+        {key + "value=\"1,5\"/></track></tracks>", "line 1: the key on row 1 of track 'a' needs a value"},
+        {key + "value=\"1\" interpolation=\"4\"/></track></tracks>", "line 1: interpolation '4'"},
+        {key + "value=\"1\"/>\n<key row=\"1\" value=\"2\"/></track></tracks>", "line 2: track 'a' has two keys on row 1"},
         {"<tracks><track name=\"a\"/>\n<track name=\"a\"/></tracks>", "line 2: track 'a' is given twice"},
         {"<tracks><track name=\"two words\"/></tracks>", "line 1: track name 'two words' cannot be a sync track"},
-        {"<tracks><track/></tracks>", "line 1: a <track> without a name"},
-        {"<tracks><key row=\"1\" value=\"1\"/></tracks>", "line 1: a <key> outside a <track>"},
-        {"<tracks rows=\"99999999999\"/>", "line 1: rows '99999999999' is not a whole number"},
-        {"<r><tracks beatsPerMin=\"0\"/></r>", "line 1: beatsPerMin '0' must be"},
-        {"<r><tracks rowsPerBeat=\"100000\"/></r>", "line 1: rowsPerBeat '100000' must be"},
-        {"<r><bookmark row=\"x\"/><tracks/></r>", "line 1: a bookmark needs a row"},
-        {manyTracks, "line 1: more than 10000 tracks"},
-        {"<!DOCTYPE t [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>"
-         "<tracks><track name=\"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"/></tracks>", "line 1: not well-formed XML"},
-        {huge, "the file is larger than 64 MB"},
+        {"<tracks><track/></tracks>", "line 1: a <track> without a name"}, {"<tracks><key row=\"1\" value=\"1\"/></tracks>", "line 1: a <key> outside"},
+        {"<tracks rows=\"99999999999\"/>", "line 1: rows '99999999999' is not"}, {"<r><tracks beatsPerMin=\"0\"/></r>", "line 1: beatsPerMin '0' must be"},
+        {"<r><tracks rowsPerBeat=\"100000\"/></r>", "line 1: rowsPerBeat '100000'"}, {"<r><bookmark row=\"x\"/><tracks/></r>", "line 1: a bookmark needs a row"},
+        {manyTracks, "line 1: more than 10000 tracks"}, {huge, "the file is larger than 64 MB"},
+        {"<!DOCTYPE t [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+         "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]><tracks><track name=\"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"/></tracks>", "line 1: not well-formed XML"},
     };
     const std::string good = "velkaro-sync 1\nbpm 90\nrows-per-beat 3\n#bookmark 2\ntrack x\n3 1.5 smooth\n";
     SyncTracks tracks;
