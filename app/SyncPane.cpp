@@ -161,6 +161,11 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
     const bool plain = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 
     if (TransportKey(timeline, event)) {
+    } else if (event->matches(QKeySequence::Undo)) {
+        edited(production->sync().undo());
+    } else if (event->matches(QKeySequence::Redo) ||
+               (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier)) {
+        edited(production->sync().redo());
     } else if (plain && text.size() == 1 && (text[0].isDigit() || text == "." || text == "-")) {
         typed += text;
     } else if (event->key() == Qt::Key_Backspace) {

@@ -226,6 +226,21 @@ SyncTrack *SyncTracks::findOrAdd(std::string_view name)
     return tracks.back().get();
 }
 
+bool SyncTracks::removeTrack(std::string_view name)
+{
+    const auto at = index.find(name);
+    if (at == index.end())
+        return false;
+    const int removed = at->second;
+    index.erase(at);
+    tracks.erase(tracks.begin() + removed);
+    for (auto &entry : index) {
+        if (entry.second > removed)
+            --entry.second;
+    }
+    return true;
+}
+
 double SyncTracks::value(std::string_view name, double row)
 {
     const SyncTrack *track = findOrAdd(name);

@@ -113,6 +113,8 @@ public:
     // name cannot be written to the file (empty, or with a space or a
     // control character in it).
     SyncTrack *findOrAdd(std::string_view name);
+    // Removes the named track; false when there is none.
+    bool removeTrack(std::string_view name);
     // The value of the named track at `row`, 0 for a name that cannot be a
     // track. A new name makes an empty track.
     double value(std::string_view name, double row);
