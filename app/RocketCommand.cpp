@@ -101,8 +101,10 @@ int Export(const QString &project, const QString &syncName)
 RocketCommandLine ParseRocketCommandLine(const std::vector<std::string> &arguments)
 {
     RocketCommandLine line;
-    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end())
-        return line; // the usage, which tells of these too
+    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end()) {
+        line.others = arguments; // the usage, which tells of these too
+        return line;
+    }
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
         const size_t equals = argument.find('=');

@@ -14,7 +14,9 @@ using ::testing::HasSubstr;
 
 TEST(RocketCommand, Arguments)
 {
-    EXPECT_EQ(ParseRocketCommandLine({"--import-rocket", "p.rocket", "--help"}).action, RocketAction::None);
+    const RocketCommandLine help = ParseRocketCommandLine({"--import-rocket", "p.rocket", "--help"});
+    EXPECT_EQ(help.action, RocketAction::None);
+    EXPECT_EQ(help.others.size(), 3u) << "all go on to the usage";
     const RocketCommandLine import = ParseRocketCommandLine({"--import-rocket", "p.rocket"});
     EXPECT_EQ(import.action, RocketAction::Import);
     EXPECT_EQ(import.file + ParseRocketCommandLine({"--export-rocket=q.rocket"}).file, "p.rocketq.rocket");

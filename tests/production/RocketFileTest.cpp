@@ -67,7 +67,6 @@ TEST(RocketFile, RefusesDamagedFilesAndKeepsTheTracks)
         {"", "line 1: not well-formed XML"}, {"<sync><tracks><track name=\"a\"/>", "line 1: not well-formed XML"},
         {"<html><body/></html>", "line 1: not a sync project"}, {key + "value=\"nan\"/></track></tracks>", "line 1: the key on row 1 of track 'a' needs a value"},
         {"<tracks>\n<track name=\"a\"><key row=\"2147483648\" value=\"1\"/></track></tracks>", "line 2: a key in track 'a' needs a row"},
-        {key + "value=\"1,5\"/></track></tracks>", "line 1: the key on row 1 of track 'a' needs a value"},
         {key + "value=\"1\" interpolation=\"4\"/></track></tracks>", "line 1: interpolation '4'"},
         {key + "value=\"1\"/>\n<key row=\"1\" value=\"2\"/></track></tracks>", "line 2: track 'a' has two keys on row 1"},
         {"<tracks><track name=\"a\"/>\n<track name=\"a\"/></tracks>", "line 2: track 'a' is given twice"},
