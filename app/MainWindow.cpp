@@ -5,6 +5,7 @@
 #include "ConsoleSplitter.h"
 #include "MainWindowForm.h"
 #include "REPLEdit.h"
+#include "RocketClient.h"
 #include "ScriptApi.h"
 #include "ScriptHost.h"
 #include "SyncPane.h"
@@ -64,8 +65,16 @@ MainWindow::MainWindow(QWidget *parent)
     production.start(options);
 }
 
+void MainWindow::ConnectToSyncEditor(const QString &host, quint16 port)
+{
+    rocket = std::make_unique<RocketClient>(
+        production.sync(), production.timeline(), host, port, [this] { production.syncChanged(); },
+        [](const std::string &line) { qInfo().noquote() << QString::fromStdString(line); });
+}
+
 MainWindow::~MainWindow()
 {
+    rocket.reset();
     delete form;
     form = nullptr;
     // The production's shutdown follows: the Lua state, then the sound.

@@ -8,7 +8,10 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class QDockWidget;
+class RocketClient;
 class QKeyEvent;
 struct MainWindowForm;
 
@@ -27,6 +30,9 @@ public:
     // console collapsed; the view's and the console's minimum sizes give
     // way to a smaller size. Call before show().
     void SetViewSize(const QSize &size);
+    // Makes the production the client of the sync editor at host:port
+    // (--rocket); its messages go to the debug output.
+    void ConnectToSyncEditor(const QString &host, quint16 port);
 
 public slots:
     // Runs a console command and appends its output, then its error text,
@@ -44,4 +50,5 @@ private:
     Production production;
     MainWindowForm *form;
     QDockWidget *syncDock = nullptr; // hidden until F2
+    std::unique_ptr<RocketClient> rocket; // goes before the production it edits
 };

@@ -29,6 +29,7 @@ const QColor kKeyText(255, 255, 255);
 const QColor kTypedText(255, 220, 80);
 const QColor kErrorText(255, 90, 90);
 const QColor kSegment(110, 160, 220);
+const QColor kBookmark(230, 120, 40);
 
 // Three letters for a key's interpolation in its cell.
 const char *Tag(Interpolation interpolation)
@@ -160,6 +161,11 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
     const bool plain = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 
     if (TransportKey(timeline, event)) {
+    } else if (event->matches(QKeySequence::Undo)) {
+        edited(production->sync().undo());
+    } else if (event->matches(QKeySequence::Redo) ||
+               (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier)) {
+        edited(production->sync().redo());
     } else if (plain && text.size() == 1 && (text[0].isDigit() || text == "." || text == "-")) {
         typed += text;
     } else if (event->key() == Qt::Key_Backspace) {
@@ -169,6 +175,13 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
             enterTyped();
     } else if (plain && event->key() == Qt::Key_I) {
         edited(production->sync().cycleInterpolation(trackName(), timeline.wholeRow()));
+    } else if (plain && event->key() == Qt::Key_B) {
+        edited(production->sync().toggleBookmark(timeline.wholeRow()));
+    } else if (text == "]" || text == "[") {
+        const SyncTracks &all = production->sync().tracks();
+        const int mark = text == "]" ? all.nextBookmark(timeline.wholeRow()) : all.previousBookmark(timeline.wholeRow());
+        if (mark >= 0)
+            timeline.seekRow(mark);
     } else if (event->key() == Qt::Key_Delete) {
         edited(production->sync().removeKey(trackName(), timeline.wholeRow()));
     } else if (event->key() == Qt::Key_Left) {
@@ -253,6 +266,8 @@ void SyncPane::paintEvent(QPaintEvent *)
         if (timeline.loopIn() >= 0 && timeline.loopOut() > timeline.loopIn() && r >= timeline.loopIn() &&
             r < timeline.loopOut())
             painter.fillRect(line, kLoopTint);
+        if (std::binary_search(tracks.bookmarks().begin(), tracks.bookmarks().end(), r))
+            painter.fillRect(0, y, 3, lineHeight, kBookmark);
         textAt(4, y, QString::number(r).rightJustified(kRowColumnChars - 2), r % bar == 0 ? kKeyText : kDimText);
 
         for (int c = 0; c < columns && firstTrack + c < tracks.count(); ++c) {

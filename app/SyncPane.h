@@ -3,8 +3,11 @@
 // shaded, the loop tinted); the current row is highlighted in the middle.
 // While playing the current row follows the time; while paused the cursor
 // keys move the time (and the music). A number and Return set a key at the
-// cursor, `i` cycles its interpolation, Delete removes it; every edit goes
-// through the production's sync file, which writes sync.txt.
+// cursor, `i` cycles its interpolation, Delete removes it; `b` sets or
+// clears a bookmark on the current row (marked at the row's left edge),
+// `]` and `[` move the time to the next / previous bookmark; Ctrl+Z undoes
+// an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; every edit goes through the
+// production's sync file, which writes sync.txt.
 //
 // Above the grid a one-line status: time, bar.beat, row, playing or paused,
 // the loop. The transport keys work here and in the view:

@@ -5,6 +5,8 @@
 #include "CommandLine.h"
 #include "MainWindow.h"
 #include "PlayerWindow.h"
+#include "RocketClient.h"
+#include "RocketCommand.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
@@ -55,10 +57,30 @@ int Refuse(const CommandLine &line)
 
 int main(int argc, char **argv)
 {
-    const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // The Rocket editors' projects: converted without a window.
+    const RocketCommandLine rocket = ParseRocketCommandLine(arguments);
+    if (rocket.action != RocketAction::None)
+        return RunRocketCommand(rocket);
+
+    const CommandLine line = ParseCommandLine(rocket.others);
+    QString rocketHost;
+    quint16 rocketPort = 0;
+    std::string rocketError;
+    if (rocket.rocket && line.action != CommandLineAction::Help && line.action != CommandLineAction::Refuse) {
+        if (line.action != CommandLineAction::Window)
+            rocketError = "--rocket goes with the window (velkaro --rocket [HOST[:PORT]])";
+        else
+            RocketClient::ParseAddress(rocket.address, rocketHost, rocketPort, rocketError);
+        if (!rocketError.empty()) {
+            std::fprintf(stderr, "velkaro: %s\n", rocketError.c_str());
+            return 2;
+        }
+    }
     switch (line.action) {
     case CommandLineAction::Help:
         std::fputs(ExportUsage(), stdout);
+        std::fputs(RocketUsage(), stdout);
         return 0;
     case CommandLineAction::Version:
         std::puts("velkaro " VELKARO_VERSION);
@@ -93,6 +115,8 @@ int main(int argc, char **argv)
     MainWindow window;
     if (line.view.sizeGiven)
         window.SetViewSize(QSize(line.view.width, line.view.height));
+    if (rocket.rocket)
+        window.ConnectToSyncEditor(rocketHost, rocketPort);
     window.show();
     return application.exec();
 }

@@ -24,6 +24,8 @@ bool SyncFile::read()
     const QByteArray text = file.readAll();
     diskBad = !ParseSyncText(std::string_view(text.constData(), static_cast<size_t>(text.size())), syncTracks,
                              problem);
+    if (!diskBad)
+        history.clear(); // its steps were of the tracks read over
     return !diskBad;
 }
 
@@ -56,12 +58,30 @@ template <class Edit> bool SyncFile::edit(Edit change)
         read();
     if (diskBad)
         return false;
-    return change() && write();
+    SyncStep step;
+    if (!change(step))
+        return false;
+    history.record(std::move(step));
+    return write();
+}
+
+template <class Change> bool SyncFile::editKey(const std::string &track, int row, Change change)
+{
+    return edit([&](SyncStep &step) {
+        const bool made = !syncTracks.find(track);
+        const std::optional<SyncKey> before = SyncHistory::Slot(syncTracks, track, row);
+        if (!change())
+            return false;
+        SyncHistory::Changed(step, syncTracks, track, row, before);
+        if (made && syncTracks.find(track))
+            step.added.push_back(track);
+        return true;
+    });
 }
 
 bool SyncFile::setKey(const std::string &track, int row, double value)
 {
-    return edit([&] {
+    return editKey(track, row, [&] {
         SyncTrack *t = syncTracks.findOrAdd(track);
         return t && t->setKey(row, value);
     });
@@ -69,7 +89,7 @@ bool SyncFile::setKey(const std::string &track, int row, double value)
 
 bool SyncFile::cycleInterpolation(const std::string &track, int row)
 {
-    return edit([&] {
+    return editKey(track, row, [&] {
         SyncTrack *t = syncTracks.find(track);
         return t && t->cycleInterpolation(row);
     });
@@ -77,8 +97,28 @@ bool SyncFile::cycleInterpolation(const std::string &track, int row)
 
 bool SyncFile::removeKey(const std::string &track, int row)
 {
-    return edit([&] {
+    return editKey(track, row, [&] {
         SyncTrack *t = syncTracks.find(track);
         return t && t->removeKey(row);
     });
+}
+
+bool SyncFile::toggleBookmark(int row)
+{
+    return edit([&](SyncStep &step) {
+        if (!syncTracks.toggleBookmark(row))
+            return false;
+        step.bookmarks.push_back(row);
+        return true;
+    });
+}
+
+bool SyncFile::undo()
+{
+    return edit([&](SyncStep &) { return history.undo(syncTracks); });
+}
+
+bool SyncFile::redo()
+{
+    return edit([&](SyncStep &) { return history.redo(syncTracks); });
 }

@@ -6,6 +6,7 @@
 
 #include "WatchedFile.h"
 
+#include "SyncHistory.h"
 #include "SyncTracks.h"
 
 #include <QString>
@@ -42,16 +43,26 @@ public:
     bool setKey(const std::string &track, int row, double value);
     bool cycleInterpolation(const std::string &track, int row);
     bool removeKey(const std::string &track, int row);
+    // Adds a bookmark on `row` or removes the one there.
+    bool toggleBookmark(int row);
+    // Undoes the last edit / redoes the last undone one (false when there
+    // is none). The history starts over whenever the file is read.
+    bool undo();
+    bool redo();
     // Writes the tracks as they are.
     bool write();
 
 private:
-    // Takes in a change on disk, then applies `edit` and writes.
+    // Takes in a change on disk, then applies `change` (which notes what it
+    // did in the step it is given), keeps the step for undo and writes.
     template <class Edit> bool edit(Edit change);
+    // An edit of the key slot (`track`, `row`) by `change`.
+    template <class Change> bool editKey(const std::string &track, int row, Change change);
 
     QString name;
     SyncTracks syncTracks;
     std::string problem;
     bool diskBad = false; // the file on disk did not parse
     WatchedFile watch;    // the version taken is the one last read or written
+    SyncHistory history;
 };

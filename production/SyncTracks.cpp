@@ -10,8 +10,7 @@ namespace {
 
 const char *const kNames[] = {"step", "linear", "smooth", "ramp"};
 const char kHeader[] = "velkaro-sync 1";
-const int kMaxRowsPerBeat = 1000;
-const double kMaxBpm = 100000.0;
+const char kBookmark[] = "#bookmark";
 
 // The words of a line, split at spaces and tabs.
 std::vector<std::string_view> Words(std::string_view line)
@@ -31,24 +30,6 @@ std::vector<std::string_view> Words(std::string_view line)
     return words;
 }
 
-// A whole word as a finite number with "." as the decimal point.
-bool ReadNumber(std::string_view word, double &value)
-{
-    if (!word.empty() && word[0] == '+')
-        word.remove_prefix(1);
-    const char *end = word.data() + word.size();
-    const auto result = std::from_chars(word.data(), end, value);
-    return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
-}
-
-// A whole word of digits as an int.
-bool ReadRow(std::string_view word, int &row)
-{
-    const char *end = word.data() + word.size();
-    const auto result = std::from_chars(word.data(), end, row);
-    return !word.empty() && word[0] != '-' && result.ec == std::errc() && result.ptr == end;
-}
-
 bool ReadInterpolation(std::string_view word, Interpolation &interpolation)
 {
     for (int i = 0; i < 4; ++i) {
@@ -66,6 +47,22 @@ std::string Quoted(std::string_view word)
 }
 
 } // namespace
+
+bool ReadFileNumber(std::string_view word, double &value)
+{
+    if (!word.empty() && word[0] == '+')
+        word.remove_prefix(1);
+    const char *end = word.data() + word.size();
+    const auto result = std::from_chars(word.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
+}
+
+bool ReadFileRow(std::string_view word, int &row)
+{
+    const char *end = word.data() + word.size();
+    const auto result = std::from_chars(word.data(), end, row);
+    return !word.empty() && word[0] != '-' && result.ec == std::errc() && result.ptr == end;
+}
 
 // --- Interpolation -----------------------------------------------------------
 
@@ -146,17 +143,31 @@ const SyncKey *SyncTrack::keyAt(int row) const
     return at != keyList.end() && at->row == row ? &*at : nullptr;
 }
 
-bool SyncTrack::setKey(int row, double value)
+SyncKey *SyncTrack::keyFor(int row, double value)
 {
     if (row < 0 || !std::isfinite(value))
-        return false;
+        return nullptr;
     const auto at = std::lower_bound(keyList.begin(), keyList.end(), row,
                                      [](const SyncKey &key, int r) { return key.row < r; });
     if (at != keyList.end() && at->row == row)
-        at->value = RoundToFile(value);
-    else
-        keyList.insert(at, SyncKey{row, RoundToFile(value), Interpolation::Step});
-    return true;
+        return &*at;
+    return &*keyList.insert(at, SyncKey{row, 0.0, Interpolation::Step});
+}
+
+bool SyncTrack::setKey(int row, double value)
+{
+    SyncKey *key = keyFor(row, value);
+    if (key)
+        key->value = RoundToFile(value);
+    return key;
+}
+
+bool SyncTrack::setKey(int row, double value, Interpolation interpolation)
+{
+    SyncKey *key = keyFor(row, value);
+    if (key)
+        *key = SyncKey{row, RoundToFile(value), interpolation};
+    return key;
 }
 
 bool SyncTrack::cycleInterpolation(int row)
@@ -215,10 +226,49 @@ SyncTrack *SyncTracks::findOrAdd(std::string_view name)
     return tracks.back().get();
 }
 
+bool SyncTracks::removeTrack(std::string_view name)
+{
+    const auto at = index.find(name);
+    if (at == index.end())
+        return false;
+    const int removed = at->second;
+    index.erase(at);
+    tracks.erase(tracks.begin() + removed);
+    for (auto &entry : index) {
+        if (entry.second > removed)
+            --entry.second;
+    }
+    return true;
+}
+
 double SyncTracks::value(std::string_view name, double row)
 {
     const SyncTrack *track = findOrAdd(name);
     return track ? track->valueAt(row) : 0.0;
+}
+
+bool SyncTracks::toggleBookmark(int row)
+{
+    if (row < 0)
+        return false;
+    const auto at = std::lower_bound(marks.begin(), marks.end(), row);
+    if (at != marks.end() && *at == row)
+        marks.erase(at);
+    else
+        marks.insert(at, row);
+    return true;
+}
+
+int SyncTracks::nextBookmark(int row) const
+{
+    const auto at = std::upper_bound(marks.begin(), marks.end(), row);
+    return at == marks.end() ? -1 : *at;
+}
+
+int SyncTracks::previousBookmark(int row) const
+{
+    const auto at = std::lower_bound(marks.begin(), marks.end(), row);
+    return at == marks.begin() ? -1 : *(at - 1);
 }
 
 // --- The file's text -----------------------------------------------------------------
@@ -250,20 +300,27 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
                 problem = std::string("not a sync file: the first line must be \"") + kHeader + "\"";
             continue;
         }
+        int row = 0;
+        if (words.size() == 2 && words[0] == kBookmark && ReadFileRow(words[1], row)) {
+            if (read.nextBookmark(row - 1) != row) // the same row twice is one bookmark
+                read.toggleBookmark(row);
+            continue;
+        }
         if (words.empty() || words[0][0] == '#')
             continue;
 
         const std::string_view word = words[0];
         double number = 0.0;
         if (word == "bpm") {
-            if (words.size() != 2 || !ReadNumber(words[1], number) || number <= 0.0 || number > kMaxBpm)
-                problem = "bpm must be one number above 0 and at most " + FormatNumber(kMaxBpm);
+            if (words.size() != 2 || !ReadFileNumber(words[1], number) || !SyncTracks::IsBpm(number))
+                problem = "bpm must be one number above 0 and at most " + FormatNumber(SyncTracks::kMaxBpm);
             else
                 read.bpm = number;
         } else if (word == "rows-per-beat") {
             int rows = 0;
-            if (words.size() != 2 || !ReadRow(words[1], rows) || rows < 1 || rows > kMaxRowsPerBeat)
-                problem = "rows-per-beat must be one whole number from 1 to " + std::to_string(kMaxRowsPerBeat);
+            if (words.size() != 2 || !ReadFileRow(words[1], rows) || !SyncTracks::IsRowsPerBeat(rows))
+                problem = "rows-per-beat must be one whole number from 1 to " +
+                          std::to_string(SyncTracks::kMaxRowsPerBeat);
             else
                 read.rowsPerBeat = rows;
         } else if (word == "track") {
@@ -281,9 +338,9 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
                 problem = "a key before the first track line";
             else if (words.size() != 3)
                 problem = "a key is \"ROW VALUE INTERPOLATION\"";
-            else if (!ReadRow(words[0], key.row))
+            else if (!ReadFileRow(words[0], key.row))
                 problem = "row " + Quoted(words[0]) + " is not a whole number from 0 up";
-            else if (!ReadNumber(words[1], key.value))
+            else if (!ReadFileNumber(words[1], key.value))
                 problem = "value " + Quoted(words[1]) + " is not a number (decimals are written with \".\")";
             else if (!ReadInterpolation(words[2], key.interpolation))
                 problem = "interpolation " + Quoted(words[2]) + " is not step, linear, smooth or ramp";
@@ -311,6 +368,8 @@ std::string FormatSyncText(const SyncTracks &tracks)
     std::string text = std::string(kHeader) + "\n";
     text += "bpm " + FormatNumber(tracks.bpm) + "\n";
     text += "rows-per-beat " + std::to_string(tracks.rowsPerBeat) + "\n";
+    for (int row : tracks.bookmarks())
+        text += std::string(kBookmark) + " " + std::to_string(row) + "\n";
     for (int i = 0; i < tracks.count(); ++i) {
         const SyncTrack &track = tracks.track(i);
         text += "track " + track.name() + "\n";

@@ -31,6 +31,12 @@ double RoundToFile(double value);
 // decimal point whatever the locale.
 std::string FormatNumber(double value);
 
+// A whole word as a finite number with "." as the decimal point (a
+// leading "+" allowed), as the file writes values.
+bool ReadFileNumber(std::string_view word, double &value);
+// A whole word of digits as a row from 0 to the largest int.
+bool ReadFileRow(std::string_view word, int &row);
+
 struct SyncKey
 {
     int row = 0;
@@ -56,15 +62,27 @@ public:
     // a key there that holds its value (step). The value is rounded to the
     // file's 6 digits. Rows below 0 are refused (false).
     bool setKey(int row, double value);
+    // The same, the key taking `interpolation` as well.
+    bool setKey(int row, double value, Interpolation interpolation);
     // Cycles the interpolation of the key on `row`; false when none is there.
     bool cycleInterpolation(int row);
     // Removes the key on `row`; false when none is there.
     bool removeKey(int row);
+    // Removes every key.
+    void clearKeys()
+    {
+        keyList.clear();
+        segment = 0;
+    }
     // Appends a key after the last one (the parser's way in); false unless
     // its row is after the last key's.
     bool appendKey(const SyncKey &key);
 
 private:
+    // The key on `row` (made, stepping, when there is none), or null for a
+    // row below 0 or a value that is no number.
+    SyncKey *keyFor(int row, double value);
+
     std::string trackName;
     std::vector<SyncKey> keyList;
     mutable size_t segment = 0; // the key the last valueAt started from
@@ -75,6 +93,12 @@ class SyncTracks
 public:
     static constexpr double kDefaultBpm = 120.0;
     static constexpr int kDefaultRowsPerBeat = 4;
+    // The tempo a file may give: bpm above 0 and at most kMaxBpm,
+    // rows-per-beat from 1 to kMaxRowsPerBeat.
+    static constexpr double kMaxBpm = 100000.0;
+    static constexpr int kMaxRowsPerBeat = 1000;
+    static bool IsBpm(double bpm) { return bpm > 0.0 && bpm <= kMaxBpm; }
+    static bool IsRowsPerBeat(long rows) { return rows >= 1 && rows <= kMaxRowsPerBeat; }
 
     double bpm = kDefaultBpm;
     int rowsPerBeat = kDefaultRowsPerBeat;
@@ -89,6 +113,8 @@ public:
     // name cannot be written to the file (empty, or with a space or a
     // control character in it).
     SyncTrack *findOrAdd(std::string_view name);
+    // Removes the named track; false when there is none.
+    bool removeTrack(std::string_view name);
     // The value of the named track at `row`, 0 for a name that cannot be a
     // track. A new name makes an empty track.
     double value(std::string_view name, double row);
@@ -96,10 +122,21 @@ public:
     // A name is any run of characters without spaces or control characters.
     static bool IsTrackName(std::string_view name);
 
+    // Bookmarked rows, ascending, each once.
+    const std::vector<int> &bookmarks() const { return marks; }
+    // Adds a bookmark on `row`, or removes the one there; false for a row
+    // below 0.
+    bool toggleBookmark(int row);
+    // The first bookmark after `row` / the last one before it; -1 when
+    // there is none.
+    int nextBookmark(int row) const;
+    int previousBookmark(int row) const;
+
 private:
     // Tracks live on the heap, so the names the index views never move.
     std::vector<std::unique_ptr<SyncTrack>> tracks;
     std::unordered_map<std::string_view, int> index;
+    std::vector<int> marks;
 };
 
 // Reads the text of a sync file into `tracks`. On success `tracks` is
@@ -107,6 +144,8 @@ private:
 // and `error` says "line N: what is wrong".
 bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error);
 
-// The text of a sync file: the header, bpm, rows-per-beat, then every track
-// in order with its keys.
+// The text of a sync file: the header, bpm, rows-per-beat, a "#bookmark ROW"
+// line for each bookmark, then every track in order with its keys. The
+// bookmark lines start with "#", so a reader that does not know them takes
+// them for comments and still reads the tracks.
 std::string FormatSyncText(const SyncTracks &tracks);

@@ -228,7 +228,7 @@ TEST_F(MainWindowTest, TheViewZoomsOutForAZeroWheelDeltaAndIgnoresAutoRepeatedKe
 }
 
 // F2 opens the sync pane; pause and the cursor keys move the music, keys
-// are set, cycled and deleted and sync.txt follows (replaced whole each
+// are set, cycled and deleted, a bookmark set, jumped to and cleared, and sync.txt follows (replaced whole each
 // time); a file changed on disk is read again, a bad one shows its line in
 // the error band and keeps the tracks until a good one comes.
 TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollows)
@@ -270,6 +270,17 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     enter("3");
     press(Qt::Key_Up, 16);
     press(Qt::Key_Delete);
+    EXPECT_EQ(ReadAll(file), QByteArray(header) + "20 3 step\n");
+    // A bookmark on row 4, found from the start with ], kept by [ with
+    // none before it, then cleared.
+    press(Qt::Key_B);
+    EXPECT_EQ(ReadAll(file), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#bookmark 4\ntrack fade\n20 3 step\n");
+    press(Qt::Key_Home);
+    QTest::keyClicks(pane, "]");
+    EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
+    QTest::keyClicks(pane, "[");
+    EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
+    press(Qt::Key_B);
     EXPECT_EQ(ReadAll(file), QByteArray(header) + "20 3 step\n");
 
     // A bad file on disk: its line in the band, the tracks kept, no edit

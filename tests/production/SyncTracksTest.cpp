@@ -1,9 +1,15 @@
 // Sync tracks: the interpolation rules, the file's round trip and every kind
 // of malformed file (its line number, the last good tracks kept).
+#include "SyncFile.h"
 #include "SyncTracks.h"
+
+#include "ScratchDir.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 namespace {
@@ -70,6 +76,31 @@ TEST(SyncTracks, FileRoundTrip)
     EXPECT_EQ(FormatSyncText(Parsed("\xEF\xBB\xBFvelkaro-sync 1\nbpm 90\n")), "velkaro-sync 1\nbpm 90\nrows-per-beat 4\n");
 }
 
+// Bookmarks: read from their lines (a repeated row is one bookmark; other
+// "#" lines stay comments), written in row order after the tempo, toggled,
+// and found from any row. Their lines start with "#", the mark of a
+// comment to a reader that predates them.
+TEST(SyncTracks, Bookmarks)
+{
+    SyncTracks tracks = Parsed("velkaro-sync 1\n#bookmark 32\ntrack a\n#bookmark 8\n#bookmark 8\n# bookmark 5\n"
+                               "#bookmark x\n#bookmark 4 5\n0 1 step\n");
+    EXPECT_EQ(tracks.bookmarks(), (std::vector<int>{8, 32}));
+    const std::string written = FormatSyncText(tracks);
+    EXPECT_EQ(written, "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#bookmark 8\n#bookmark 32\ntrack a\n0 1 step\n");
+    EXPECT_EQ(FormatSyncText(Parsed(written)), written);
+
+    EXPECT_FALSE(tracks.toggleBookmark(-1));
+    EXPECT_TRUE(tracks.toggleBookmark(20));
+    EXPECT_TRUE(tracks.toggleBookmark(8));
+    EXPECT_EQ(tracks.bookmarks(), (std::vector<int>{20, 32}));
+    const struct { int row, next, previous; } cases[] = {
+        {0, 20, -1}, {20, 32, -1}, {21, 32, 20}, {32, -1, 20}, {40, -1, 32}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(tracks.nextBookmark(c.row), c.next) << "from row " << c.row;
+        EXPECT_EQ(tracks.previousBookmark(c.row), c.previous) << "from row " << c.row;
+    }
+}
+
 // Each error names its line; the tracks read before stay as they were.
 TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
 {
@@ -100,6 +131,60 @@ TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << "got: " << error;
         EXPECT_EQ(FormatSyncText(tracks), good) << c.text;
     }
+}
+
+// A table of edits undone one by one gives back each earlier sync.txt byte
+// for byte, and redone each later one; a new edit forgets the redo; a file
+// read from disk starts the history over; 10,000 steps are kept.
+TEST(SyncTracks, UndoAndRedo)
+{
+    ScratchDir scratch;
+    const auto contents = [] {
+        QFile file("sync.txt");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    };
+    SyncFile sync;
+    std::string error;
+    ASSERT_TRUE(ParseSyncText("velkaro-sync 1\ntrack a\n4 1 smooth\ntrack b\n", sync.tracks(), error));
+    ASSERT_TRUE(sync.write());
+    const std::function<bool()> edits[] = {
+        [&] { return sync.setKey("a", 4, 2.5); }, [&] { return sync.cycleInterpolation("a", 4); },
+        [&] { return sync.setKey("c", 0, -1); }, [&] { return sync.toggleBookmark(8); },
+        [&] { return sync.removeKey("a", 4); }, [&] { return sync.setKey("a", 2, 7); },
+        [&] { return sync.toggleBookmark(8); }};
+    std::vector<QByteArray> states{contents()};
+    for (const auto &edit : edits) {
+        ASSERT_TRUE(edit());
+        states.push_back(contents());
+    }
+    for (size_t i = states.size() - 1; i-- > 0;) {
+        ASSERT_TRUE(sync.undo());
+        EXPECT_EQ(contents().toStdString(), states[i].toStdString()) << "undo to step " << i;
+    }
+    EXPECT_FALSE(sync.undo());
+    for (size_t i = 1; i < states.size(); ++i) {
+        ASSERT_TRUE(sync.redo());
+        EXPECT_EQ(contents().toStdString(), states[i].toStdString()) << "redo to step " << i;
+    }
+    EXPECT_FALSE(sync.redo());
+    ASSERT_TRUE(sync.undo() && sync.undo() && sync.setKey("b", 1, 1));
+    EXPECT_FALSE(sync.redo()) << "a new edit forgets what could be redone";
+    ASSERT_TRUE(sync.read());
+    EXPECT_FALSE(sync.undo()) << "the tracks were read over";
+
+    SyncTracks tracks;
+    SyncHistory history;
+    for (int row = 0; row <= int(SyncHistory::kMaxSteps); ++row) {
+        SyncStep step;
+        tracks.findOrAdd("t")->setKey(row, row);
+        SyncHistory::Changed(step, tracks, "t", row, std::nullopt);
+        history.record(step);
+    }
+    int undone = 0;
+    while (history.undo(tracks))
+        ++undone;
+    EXPECT_EQ(undone, int(SyncHistory::kMaxSteps));
+    EXPECT_EQ(FormatSyncText(tracks), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack t\n0 0 step\n");
 }
 
 } // namespace
