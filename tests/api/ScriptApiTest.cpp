@@ -3,10 +3,12 @@
 // functions, and whole frames read back as pixels for the scene and shader
 // functions.
 #include "FSound.h"
+#include "Files.h"
 #include "GLTestSupport.h"
 #include "Media.h"
 #include "MusicAnalysis.h"
 #include "MusicApi.h"
+#include "Pixels.h"
 #include "Production.h"
 #include "ScratchDir.h"
 #include "ScriptApi.h"
@@ -14,7 +16,6 @@
 #include "VoxelApi.h"
 #include "VoxelDrawCache.h"
 
-#include <QFile>
 #include <QImage>
 #include <QTest>
 
@@ -47,7 +48,17 @@ void *operator new[](std::size_t size, std::align_val_t align, const std::nothro
 namespace {
 
 const QColor kRed(Qt::red), kGreen(Qt::green), kBlue(Qt::blue), kWhite(Qt::white), kBlack(Qt::black);
-std::vector<std::string> gDebugLines;
+
+// The number of cells of the script's block that are not solid, and the
+// first of them (i + 100 j + 10000 k).
+int Holes(int *first = nullptr)
+{
+    int count = 0;
+    for (int f = 0; f < VoxelBlock::kCellCount; ++f)
+        if (!gVoxelBlock->cellAt(f % 100, f / 100 % 100, f / 10000)->solid && count++ == 0 && first)
+            *first = f;
+    return count;
+}
 
 std::function<bool(QColor)> Is(const QColor &colour)
 {
@@ -104,15 +115,7 @@ protected:
         return Pixel(static_cast<int>(w.x), static_cast<int>(w.y));
     }
     // The pixels in `area` (y up) that `match`.
-    int Count(const QRect &area, const std::function<bool(QColor)> &match)
-    {
-        const QImage picture = Picture();
-        int n = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x)
-                n += match(picture.pixelColor(x, y));
-        return n;
-    }
+    int Count(const QRect &area, const std::function<bool(QColor)> &match) { return CountPixels(Picture(), area, match); }
     // What `chunk` draws outside a frame, under a projection that makes world
     // units window pixels: x right, y up, depth 0.5 - z / 2000.
     Feedback Capture(const std::string &chunk)
@@ -253,28 +256,18 @@ TEST_F(ScriptApiTest, MusicFunctionsFollowTheStreamAtTheMusicTime)
 // adding with them fills it again.
 TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMakesNone)
 {
-    // The number of cells that are not solid, and the first (i + 100 j + 10000 k).
-    const auto holes = [](int *first = nullptr) {
-        int count = 0;
-        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
-            if (!gVoxelBlock->cellAt(f % 100, f / 100 % 100, f / 10000)->solid && count++ == 0 && first)
-                *first = f;
-        return count;
-    };
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { gDebugLines.push_back(text.toStdString()); });
     for (int allowance : {0, 1, -1}) {
-        gDebugLines.clear();
+        DebugLines debug;
         gNothrowAllowance = allowance;
         Run("makeVoxelBlock() addVoxelAt(1, 1, 1) renderVoxelBlock() carveVoxelAt(5, 6, 7)");
         gNothrowAllowance = -1;
         EXPECT_EQ(gVoxelBlock != nullptr, allowance < 0) << allowance;
-        const bool oneLine = gDebugLines.size() == 1 && gDebugLines[0].find("not enough memory") != std::string::npos;
-        EXPECT_TRUE(allowance < 0 ? gDebugLines.empty() : oneLine) << allowance << ": " << gDebugLines.size() << " lines";
+        const bool oneLine = debug.lines.size() == 1 && debug.lines[0].contains("not enough memory");
+        EXPECT_TRUE(allowance < 0 ? debug.lines.empty() : oneLine) << allowance << ": " << debug.lines.size() << " lines";
     }
-    qInstallMessageHandler(nullptr);
     ASSERT_NE(gVoxelBlock, nullptr);
     Run("makeVoxelBlock()");
-    EXPECT_EQ(holes(), 1);
+    EXPECT_EQ(Holes(), 1);
     Run("addVoxelAt(5, 6, 7)");
     const std::pair<const char *, int> cases[] = {
         {"-0.5, 0, 0", 0}, {"0.9, 1.9, 2.9", 20100}, {"'3', '4', '5'", 50403}, {"7", 7}, {"'x', {}, true", 0},
@@ -283,10 +276,10 @@ TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMa
     for (const auto &[args, cell] : cases) {
         Run(std::string("carveVoxelAt(") + args + ")");
         int first = -1;
-        EXPECT_EQ(holes(&first), cell < 0 ? 0 : 1) << args;
+        EXPECT_EQ(Holes(&first), cell < 0 ? 0 : 1) << args;
         EXPECT_EQ(first, cell) << args;
         Run(std::string("addVoxelAt(") + args + ")");
-        EXPECT_EQ(holes(), 0) << args;
+        EXPECT_EQ(Holes(), 0) << args;
     }
 }
 
@@ -296,12 +289,6 @@ TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMa
 // reset to the made block.
 TEST_F(ScriptApiTest, VoxelSculptingFunctionsReadTheirArgumentsAndAnswer)
 {
-    const auto holes = [] {
-        int count = 0;
-        for (int f = 0; f < VoxelBlock::kCellCount; ++f)
-            count += !gVoxelBlock->cellAt(f % 100, f / 100 % 100, f / 10000)->solid;
-        return count;
-    };
     // The values a call returns, as one line.
     Run("function show(...) local t = {...} for n = 1, select('#', ...) do t[n] = tostring(t[n]) end "
         "return table.concat(t, ' ') end");
@@ -322,7 +309,7 @@ TEST_F(ScriptApiTest, VoxelSculptingFunctionsReadTheirArgumentsAndAnswer)
     };
     for (const auto &[edit, count] : edits) {
         Run(edit);
-        EXPECT_EQ(holes(), count) << edit;
+        EXPECT_EQ(Holes(), count) << edit;
     }
     EXPECT_EQ(Run("print(show(pickVoxelRay(-100, 45, 55, 1, 0, 0)))"), "0 5 4 -x");
     EXPECT_EQ(Run("print(show(pickVoxelRay(505, 2000, 505, 0, -3, 0)))"), "50 50 99 +y");
@@ -335,7 +322,7 @@ TEST_F(ScriptApiTest, VoxelSculptingFunctionsReadTheirArgumentsAndAnswer)
     run->world().mouseMove(kViewWidth / 2, kViewHeight / 2);
     EXPECT_EQ(Run("print(show(pickVoxel()))"), "50 99 50 +z");
     Run("resetVoxelBlock()");
-    EXPECT_EQ(holes(), 0);
+    EXPECT_EQ(Holes(), 0);
     EXPECT_EQ(Run("print(show(getVoxel(1, 2, 3)))"), "true 129 2 131 255");
 }
 
@@ -511,11 +498,8 @@ TEST_F(ScriptApiTest, BigTexturesAreDrawnWiderOnesScaledWithANoteAndHugeOnesRefu
         const char check[] = {char(~crc >> 24), char(~crc >> 16), char(~crc >> 8), char(~crc)};
         return QByteArray::fromHex(length) + body + QByteArray(check, 4);
     };
-    QFile huge("huge.png");
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    huge.write(QByteArray::fromHex("89504e470d0a1a0a") + chunk("0000000d", QByteArray::fromHex("494844520000ea600000ea600806000000")) +
-               chunk("00000000", "IDAT"));
-    huge.close();
+    ASSERT_TRUE(WriteFile("huge.png", QByteArray::fromHex("89504e470d0a1a0a") +
+                                          chunk("0000000d", QByteArray::fromHex("494844520000ea600000ea600806000000")) + chunk("00000000", "IDAT")));
     Run("local id, m = loadTexture('huge.png') assert(id == nil and m:find('huge.png: the image is 60000 x 60000 pixels', 1, true), m)");
 }
 

@@ -3,11 +3,13 @@
 // view's wheel and key rules, and the sync pane driven by keys.
 #include "ConsoleSplitter.h"
 #include "DemoWorld.h"
+#include "Files.h"
 #include "FSound.h"
 #include "MainWindow.h"
 #include "MainWindowForm.h"
 #include "Media.h"
 #include "Music.h"
+#include "Pixels.h"
 #include "REPLEdit.h"
 #include "ScratchDir.h"
 #include "ScriptHost.h"
@@ -31,19 +33,10 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+QByteArray ReadAll(const QString &path) { return ReadFile(path); }
 
 // Writes a new file in the place of `path`, as an editor saving it does.
-bool Replace(const QString &path, const QByteArray &bytes)
-{
-    QFile::remove(path);
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+bool Replace(const QString &path, const QByteArray &bytes) { return QFile::remove(path), WriteFile(path, bytes); }
 
 unsigned long long Inode(const QString &path)
 {
@@ -157,14 +150,9 @@ TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
         QImage picture;
         for (int frame = 0; frame < 3; ++frame)
             picture = View()->grabFramebuffer();
-        int red = 0;
-        for (int y = picture.height() - 40; y < picture.height(); ++y)
-            for (int x = 0; x < picture.width(); ++x) {
-                const QColor c = picture.pixelColor(x, y);
-                red += c.red() > 150 && c.green() < 110 && c.blue() < 110;
-            }
         View()->makeCurrent();
-        return red;
+        return CountPixels(picture, QRect(0, picture.height() - 40, picture.width(), 40),
+                           [](QColor c) { return c.red() > 150 && c.green() < 110 && c.blue() < 110; });
     };
     EXPECT_EQ(paint(), 0);
     const std::vector<double> plainState = GLState();

@@ -1,9 +1,9 @@
 // A REPLEdit wired as the main window wires it: commands run through the
 // script host (or `run`), output and errors are appended, then NewPrompt.
 // The parent records the keys the console passes on, modifiers apart.
-// Also whole-file reads and writes.
 #pragma once
 
+#include "Files.h"
 #include "REPLEdit.h"
 #include "ScriptHost.h"
 
@@ -15,18 +15,6 @@
 
 #include <functional>
 #include <string>
-
-inline QByteArray ReadFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-inline bool WriteFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 class KeyRecorder : public QWidget
 {

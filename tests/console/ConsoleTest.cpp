@@ -171,12 +171,6 @@ TEST_F(ConsoleTest, DamagedSessionFilesGiveTheRightHistoryAndTextAndAUsableConso
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{gSessionFileName});
 }
 
-QStringList &DebugLines()
-{
-    static QStringList lines;
-    return lines;
-}
-
 // A log that cannot be written (a folder in its place, a path through a
 // file: both stop root too) is named above the new prompt and in the debug
 // output, again only when the reason changes; every command tries again and
@@ -185,10 +179,7 @@ TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
 {
     const QString name = gSessionFileName;
     ASSERT_TRUE(QDir().mkdir("folder") && WriteFile("file", "x"));
-    DebugLines().clear();
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
-        DebugLines().append(m);
-    });
+    auto debug = std::make_unique<DebugLines>();
     // The log's name for the next command; the report lines shown after it.
     const struct { QString log; int reports; } steps[] = {
         {"folder", 1}, {"folder", 1}, {"file/replsession.txt", 2}, {"fine.txt", 2}, {"file/replsession.txt", 3}};
@@ -197,12 +188,13 @@ TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
         c.Enter("x = '" + k.log + "'");
         EXPECT_TRUE(c.Text().endsWith("\nLua>")) << c.Text().toStdString();
         EXPECT_EQ(c.Input(), "");
-        EXPECT_EQ(DebugLines().size(), k.reports) << k.log.toStdString();
+        EXPECT_EQ(debug->lines.size(), k.reports) << k.log.toStdString();
     }
-    qInstallMessageHandler(previous);
+    const QStringList debugLines = debug->lines;
+    debug.reset();
     gSessionFileName = name;
     const QStringList reports = c.Text().split('\n').filter("cannot be written");
-    EXPECT_EQ(reports, DebugLines());
+    EXPECT_EQ(reports, debugLines);
     ASSERT_EQ(reports.size(), 3);
     EXPECT_EQ(reports[2], reports[1]);
     EXPECT_TRUE(reports[0].startsWith("folder cannot be written: ") && reports[0].contains("directory")) << reports[0].toStdString();

@@ -3,6 +3,8 @@
 // wait for its files and debug lines, and read its picture.
 #pragma once
 
+#include "Files.h"
+#include "Pixels.h"
 #include "ScratchDir.h"
 
 #include <QColor>
@@ -53,16 +55,6 @@ inline QByteArray RunTool(const QString &program, const QStringList &arguments)
 inline QString Xdotool(const QStringList &arguments) { return QString::fromUtf8(RunTool("xdotool", arguments)).trimmed(); }
 inline void TypeLine(const QString &line) { Xdotool({"type", "--delay", "20", line}); Xdotool({"key", "Return"}); }
 
-inline bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-inline QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 inline bool WaitForFile(const QString &path, const QString &text, int timeoutMs = 10000)
 {
     return WaitUntil([&] { return QString::fromUtf8(ReadFile(path)).contains(text); }, timeoutMs);
@@ -100,15 +92,6 @@ inline QImage Screenshot(const QString &window, const std::function<bool(const Q
         return !until || (!shot.isNull() && until(shot));
     }, timeoutMs);
     return shot;
-}
-inline int CountPixels(const QImage &image, const QRect &area, const std::function<bool(QColor)> &match)
-{
-    const QRect r = area.intersected(image.rect());
-    int count = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            count += match(image.pixelColor(x, y));
-    return count;
 }
 // Pixels of `image` in `area` that are not `colour` (within `tolerance` per channel).
 inline int OtherPixels(const QImage &image, const QRect &area, QColor colour, int tolerance = 0)

@@ -3,13 +3,10 @@
 // to the silent driver, which plays in real time; offline rendering runs on
 // the virtual clock, where every time is exact.
 #include "FSound.h"
+#include "Files.h"
 #include "Media.h"
 #include "MusicAnalysis.h"
 #include "ScratchDir.h"
-
-#include <QFile>
-#include <QProcess>
-#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -33,12 +30,9 @@ int Time(FSOUND_STREAM *stream) { return FSOUND_Stream_GetTime(stream); }
 // FSOUND_Init, with the debug lines it writes.
 bool InitCollecting(QStringList &lines)
 {
-    static QStringList *sink;
-    sink = &lines;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &line) { *sink << line; });
+    DebugLines debug;
     const bool ok = FSOUND_Init(44100, 32, 1);
-    qInstallMessageHandler(previous);
+    lines = debug.lines;
     return ok;
 }
 
@@ -210,25 +204,6 @@ constexpr int kSeconds = 12;
 constexpr int kFrameFrames = 735; // one 60 fps frame at 44.1 kHz
 double StepHz(int second) { return 200.0 + 150.0 * second; }
 
-bool RunTool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-QByteArray Read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // The MPEG audio between the tags players add: before it an ID3v2.3 tag
 // holding a 1 MB picture (the tag's size 0x10000a, syncsafe: 7 bits a
 // byte; the frame's 0x100000), after it an APEv2 tag (one 19-byte item,
@@ -296,13 +271,13 @@ protected:
         QStringList seconds;
         for (int s = 0; s < kSeconds; ++s) {
             seconds << QString("%1.wav").arg(s);
-            ASSERT_TRUE(RunTool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", seconds.last(), "synth", "1", "sine",
+            ASSERT_TRUE(RunsCleanly("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", seconds.last(), "synth", "1", "sine",
                                         QString::number(StepHz(s)), "vol", "0.488", "remix", "1", "0"}));
         }
-        ASSERT_TRUE(RunTool("sox", seconds + QStringList{"steps.wav"}));
+        ASSERT_TRUE(RunsCleanly("sox", seconds + QStringList{"steps.wav"}));
         for (const Kind &kind : kKinds)
-            ASSERT_TRUE(RunTool(kind.encode.first(), kind.encode.mid(1) << kind.name)) << kind.name;
-        ASSERT_TRUE(Write("tagged.mp3", Tagged(Read("cbr.mp3"))));
+            ASSERT_TRUE(RunsCleanly(kind.encode.first(), kind.encode.mid(1) << kind.name)) << kind.name;
+        ASSERT_TRUE(WriteFile("tagged.mp3", Tagged(ReadFile("cbr.mp3"))));
         FSOUND_SetVirtualClock(true);
         ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
     }
@@ -359,7 +334,7 @@ TEST_F(Mp3Files, DamagedFilesPlayWhatDecodesAndNeverStopTheShow)
         std::generate(out.begin(), out.end(), [&random] { return static_cast<char>(random()); });
         return out;
     };
-    const QByteArray cbr = Read("cbr.mp3"), vbr = Read("vbr.mp3"), lsf = Read("mpeg2-mono.mp3");
+    const QByteArray cbr = ReadFile("cbr.mp3"), vbr = ReadFile("vbr.mp3"), lsf = ReadFile("mpeg2-mono.mp3");
     struct Damage { const char *name; QByteArray bytes; int minMs, maxMs; }; // maxMs 0: no frame at all
     const Damage damages[] = {
         {"empty", QByteArray(), 0, 0},
@@ -375,7 +350,7 @@ TEST_F(Mp3Files, DamagedFilesPlayWhatDecodesAndNeverStopTheShow)
         {"MPEG-2 with garbage", lsf.left(lsf.size() / 3) + noise(4000) + lsf.mid(lsf.size() / 3), 11000, 13000},
     };
     for (const Damage &damage : damages) {
-        ASSERT_TRUE(Write("damaged.mp3", damage.bytes));
+        ASSERT_TRUE(WriteFile("damaged.mp3", damage.bytes));
         FSOUND_STREAM *stream = Open("damaged.mp3");
         if (damage.maxMs == 0) {
             EXPECT_EQ(stream, nullptr) << damage.name;

@@ -2,9 +2,7 @@
 // audio file is committed. Returns false when sox or lame failed.
 #pragma once
 
-#include <QFile>
-#include <QProcess>
-#include <QStringList>
+#include "Files.h"
 
 // `soxEffects` follow sox's null input (44.1 kHz, 16 bit, `channels`), e.g.
 // {"synth", "3", "sine", "1000"}; 320 kbit/s keeps a full-scale tone within
@@ -12,13 +10,8 @@
 inline bool MakeSynthMp3(const QString &mp3Path, const QStringList &soxEffects, int channels = 2, int kbps = 320)
 {
     const QString wav = mp3Path + ".wav";
-    const auto run = [](const QString &program, const QStringList &arguments) {
-        QProcess p;
-        p.start(program, arguments);
-        return p.waitForFinished(300000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    };
-    const bool ok = run("sox", QStringList{"-n", "-r", "44100", "-c", QString::number(channels), "-b", "16", wav} + soxEffects)
-        && run("lame", {"--quiet", "-b", QString::number(kbps), wav, mp3Path});
+    const bool ok = RunsCleanly("sox", QStringList{"-n", "-r", "44100", "-c", QString::number(channels), "-b", "16", wav} + soxEffects)
+        && RunsCleanly("lame", {"--quiet", "-b", QString::number(kbps), wav, mp3Path});
     QFile::remove(wav);
     return ok;
 }
