@@ -2,6 +2,7 @@
 // for them, and the files written (or refused) in a scratch folder.
 #include "RocketCommand.h"
 
+#include "Files.h"
 #include "ScratchDir.h"
 
 #include <QFile>
@@ -40,14 +41,8 @@ TEST(RocketCommand, Arguments)
 TEST(RocketCommand, ImportAndExportFiles)
 {
     ScratchDir scratch;
-    const auto write = [](const char *name, const QByteArray &text) {
-        QFile file(name);
-        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-    };
-    const auto contents = [](const char *name) {
-        QFile file(name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    };
+    const auto write = WriteFile;
+    const auto contents = ReadFile;
     const auto run = [](RocketAction action, const char *file) {
         RocketCommandLine line;
         line.action = action;

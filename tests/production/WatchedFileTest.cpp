@@ -2,7 +2,6 @@
 // given by the test: every way an editor saves counts once, when settled;
 // a burst of saves counts once for the last; a deletion is no change; a
 // version saved while the run was busy counts at the first poll after it.
-#include "SyncFile.h"
 #include "WatchedFile.h"
 
 #include "ScratchDir.h"
@@ -83,24 +82,6 @@ TEST(WatchedFile, EverySaveStyleCountsOnceWhenSettledAndABurstCountsOnce)
         ASSERT_TRUE(Write(name, "five"));
         EXPECT_TRUE(file.poll(t0 + milliseconds(1000), After(name, 150))) << int(style) << ": a save made while the run was busy";
     }
-}
-
-// The sync file follows the same rule: a rename-over save is read once,
-// settled; its own write is not taken for a save.
-TEST(WatchedFile, TheSyncFileIsReadOnceASaveHasSettled)
-{
-    const ScratchDir scratch;
-    ASSERT_TRUE(Write("sync.txt", "velkaro-sync 1\ntrack a\n0 1 step\n"));
-    SyncFile sync;
-    ASSERT_TRUE(sync.read());
-    ASSERT_TRUE(SaveAs(Save::RenameOver, "sync.txt", "velkaro-sync 1\ntrack a\n0 2 step\n"));
-    const Clock::time_point t0 = Clock::now();
-    EXPECT_FALSE(sync.readIfChanged(t0));
-    EXPECT_EQ(sync.tracks().value("a", 0), 1.0) << "read before it settled";
-    EXPECT_TRUE(sync.readIfChanged(t0 + milliseconds(150)));
-    EXPECT_EQ(sync.tracks().value("a", 0), 2.0);
-    ASSERT_TRUE(sync.setKey("a", 0, 3.0));
-    EXPECT_FALSE(sync.readIfChanged(t0 + milliseconds(400))) << "its own write read back";
 }
 
 } // namespace
