@@ -56,7 +56,8 @@ int ScriptPrint(lua_State *L);
 // raises "incorrect argument" for an argument that is not a number.
 int ScriptAverageSum(lua_State *L);
 
-// Wall-time limit of one run, in milliseconds (5000 by default). A run still
+// Wall-time limit of one run, in milliseconds (5000 by default, for each
+// Lua state the host opens; these four ask the open state). A run still
 // busy after it is interrupted with a Lua error that pcall cannot swallow,
 // "source:line: script interrupted: it ran for more than N seconds" naming
 // where the innermost Lua function was. The script's own debug.sethook
