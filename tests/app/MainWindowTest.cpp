@@ -105,8 +105,7 @@ TEST_F(MainWindowTest, OpensWithTheViewFocusedAndSwitchesToFullScreenAndBack)
     EXPECT_LT(View()->height(), before);
 }
 
-// Output, then error, then a fresh prompt; "=" commands show their values
-// after their output; text is never read as markup.
+// Text is never read as markup.
 TEST_F(MainWindowTest, CommandsShowOutputThenErrorsOrValues)
 {
     const struct { const char *command, *shown; } cases[] = { // shown: up to the next prompt
@@ -140,8 +139,6 @@ std::vector<double> GLState()
     return state;
 }
 
-// Errors of render() or of a mouse callback show red text at the bottom of
-// the view, and drawing it changes neither the GL state nor the pick there.
 TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
 {
     const auto paint = [&] {
@@ -180,8 +177,7 @@ TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
     EXPECT_TRUE(pick.x == plainPick.x && pick.y == plainPick.y && pick.z == plainPick.z);
 }
 
-// A wheel delta of 0 or less zooms out; auto-repeated key presses and
-// releases never reach the world (space held makes a left drag orbit).
+// Space held makes a left drag orbit.
 TEST_F(MainWindowTest, TheViewZoomsOutForAZeroWheelDeltaAndIgnoresAutoRepeatedKeys)
 {
     const auto distance = [&] { return length(World()->pickPoint() - World()->camera().position()); };
@@ -215,10 +211,8 @@ TEST_F(MainWindowTest, TheViewZoomsOutForAZeroWheelDeltaAndIgnoresAutoRepeatedKe
     }
 }
 
-// F2 opens the sync pane; pause and the cursor keys move the music, keys
-// are set, cycled and deleted, a bookmark set, jumped to and cleared, and sync.txt follows (replaced whole each
-// time); a file changed on disk is read again, a bad one shows its line in
-// the error band and keeps the tracks until a good one comes.
+// sync.txt is replaced whole each time; a bad one changed on disk shows its
+// line in the error band and keeps the tracks until a good one comes.
 TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollows)
 {
     ASSERT_TRUE(MakeToneMp3("music.mp3", 5.0));

@@ -97,9 +97,7 @@ TEST(Sound, StartsOnTheSilentDriverWhoseClockFollowsTheWallClockToTheEnd)
     FSOUND_Close();
 }
 
-// Every stream call works on a position only FSOUND_AdvanceVirtualClock
-// moves; the output opens on the silent driver without trying a device,
-// and never plays.
+// The output opens on the silent driver without trying a device.
 TEST(VirtualClock, TheTransportRunsOnTheAdvancedClock)
 {
     ScratchDir scratch;
@@ -171,11 +169,8 @@ std::vector<float> Gather(const std::vector<float> &magnitudes, double binHz, in
 
 constexpr double kBinHz = 44100.0 / kSpectrumWindow;
 
-// A flat spectrum of one magnitude: every band reads the same value, 0..1
-// over -80..0 dB, and at a 22.05 kHz rate the bands above 11025 Hz read 0.
-// Bin 93 (2002.6 Hz) alone: only its own band reads it in full, and exactly
-// the bands reaching in between bins 92 and 94 see it (of 100 and 256
-// bands, one has an edge between bins 93 and 94, one between 92 and 93).
+// Bands read 0..1 over -80..0 dB. Bin 93 (2002.6 Hz) alone: of 100 and 256
+// bands, one has an edge between bins 93 and 94, one between 92 and 93.
 TEST(GatherSpectrumBands, MapsDecibelsAndEachBinToTheBandsAroundIt)
 {
     for (const auto &[magnitude, expected] : {std::pair{1.0f, 1.0f}, {0.1f, 0.75f}, {0.01f, 0.5f}, {1e-4f, 0.0f},

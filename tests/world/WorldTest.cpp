@@ -68,8 +68,6 @@ TEST_F(WorldTest, LeftDragLooksAroundInPlaceAndWithSpaceOrbitsThePickPoint)
     EXPECT_LT(world.camera().position().y, p1.y - 1.0f);
 }
 
-// With the button and space held (and the mouse camera on) the aim turns a
-// fifth of the way to the pick point each frame.
 TEST_F(WorldTest, HeldButtonAndSpaceConvergeTheAimByAFifthPerFrame)
 {
     world.pickedPoint = Vector3(150, 40, 70);
@@ -121,7 +119,6 @@ TEST_F(WorldTest, RightDragPansWithTheCursorAndTheWheelStepsATenthOfTheDistance)
     }
 }
 
-// A viewport of height 0 has no aspect ratio: the last projection stays.
 TEST_F(WorldTest, AViewportOfHeightZeroKeepsTheLastProjection)
 {
     GLfloat before[16], after[16];
@@ -133,7 +130,6 @@ TEST_F(WorldTest, AViewportOfHeightZeroKeepsTheLastProjection)
     EXPECT_TRUE(std::equal(before, before + 16, after));
 }
 
-// The marker is 15 pixels in radius on the screen from near or far.
 TEST_F(WorldTest, TheMarkerIs15PixelsInRadiusFromAnyDistance)
 {
     world.pickedPoint = Vector3(200, 0, 200);
@@ -167,8 +163,7 @@ TEST_F(WorldTest, ThePickFindsTheFloorOrTheSkyUnderTheCursor)
     EXPECT_TRUE(world.pickDepth() > 0.5f && world.pickDepth() < 1.0f && std::fabs(world.pickPoint().y) < 1.0f) << world.pickDepth();
 }
 
-// A drag pauses the pick (so a pan keeps its grabbed point) only with the
-// mouse camera on.
+// So that a pan keeps its grabbed point.
 TEST_F(WorldTest, ADragPausesPickingOnlyWithTheMouseCameraOn)
 {
     world.disableStdMouseCam();
