@@ -498,10 +498,8 @@ const QRect kLowerHalf(0, 0, kViewWidth, kViewHeight / 2);   // the grid and the
 bool Grid(QColor c) { return qAbs(c.red() - 153) < 3 && qAbs(c.green() - 25) < 3 && qAbs(c.blue() - 229) < 3; }
 bool InvertedGrid(QColor c) { return Grid(QColor(255 - c.red(), 255 - c.green(), 255 - c.blue())); }
 
-// Each kind of program recolours quad A only. The automatic uniforms (time and
-// level are 0 without music) and setUniform's values reach it, a value of the
-// wrong type or for an unknown name ignored. A render() that fails with a
-// program bound leaves the rest of its frame and the next to fixed function.
+// Time and level are 0 without music; a render() that fails with a program
+// bound leaves the rest of its frame and the next to fixed function.
 TEST_F(ShaderGLTest, AProgramRecoloursOnlyWhatItDrawsAndIsUnboundAfterRender)
 {
     for (const auto &[vertex, fragment, colour] :

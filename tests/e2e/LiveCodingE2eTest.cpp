@@ -1,7 +1,4 @@
-// End to end: live coding — prod.lua and the files it reads reloaded on
-// every kind of save with the state kept, bad files reported and survived,
-// errors shown in the band at the bottom of the view until mended from the
-// console, a post shader file edited live.
+// End to end: live coding.
 #include "Program.h"
 
 #include <QDir>

@@ -1,6 +1,4 @@
-// End to end: the living view — the frame loop and its callbacks, the mouse
-// reaching the production, the picture and the camera, and every script
-// function at work in real frames.
+// End to end: the living view.
 #include "Program.h"
 
 namespace {

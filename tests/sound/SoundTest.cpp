@@ -1,7 +1,5 @@
-// The FSOUND_ layer and the music analysis without a sound card:
-// SDL_AUDIODRIVER names a driver that does not exist, so start-up falls back
-// to the silent driver, which plays in real time; offline rendering runs on
-// the virtual clock, where every time is exact.
+// The FSOUND_ layer and the music analysis without a sound card: start-up
+// falls back to the silent driver; the virtual clock makes every time exact.
 #include "FSound.h"
 #include "Files.h"
 #include "Media.h"
@@ -251,11 +249,8 @@ const Kind kKinds[] = {
     {"layer2.mp3", {"ffmpeg", "-loglevel", "error", "-i", "steps.wav", "-c:a", "mp2", "-f", "mp2"}, false, 44100},
 };
 
-// MPEG audio files of the kinds users bring, made from a tone whose frequency
-// steps every second (on the left only), and damaged copies of them, on the
-// virtual clock: seeks land where asked (the audio heard, the spectrum and the
-// level of the mono mix show that second's tone, at the right speed whatever
-// the file's rate); damaged files play what decodes and never stop the show.
+// Files of the kinds users bring, from a tone whose frequency steps every
+// second (on the left only), and damaged copies that play what decodes.
 class Mp3Files : public ::testing::Test
 {
 protected:

@@ -1,6 +1,4 @@
-// The World: its camera and standard mouse camera (look, orbit and its pole
-// guard, aim convergence, pan, wheel, projection), the pick marker as
-// GL_FEEDBACK reports it, and the depth-buffer pick under the cursor.
+// The World: its camera, the standard mouse camera, the marker and the pick.
 #include "GLTestSupport.h"
 
 #include <algorithm>
@@ -10,9 +8,7 @@ namespace {
 float Heading(const Vector3 &d) { return std::atan2(d.x, -d.z); }
 float Elevation(const Vector3 &d) { return std::asin(normalized(d).y); }
 
-// lookAt a target on the camera or straight above or below it (no right
-// axis) and an orbit about a pivot on the camera keep the camera; the pole
-// guard refuses orbits toward the vertical only.
+// The pole guard refuses orbits toward the vertical only.
 TEST(World, AimsWithoutARightAxisAndOrbitsTowardThePolesKeepTheCamera)
 {
     ProbeWorld world;
