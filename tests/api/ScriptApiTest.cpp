@@ -1,7 +1,4 @@
-// The script functions from Lua in a real Production and GL context: what
-// the drawing functions emit (GL_FEEDBACK), the camera, music and voxel
-// functions, and whole frames read back as pixels for the scene and shader
-// functions.
+// The script functions from Lua in a real Production and GL context.
 #include "FSound.h"
 #include "Files.h"
 #include "GLTestSupport.h"
@@ -49,8 +46,7 @@ namespace {
 
 const QColor kRed(Qt::red), kGreen(Qt::green), kBlue(Qt::blue), kWhite(Qt::white), kBlack(Qt::black);
 
-// The number of cells of the script's block that are not solid, and the
-// first of them (i + 100 j + 10000 k).
+// The script block's empty cells, and the first (i + 100 j + 10000 k).
 int Holes(int *first = nullptr)
 {
     int count = 0;
@@ -140,10 +136,7 @@ protected:
     std::unique_ptr<Production> run;
 };
 
-// Each face argument (-X, +X, -Y, +Y, -Z, +Z; missing ones read false, 0
-// is true) draws the four corners of its side of the box from the corner
-// to the corner plus the edge; the faces are wound outward: turned so that
-// three look at the viewer, culling keeps exactly those.
+// Face arguments -X, +X, -Y, +Y, -Z, +Z; missing ones read false, 0 is true.
 TEST_F(ScriptApiTest, DrawCubeEmitsTheSelectedFacesOfItsBoxWoundOutward)
 {
     const char *faces[] = {"true", "false, 0", "nil, nil, 1", "nil, nil, nil, ''", "false, false, false, false, {}", "nil, nil, nil, nil, nil, true"};
@@ -192,8 +185,6 @@ TEST_F(ScriptApiTest, ColoursKeepTheLow8BitsOfWholeNumbers)
     EXPECT_EQ(std::vector<float>({v.r * 255, v.g * 255, v.b * 255, v.a * 255}), std::vector<float>({10, 255, 77, 200}));
 }
 
-// rotateCam with one argument turns by that yaw only; the mouse camera
-// turns off and on.
 TEST_F(ScriptApiTest, RotateCamTurnsByItsYawAndTheMouseCameraTurnsOffAndOn)
 {
     DemoWorld &world = run->world();
@@ -207,10 +198,7 @@ TEST_F(ScriptApiTest, RotateCamTurnsByItsYawAndTheMouseCameraTurnsOffAndOn)
     EXPECT_TRUE(world.stdMouseCamEnabled());
 }
 
-// Times cross in single precision; setMp3Time narrows to float, then
-// truncates to ms; isMp3Playing asks only the channel playMp3 kept. The
-// spectrum and the level are the music's analysis at the music time while
-// it plays, zeros otherwise.
+// Times cross in single precision; isMp3Playing asks only the channel playMp3 kept.
 TEST_F(ScriptApiTest, MusicFunctionsFollowTheStreamAtTheMusicTime)
 {
     // The time, whether it plays, the level, the bands and the largest of them.
@@ -249,11 +237,8 @@ TEST_F(ScriptApiTest, MusicFunctionsFollowTheStreamAtTheMusicTime)
     EXPECT_EQ(gMusicChannel, 0);
 }
 
-// Out of memory at each of the block's three allocations in turn: no
-// block, one debug line, the script goes on; the next make succeeds. A
-// second make keeps the block and its holes. Arguments carve the cell they
-// name (truncated toward zero, loosely converted) or, out of range, none;
-// adding with them fills it again.
+// Out of memory at each of the block's three allocations in turn: no block,
+// one debug line. Arguments are truncated toward zero, loosely converted.
 TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMakesNone)
 {
     for (int allowance : {0, 1, -1}) {
@@ -283,10 +268,6 @@ TEST_F(ScriptApiTest, VoxelFunctionsConvertTheirArgumentsAndAMakeWithoutMemoryMa
     }
 }
 
-// The sculpting functions through Lua: nothing before the block, then
-// colours to their low 8 bits, boxes with their corners swapped, spheres
-// with bad radii, picks along a given ray and through the cursor, and a
-// reset to the made block.
 TEST_F(ScriptApiTest, VoxelSculptingFunctionsReadTheirArgumentsAndAnswer)
 {
     // The values a call returns, as one line.
@@ -315,8 +296,7 @@ TEST_F(ScriptApiTest, VoxelSculptingFunctionsReadTheirArgumentsAndAnswer)
     EXPECT_EQ(Run("print(show(pickVoxelRay(505, 2000, 505, 0, -3, 0)))"), "50 50 99 +y");
     EXPECT_EQ(Run("print(show(pickVoxelRay(-100, 45, 45, -1, 0, 0), pickVoxelRay(0, 0, 0, 0, 0, 0)))"), "nil nil");
     EXPECT_EQ(Run("carveVoxelAt(0, 4, 4) print(show(pickVoxelRay(-100, 45, 45, 1, 0, 0)))"), "1 4 4 -x");
-    // The cursor in the middle of the view, the camera above the block's
-    // middle looking straight along -z at the +z side.
+    // The cursor mid-view, the camera looking straight down -z at the +z side.
     Run("setCamPos(505, 505, 2000) lookAt(505, 505, 0)");
     run->paint();
     run->world().mouseMove(kViewWidth / 2, kViewHeight / 2);
@@ -426,10 +406,7 @@ TEST_F(ScriptApiTest, LightingShadesTheCubesFacesOnlyWhenOn)
     EXPECT_GT(Pixel(400, 300).value(), behind.value() + 50);
 }
 
-// A texture shows its file's picture and a later save of it under the same
-// id; freed, the quad is drawn untextured. Failures come back as nil and a
-// message. Text lands in the current colour from its view pixel up, over
-// what render() drew before it; a number is drawn as its text.
+// Freed, a texture's quad is drawn untextured; a number is drawn as its text.
 TEST_F(ScriptApiTest, TexturesFollowTheirFileAndTextLandsAtItsViewPixel)
 {
     const auto save = [](const QColor &colour, int secondsLater) {
@@ -464,10 +441,7 @@ TEST_F(ScriptApiTest, TexturesFollowTheirFileAndTextLandsAtItsViewPixel)
         Run(std::string("local id, m = ") + call + " assert(id == nil and m:find('" + message + "'), m)");
 }
 
-// A PNG beyond the image reader's default allocation limit (6000 x 6000,
-// 137 MB) is drawn; one a pixel wider than the largest texture is drawn from
-// a scaled copy, with one note on the board while it is loaded; a header
-// claiming 60000 x 60000 is refused with that size.
+// 6000 x 6000 is beyond the image reader's default allocation limit.
 TEST_F(ScriptApiTest, BigTexturesAreDrawnWiderOnesScaledWithANoteAndHugeOnesRefused)
 {
     GLint limit = 0;
@@ -524,13 +498,8 @@ const QRect kLowerHalf(0, 0, kViewWidth, kViewHeight / 2);   // the grid and the
 bool Grid(QColor c) { return qAbs(c.red() - 153) < 3 && qAbs(c.green() - 25) < 3 && qAbs(c.blue() - 229) < 3; }
 bool InvertedGrid(QColor c) { return Grid(QColor(255 - c.red(), 255 - c.green(), 255 - c.blue())); }
 
-// Each kind of program (fragment only, vertex only, both, using the
-// compatibility built-ins) recolours quad A drawn through it and nothing
-// else. The automatic uniforms (resolution, mouse; time and level are 0
-// without music) and setUniform's values reach it, a value of the wrong
-// type or for an unknown name ignored. A render() that fails with a
-// program bound leaves the rest of its frame and the next frame, grid
-// included, to fixed function.
+// Time and level are 0 without music; a render() that fails with a program
+// bound leaves the rest of its frame and the next to fixed function.
 TEST_F(ShaderGLTest, AProgramRecoloursOnlyWhatItDrawsAndIsUnboundAfterRender)
 {
     for (const auto &[vertex, fragment, colour] :
@@ -557,8 +526,6 @@ TEST_F(ShaderGLTest, AProgramRecoloursOnlyWhatItDrawsAndIsUnboundAfterRender)
     EXPECT_GT(Count(kLowerHalf, Grid), 100);
 }
 
-// A failed load returns nil and the reason, the first error first with its
-// file (or stage) and line.
 TEST_F(ShaderGLTest, AFailedLoadReturnsNilAndTheFirstErrorWithItsLine)
 {
     Run("local f = io.open('bad.frag', 'w') f:write('void main()\\n{\\n  gl_FragColor = vec4(1.0) +;\\n}\\n') f:close()");
@@ -575,9 +542,6 @@ TEST_F(ShaderGLTest, AFailedLoadReturnsNilAndTheFirstErrorWithItsLine)
     }
 }
 
-// An inverting post pass inverts the scene and its background, not the
-// grid and the marker drawn after it; the pick finds the same point; its
-// file saved again is used.
 TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysKeepsThePickAndFollowsItsFile)
 {
     Run("function render() colorGL(255, 255, 255, 255) quad(150, 190) end");

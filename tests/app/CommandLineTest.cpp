@@ -1,6 +1,4 @@
-// The command line, pure: the way through main, what goes to Qt, refusals
-// with one line, the range against the music, the frame count, PNG frame
-// names and the encoders' arguments.
+// The command line, pure.
 #include "CommandLine.h"
 
 #include <gmock/gmock.h>
@@ -90,10 +88,7 @@ TEST(CommandLine, GoodArgumentsAndTheRangeAgainstTheMusic)
         EXPECT_EQ(PngFrameName(pattern, frame), name);
 }
 
-// What ffmpeg gets: the H.264 preset and quality when encoding, the
-// soundtrack's codec and bitrate when muxing (a WebM soundtrack is Opus,
-// which WebM requires). The end-to-end exports run ffmpeg on MP4, MKV, a
-// silent WebM and PNG frames.
+// A WebM soundtrack is Opus, which WebM requires.
 TEST(CommandLine, TheEncodersGetTheirPresetQualityAndBitrate)
 {
     const struct { std::vector<std::string> arguments, encode, mux; } cases[] = {

@@ -1,6 +1,4 @@
-// The main window under X: the focused view, full screen, console commands
-// in the production's state, the error band's effect on the GL state, the
-// view's wheel and key rules, and the sync pane driven by keys.
+// The main window under X.
 #include "ConsoleSplitter.h"
 #include "DemoWorld.h"
 #include "Files.h"
@@ -32,8 +30,6 @@
 #include <vector>
 
 namespace {
-
-QByteArray ReadAll(const QString &path) { return ReadFile(path); }
 
 // Writes a new file in the place of `path`, as an editor saving it does.
 bool Replace(const QString &path, const QByteArray &bytes) { return QFile::remove(path), WriteFile(path, bytes); }
@@ -105,8 +101,7 @@ TEST_F(MainWindowTest, OpensWithTheViewFocusedAndSwitchesToFullScreenAndBack)
     EXPECT_LT(View()->height(), before);
 }
 
-// Output, then error, then a fresh prompt; "=" commands show their values
-// after their output; text is never read as markup.
+// Text is never read as markup.
 TEST_F(MainWindowTest, CommandsShowOutputThenErrorsOrValues)
 {
     const struct { const char *command, *shown; } cases[] = { // shown: up to the next prompt
@@ -140,8 +135,6 @@ std::vector<double> GLState()
     return state;
 }
 
-// Errors of render() or of a mouse callback show red text at the bottom of
-// the view, and drawing it changes neither the GL state nor the pick there.
 TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
 {
     const auto paint = [&] {
@@ -165,9 +158,7 @@ TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
         EXPECT_TRUE(pick.x == plainPick.x && pick.y == plainPick.y && pick.z == plainPick.z) << failing;
         Submit("function render() end function OnMouseMove() end");
     }
-    // Through a post pass too: no GL error on the way (the scene's depth is
-    // copied into the view's own format, the view's draw buffer is kept),
-    // the same state and the same pick.
+    // Through a post pass too, with no GL error on the way.
     Submit("setPostShader('uniform sampler2D frame; varying vec2 uv;"
            " void main() { gl_FragColor = texture2D(frame, uv); }')");
     View()->makeCurrent();
@@ -180,8 +171,7 @@ TEST_F(MainWindowTest, TheErrorBandLeavesTheGLStateAndThePickUnderItUnchanged)
     EXPECT_TRUE(pick.x == plainPick.x && pick.y == plainPick.y && pick.z == plainPick.z);
 }
 
-// A wheel delta of 0 or less zooms out; auto-repeated key presses and
-// releases never reach the world (space held makes a left drag orbit).
+// Space held makes a left drag orbit.
 TEST_F(MainWindowTest, TheViewZoomsOutForAZeroWheelDeltaAndIgnoresAutoRepeatedKeys)
 {
     const auto distance = [&] { return length(World()->pickPoint() - World()->camera().position()); };
@@ -215,10 +205,8 @@ TEST_F(MainWindowTest, TheViewZoomsOutForAZeroWheelDeltaAndIgnoresAutoRepeatedKe
     }
 }
 
-// F2 opens the sync pane; pause and the cursor keys move the music, keys
-// are set, cycled and deleted, a bookmark set, jumped to and cleared, and sync.txt follows (replaced whole each
-// time); a file changed on disk is read again, a bad one shows its line in
-// the error band and keeps the tracks until a good one comes.
+// sync.txt is replaced whole each time; a bad one changed on disk shows its
+// line in the error band and keeps the tracks until a good one comes.
 TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollows)
 {
     ASSERT_TRUE(MakeToneMp3("music.mp3", 5.0));
@@ -249,30 +237,28 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
     const char header[] = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack fade\n";
     enter("1.5");
-    EXPECT_EQ(ReadAll(file), QByteArray(header) + "4 1.5 step\n");
+    EXPECT_EQ(ReadFile(file), QByteArray(header) + "4 1.5 step\n");
     const unsigned long long first = Inode(file);
     press(Qt::Key_I);
-    EXPECT_EQ(ReadAll(file), QByteArray(header) + "4 1.5 linear\n");
+    EXPECT_EQ(ReadFile(file), QByteArray(header) + "4 1.5 linear\n");
     EXPECT_NE(Inode(file), first) << "replaced by a rename, not written in place";
     press(Qt::Key_PageDown); // one bar: row 20
     enter("3");
     press(Qt::Key_Up, 16);
     press(Qt::Key_Delete);
-    EXPECT_EQ(ReadAll(file), QByteArray(header) + "20 3 step\n");
-    // A bookmark on row 4, found from the start with ], kept by [ with
-    // none before it, then cleared.
+    EXPECT_EQ(ReadFile(file), QByteArray(header) + "20 3 step\n");
+    // A bookmark on row 4: ] from the start finds it, [ with none before it stays.
     press(Qt::Key_B);
-    EXPECT_EQ(ReadAll(file), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#bookmark 4\ntrack fade\n20 3 step\n");
+    EXPECT_EQ(ReadFile(file), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#bookmark 4\ntrack fade\n20 3 step\n");
     press(Qt::Key_Home);
     QTest::keyClicks(pane, "]");
     EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
     QTest::keyClicks(pane, "[");
     EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
     press(Qt::Key_B);
-    EXPECT_EQ(ReadAll(file), QByteArray(header) + "20 3 step\n");
+    EXPECT_EQ(ReadFile(file), QByteArray(header) + "20 3 step\n");
 
-    // A bad file on disk: its line in the band, the tracks kept, no edit
-    // written over it. Then a good one: read, the band clear.
+    // A bad file on disk: no edit written over it.
     const ErrorBoard &errors = World()->errors();
     const QByteArray bad = "velkaro-sync 1\ntrack fade\n0 x step\n";
     ASSERT_TRUE(Replace(file, bad));
@@ -280,7 +266,7 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     EXPECT_EQ(ErrorBoard::format(errors.lines().back()).rfind("sync.txt: line 3: value 'x'", 0), 0u);
     EXPECT_EQ(Eval("sync('fade')"), "3") << "row 4, before the kept key at row 20";
     enter("9");
-    EXPECT_EQ(ReadAll(file), bad);
+    EXPECT_EQ(ReadFile(file), bad);
     ASSERT_TRUE(Replace(file, "velkaro-sync 1\nbpm 60\ntrack fade\n0 7 step\n"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return errors.empty(); }));
     EXPECT_EQ(Eval("sync('fade')"), "7");

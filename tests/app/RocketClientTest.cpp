@@ -1,8 +1,4 @@
-// The client against a fake sync editor on loopback that speaks the
-// protocol: the greeting, the tracks asked for, keys set and deleted, the
-// row, pause and play, save; a restarted editor gets a new connection that
-// asks for every track again from index 0; a broken stream ends the
-// connection with one message and the tracks as they were.
+// The client against a fake sync editor on loopback that speaks the protocol.
 #include "RocketClient.h"
 
 #include "RocketBytes.h"
@@ -23,14 +19,7 @@ namespace {
 
 using namespace rocket;
 
-QByteArray Bytes(const std::string &bytes)
-{
-    return QByteArray(bytes.data(), qsizetype(bytes.size()));
-}
-
-// The editor's end of one connection: takes the client's greeting,
-// answers, pauses at row 0 (as a running editor does), and reads the
-// track requests.
+// The editor's end of one connection, greeted and paused at row 0 as a running editor is.
 struct Editor
 {
     explicit Editor(QTcpServer &server)
@@ -39,12 +28,12 @@ struct Editor
         socket = server.nextPendingConnection();
         EXPECT_TRUE(socket);
         EXPECT_TRUE(Expect("hello, synctracker!"));
-        socket->write(Bytes("hello, demo!" + Pause(true) + SetRow(0)));
+        socket->write(QByteArray::fromStdString("hello, demo!" + Pause(true) + SetRow(0)));
     }
     // Waits for exactly these bytes next.
     bool Expect(const std::string &text)
     {
-        const QByteArray bytes = Bytes(text);
+        const QByteArray bytes = QByteArray::fromStdString(text);
         if (!socket || !QTest::qWaitFor([&] { return socket->bytesAvailable() >= bytes.size(); }, 5000))
             return false;
         const QByteArray got = socket->read(bytes.size());
@@ -78,7 +67,7 @@ TEST(RocketClient, DrivenByAFakeEditor)
     ASSERT_TRUE(editor->Expect(GetTrack("late")));
 
     // Keys (the second track: index 1), a delete, the row.
-    editor->socket->write(Bytes(SetKey(1, 4, 2.5f, 2) + SetKey(1, 8, 5.0f, 3) + SetKey(1, 12, 6.0f, 1) +
+    editor->socket->write(QByteArray::fromStdString(SetKey(1, 4, 2.5f, 2) + SetKey(1, 8, 5.0f, 3) + SetKey(1, 12, 6.0f, 1) +
                                 SetKey(2, 1, 7.0f, 0) + DeleteKey(2, 1) + SetRow(16)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return timeline.wholeRow() == 16; }));
     EXPECT_EQ(sync.tracks().value("cam:y", 6), 3.75) << "smooth, halfway";
@@ -87,7 +76,7 @@ TEST(RocketClient, DrivenByAFakeEditor)
     EXPECT_GT(changes, 0);
 
     // Play: the client sends its rows as they change; pause again.
-    editor->socket->write(Bytes(Pause(false)));
+    editor->socket->write(QByteArray::fromStdString(Pause(false)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return timeline.playing(); }));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         timeline.beginFrame();
@@ -96,7 +85,7 @@ TEST(RocketClient, DrivenByAFakeEditor)
     const QByteArray row = editor->socket->read(5);
     EXPECT_EQ(row[0], '\3');
     EXPECT_GT(qFromBigEndian<quint32>(row.constData() + 1), 16u);
-    editor->socket->write(Bytes(Pause(true)));
+    editor->socket->write(QByteArray::fromStdString(Pause(true)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !timeline.playing(); }));
 
     // Save: sync.txt holds the editor's keys.
@@ -113,7 +102,7 @@ TEST(RocketClient, DrivenByAFakeEditor)
     editor->socket->close();
     editor = std::make_unique<Editor>(server);
     ASSERT_TRUE(editor->Expect(GetTrack("a") + GetTrack("cam:y") + GetTrack("late")));
-    editor->socket->write(Bytes(SetKey(1, 2, 6.0f, 0) + SetKey(2, 2, 1.0f, 0)));
+    editor->socket->write(QByteArray::fromStdString(SetKey(1, 2, 6.0f, 0) + SetKey(2, 2, 1.0f, 0)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return sync.tracks().value("late", 2) == 1.0; }));
     EXPECT_EQ(sync.tracks().value("cam:y", 2), 6.0);
     EXPECT_TRUE(sync.tracks().find("a")->keys().empty());
@@ -121,7 +110,7 @@ TEST(RocketClient, DrivenByAFakeEditor)
     // A broken stream (a track this connection never asked for): one
     // message, the connection closed, the tracks kept; then it connects again.
     said.clear();
-    editor->socket->write(Bytes(SetKey(0, 3, 1.0f, 0) + SetKey(3, 3, 1.0f, 0)));
+    editor->socket->write(QByteArray::fromStdString(SetKey(0, 3, 1.0f, 0) + SetKey(3, 3, 1.0f, 0)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return editor->socket->state() == QAbstractSocket::UnconnectedState; }));
     ASSERT_EQ(said.size(), 1u);
     EXPECT_NE(said[0].find("track 3, which was never asked for"), std::string::npos) << said[0];

@@ -41,30 +41,23 @@ TEST(RocketCommand, Arguments)
 TEST(RocketCommand, ImportAndExportFiles)
 {
     ScratchDir scratch;
-    const auto write = WriteFile;
-    const auto contents = ReadFile;
-    const auto run = [](RocketAction action, const char *file) {
-        RocketCommandLine line;
-        line.action = action;
-        line.file = file;
-        return RunRocketCommand(line, QStringLiteral("sync.txt"));
-    };
+    const auto run = [](RocketAction action, const char *file) { return RunRocketCommand({action, file}); };
     const QByteArray sync = "velkaro-sync 1\nbpm 100\nrows-per-beat 8\n#bookmark 4\ntrack a\n0 1 linear\n8 2.5 ramp\n";
-    ASSERT_TRUE(write("sync.txt", sync));
+    ASSERT_TRUE(WriteFile("sync.txt", sync));
     ASSERT_EQ(run(RocketAction::Export, "p.rocket"), 0);
     EXPECT_EQ(run(RocketAction::Import, "p.rocket"), 2) << "sync.txt exists";
-    EXPECT_EQ(contents("sync.txt"), sync);
+    EXPECT_EQ(ReadFile("sync.txt"), sync);
     ASSERT_TRUE(QFile::rename("sync.txt", "old.txt"));
     ASSERT_EQ(run(RocketAction::Import, "p.rocket"), 0);
-    EXPECT_EQ(contents("sync.txt"), sync);
+    EXPECT_EQ(ReadFile("sync.txt"), sync);
 
     ASSERT_TRUE(QFile::remove("sync.txt"));
-    ASSERT_TRUE(write("bad.rocket", "<tracks><track name=\"a\"><key row=\"x\" value=\"1\"/></track></tracks>"));
+    ASSERT_TRUE(WriteFile("bad.rocket", "<tracks><track name=\"a\"><key row=\"x\" value=\"1\"/></track></tracks>"));
     for (const char *project : {"bad.rocket", "none.rocket", "."})
         EXPECT_EQ(run(RocketAction::Import, project), 2) << project;
     EXPECT_FALSE(QFile::exists("sync.txt"));
     EXPECT_EQ(run(RocketAction::Export, "q.rocket"), 2) << "no sync.txt";
-    ASSERT_TRUE(write("sync.txt", "velkaro-sync 1\ntrack a b\n"));
+    ASSERT_TRUE(WriteFile("sync.txt", "velkaro-sync 1\ntrack a b\n"));
     EXPECT_EQ(run(RocketAction::Export, "q.rocket"), 2) << "sync.txt does not parse";
     EXPECT_FALSE(QFile::exists("q.rocket"));
 }

@@ -1,9 +1,4 @@
-// Fuzz tests of the console. Session logs: files made from known entries
-// give exactly those entries back, also with CR/LF line ends or a byte order
-// mark, and a file cut anywhere gives the entries whose "###" it still
-// holds; damaged and random files never break the reader or a console
-// loading them. Keys: random key events never break the console, and the
-// history only ever grows by the command submitted.
+// Fuzz tests of the console's session logs and keys.
 #include "ConsoleHarness.h"
 #include "FuzzSeed.h"
 #include "ScratchDir.h"

@@ -1,6 +1,5 @@
-// A REPLEdit wired as the main window wires it: commands run through the
-// script host (or `run`), output and errors are appended, then NewPrompt.
-// The parent records the keys the console passes on, modifiers apart.
+// A REPLEdit wired as the main window wires it; the parent records the keys
+// the console passes on, modifiers apart.
 #pragma once
 
 #include "Files.h"

@@ -1,6 +1,4 @@
-// The console through real key events (continuation and submission, history,
-// the protected region, Home, brackets, Escape) and its session log (damaged
-// files restored, saves that must not go through).
+// The console through real key events, and its session log.
 #include "ConsoleHarness.h"
 #include "ScratchDir.h"
 
@@ -171,10 +169,8 @@ TEST_F(ConsoleTest, DamagedSessionFilesGiveTheRightHistoryAndTextAndAUsableConso
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{gSessionFileName});
 }
 
-// A log that cannot be written (a folder in its place, a path through a
-// file: both stop root too) is named above the new prompt and in the debug
-// output, again only when the reason changes; every command tries again and
-// the console stays usable.
+// A folder in the log's place and a path through a file stop root too; the
+// report goes above the new prompt and to the debug output.
 TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
 {
     const QString name = gSessionFileName;
@@ -203,10 +199,7 @@ TEST_F(ConsoleTest, ASessionLogThatCannotBeWrittenIsReportedOncePerReason)
     c.ExpectUsable();
 }
 
-// A selection from the earlier text into the input: typing, pasting, a
-// line break, cutting and deleting act on its part in the input alone, so
-// the prompt and the text before it stay and Backspace stops where Return
-// takes the input from; copying takes the whole selection.
+// Edits act on the selection's part in the input alone; copying takes all of it.
 TEST_F(ConsoleTest, EditingASelectionThatReachesIntoTheInputKeepsTheTextBeforeIt)
 {
     const QString before = "Lua>a = 1\nLua>"; // the input "xyz" follows at 14

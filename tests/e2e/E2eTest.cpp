@@ -9,11 +9,9 @@ namespace {
 
 using EndToEnd = EndToEndTest;
 
-// The production's top level runs before any window is visible (it records
-// its process's visible windows), after the font and missing-music lines.
-// A 6000 x 6000 texture loaded there, before the view has a GL context, is
-// drawn. The close request ends with status 0 after the full shutdown (a
-// finaliser runs when the Lua state closes).
+// The top level records its process's visible windows; a 6000 x 6000 texture
+// loaded there, before the view has a GL context, is drawn; a finaliser shows
+// the Lua state closed.
 TEST_F(EndToEnd, StartUpRunsTheProductionBeforeShowingTheWindowAndACloseRequestShutsItDown)
 {
     ASSERT_TRUE(QFile::copy("/usr/share/fonts/truetype/ttf-bitstream-vera/VeraMono.ttf", path("VeraMono.ttf")));
@@ -51,10 +49,7 @@ TEST_F(EndToEnd, AMissingProductionLeavesARunningWindowShowingWhyQtsOptionsPassA
     EXPECT_TRUE(process.waitForFinished(10000)) << "SIGTERM was swallowed";
 }
 
-// The player in a 320x200 window: the view alone in the clear colour (its
-// green read from the text "120.0"), no overlays, no session log; it ends
-// with 0 at the end of a short track, or at once on Escape while a long one
-// plays.
+// The clear colour's green is read from the text "120.0"; no session log.
 TEST_F(EndToEnd, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
 {
     const struct { double music; bool escape; } cases[] = {{3.0, false}, {20.0, true}};
@@ -74,10 +69,7 @@ TEST_F(EndToEnd, ThePlayerShowsTheViewAloneAndEndsAtTheEndOfTheMusicOrOnEscape)
     }
 }
 
-// The same production run by the authoring window, the player and the
-// export: the same start-up (the sync file read before the top level, the
-// tempo, the tracks, the clear colour, the top level's debug line) and the
-// same first frames.
+// The sync file is read before the top level; the same first frames.
 TEST_F(EndToEnd, TheWindowThePlayerAndTheExportStartTheProductionAlike)
 {
     ASSERT_TRUE(WriteFile(path("sync.txt"), "velkaro-sync 1\nbpm 150\nrows-per-beat 8\ntrack x\n0 7 step\n"));
@@ -106,12 +98,9 @@ TEST_F(EndToEnd, TheWindowThePlayerAndTheExportStartTheProductionAlike)
     EXPECT_EQ(QImage(path("f0.png")).pixelColor(5, 5), clear);
 }
 
-// With the pointer over the view, keys go where the focus is: to the sync
-// pane right after F2 (P pauses the clock there), to the view once F2 has
-// closed it, and to the console after F1, which opens it (the bar's hint then
-// goes for good) and closes it again. Keys sent as the window system sends
-// them without a window manager (the keyboard follows the pointer) and to
-// the focused window, as with one.
+// The pointer over the view; P pauses the clock in the sync pane; after F1 the
+// bar's hint goes for good. Keys go as the window system sends them without a
+// window manager (the keyboard follows the pointer) and to the focused window.
 TEST_F(EndToEnd, KeysGoWhereTheFocusIsAfterF2AndF1WithAndWithoutAWindowManager)
 {
     for (const bool pointerFocus : {true, false}) {

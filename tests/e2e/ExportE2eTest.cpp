@@ -1,7 +1,4 @@
-// End to end: the export. PNG frames on the virtual music clock and the sync
-// tracks (exact, repeatable, the production's own seek), videos and their
-// soundtrack checked with ffprobe and ffmpeg, the post pass, refusals before
-// any rendering, and stops that leave an earlier output.
+// End to end: the export.
 #include "Media.h"
 #include "Program.h"
 
@@ -90,12 +87,9 @@ QStringList Probe(const QString &file)
                                        "r_frame_rate,nb_read_frames:format=duration", "-of", "csv=p=0", file})).split('\n', Qt::SkipEmptyParts);
 }
 
-// Without music (10 s by default, hence --to) VP9 and no audio; with music
-// (its length) H.264 and AAC; yuv420p, the size, rate and frame count asked.
-// The soundtrack is the music as the production played it: a 4 s sweep
-// (sox's is exponential: 200 Hz * 9^(t / 4 s)) that frame 25 (1 s) seeks to
-// 3 s is heard at 0.5 s, at 3.5 s after the seek, and silent once it ended.
-// The summary names the file's size; a higher --crf makes a smaller file.
+// Without music (10 s by default, hence --to) VP9 and no audio; with it H.264
+// and AAC. The music is a 4 s sweep (sox's is exponential: 200 Hz * 9^(t / 4 s))
+// that frame 25 (1 s) seeks to 3 s: heard at 0.5 s, at 3.5 s, then silent.
 TEST_F(ExportEndToEnd, VideosHaveTheSizeRateAndLengthAskedTheSoundtrackThatPlayedAndTheirQuality)
 {
     ASSERT_TRUE(WriteFile(path("prod.lua"), QByteArray("SEEK_AT, SEEK_TO = 25, 3\n") + kClock));
@@ -188,10 +182,8 @@ TEST_F(ExportEndToEnd, AShadersTimeRunsWithoutMusic)
     }
 }
 
-// A production that fails cannot export as a success: a top level that
-// fails (a missing prod.lua too) is refused before any frame (2); failed
-// frames are counted and named (3, the video kept); a runaway callback ends
-// the export at once with the guard's message, the earlier output as it was (3).
+// A failing top level is refused before any frame (2); failed frames are
+// counted and named (3, the video kept); a runaway ends the export at once (3).
 TEST_F(ExportEndToEnd, ABrokenProductionCannotExportAsASuccess)
 {
     const struct { const char *production; int status; const char *said; bool written; } cases[] = {
@@ -218,10 +210,8 @@ TEST_F(ExportEndToEnd, ABrokenProductionCannotExportAsASuccess)
     }
 }
 
-// A long export split across processes: --from A --to B and --from B --to C
-// joined with ffmpeg's concat demuxer are the export from A to C frame for
-// frame. The production carves its state in update(); the frames before
-// --from run first, so each part starts in the whole export's state.
+// Joined with ffmpeg's concat demuxer. The production carves its state in
+// update(); the frames before --from run first, so each part starts in it.
 TEST_F(ExportEndToEnd, AnExportSplitInTwoAndJoinedIsTheWholeFrameForFrame)
 {
     ASSERT_TRUE(WriteFile(path("prod.lua"),
@@ -298,9 +288,7 @@ TEST_F(ExportEndToEnd, AnExportIsTheClearColourAloneUnlessOverlaysAreAsked)
     EXPECT_GT(ink.height(), th / 2);
 }
 
-// Refusals: a status and one line "velkaro: ..." before the production runs
-// or any output is made; a sync file that does not parse (read after the
-// others are checked) is refused with its line.
+// A sync file that does not parse (read after the others are checked) is refused with its line.
 TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered)
 {
     ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.0));
@@ -330,9 +318,8 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
     }
 }
 
-// Stopped mid-way by SIGTERM, by Ctrl+C while the encoder reads nothing, or
-// by an ffmpeg that fails as on a full disk: its status, the earlier output
-// byte for byte, no temporary file; a signal ends it within 2 s.
+// SIGTERM, Ctrl+C while the encoder reads nothing, or an ffmpeg that fails as
+// on a full disk; a signal ends it within 2 s.
 TEST_F(ExportEndToEnd, AStoppedExportLeavesTheEarlierOutputByteForByteAndNoTemporaryFile)
 {
     ASSERT_TRUE(WriteFile(path("prod.lua"), kClock));

@@ -1,7 +1,4 @@
-// End to end: live coding — prod.lua and the files it reads reloaded on
-// every kind of save with the state kept, bad files reported and survived,
-// errors shown in the band at the bottom of the view until mended from the
-// console, a post shader file edited live.
+// End to end: live coding.
 #include "Program.h"
 
 #include <QDir>
@@ -24,10 +21,7 @@ protected:
     bool WaitForOut(const QString &text, int timeoutMs = 1000) { return WaitForFile(path("out.txt"), text, timeoutMs); }
 };
 
-// Every kind of save reloads once within a second, keeping the state. Each
-// bad prod.lua is reported on the debug output and, if an error, in the
-// band; the last good version runs on untouched; the next good one clears
-// it. Saving a file that the top level read with dofile or require runs the
+// Saving a file that the top level read with dofile or require runs the
 // production again, which reads the new version.
 TEST_F(LiveCoding, EverySaveReloadsOnceKeepingTheStateAndBadFilesAreReportedAndSurvived)
 {
@@ -99,12 +93,9 @@ std::pair<int, int> RedRunAndSpan(const QImage &image, int rows)
     return {longest, last - first + 1};
 }
 
-// An update() failing every frame writes one debug line per frame; the band
-// shows its long message on three lines with the end (a row of underscores)
-// and a growing count in sight, and moves up with the view when the console
-// opens. Commands typed there run in the production and are recorded in the
-// session log with their output, cut with a mark beyond the buffer; mending
-// update() clears the band.
+// The band shows the long message on three lines with its end and a growing
+// count in sight, and moves up with the view when the console opens; the
+// session log cuts output beyond the buffer with a mark.
 TEST_F(LiveCoding, AFailingUpdateIsShownUntilMendedFromTheConsoleWhoseCommandsRunInTheProduction)
 {
     Start("answer = 42\n"
@@ -132,9 +123,7 @@ TEST_F(LiveCoding, AFailingUpdateIsShownUntilMendedFromTheConsoleWhoseCommandsRu
                                        "\n\u2026 (output cut at 1023 characters)\nLua>function update() end\nLua>");
 }
 
-// An inverting post shader file: the black sky turns white. A broken save
-// keeps the picture and shows the error in red (not inverted) in the band;
-// a good save takes the band away.
+// An inverting post shader turns the black sky white; its error shows in red (not inverted).
 TEST_F(LiveCoding, APostShaderFileEditedLiveKeepsThePictureAndShowsItsErrors)
 {
     const QByteArray invert = "uniform sampler2D frame;\nvarying vec2 uv;\n"
@@ -167,8 +156,6 @@ TEST_F(LiveCoding, APostShaderFileEditedLiveKeepsThePictureAndShowsItsErrors)
     EXPECT_EQ(Debug().count("sync.txt: line 3: "), 1);
 }
 
-// Out of a runaway in a second: a fix saved while update() runs away is
-// taken in as soon as the guard has stopped it, before update() runs again.
 TEST_F(LiveCoding, AFixSavedDuringARunawayRunsWithinASecondOfTheInterruption)
 {
     Start("function update() while true do end end\n");

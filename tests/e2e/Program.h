@@ -1,6 +1,5 @@
-// The real velkaro executable started in a scratch folder under the test's X
-// display, and what the end-to-end tests share to drive it (xdotool, Xlib),
-// wait for its files and debug lines, and read its picture.
+// The real velkaro executable in a scratch folder under the test's X display,
+// driven with xdotool and Xlib.
 #pragma once
 
 #include "Files.h"

@@ -1,6 +1,4 @@
-// End to end: the living view — the frame loop and its callbacks, the mouse
-// reaching the production, the picture and the camera, and every script
-// function at work in real frames.
+// End to end: the living view.
 #include "Program.h"
 
 namespace {
@@ -34,11 +32,9 @@ int CountNear(const QImage &image, int x, int y, int radius, const std::function
     return CountPixels(image, QRect(x - radius, y - radius, 2 * radius + 1, 2 * radius + 1), match);
 }
 
-// After the top level, each tick runs update() once, then render(); an
-// endless update() is interrupted, naming the line of the loop in the
-// innermost function also when the production set its own hook (which keeps
-// being called), and the frames go on; a render() of 50 ms gives at most 40
-// frames in two seconds (frames do not queue up).
+// The interruption names the loop's line in the innermost function also under
+// the production's own hook (which keeps being called); a render() of 50 ms
+// gives at most 40 frames in two seconds (frames do not queue up).
 TEST_F(ViewEndToEnd, EachTickRunsUpdateThenRenderAndSlowOrEndlessFramesDoNotStopIt)
 {
     StartWithAppend("append('frames.txt', 'top') ticks, calls = 0, 0 debug.sethook(function() calls = calls + 1 end, '', 1000)\n"
@@ -61,13 +57,9 @@ TEST_F(ViewEndToEnd, EachTickRunsUpdateThenRenderAndSlowOrEndlessFramesDoNotStop
     EXPECT_LE(perTwoSeconds, 40);
 }
 
-// Camera calls with values that are not finite, or a target straight above,
-// leave the camera. Without overlays the view (the --size asked) is the clear
-// colour alone and the pick still follows the floor (y = 0 but for the
-// slab's polygon offset). Moves give view coordinates (y up) and deltas; a
-// right press while the left is held reports the left down again; only the
-// left release is "up". With the overlays on again the picture shows the
-// default scene (grid, floor outline, the marker under the pointer). Escape
+// Without overlays the view is the clear colour alone and the pick follows the
+// floor (y = 0 but for the slab's polygon offset). A right press while the left
+// is held reports the left down again; only the left release is "up". Escape
 // ends the window with status 1.
 TEST_F(ViewEndToEnd, ThePointerReachesTheProductionThroughBadCameraValuesWithAndWithoutOverlays)
 {
@@ -116,8 +108,6 @@ TEST_F(ViewEndToEnd, ThePointerReachesTheProductionThroughBadCameraValuesWithAnd
     EXPECT_EQ(ExitCode(), 1);
 }
 
-// Sculpting with the mouse: a click over the block finds the cube under the
-// cursor, which a sphere carve around it empties.
 TEST_F(ViewEndToEnd, AClickOverTheVoxelBlockPicksTheCubeUnderTheCursor)
 {
     StartWithAppend("makeVoxelBlock() setCamPos(505, 2000, 506) lookAt(505, 0, 505)\n"
@@ -138,8 +128,7 @@ TEST_F(ViewEndToEnd, AClickOverTheVoxelBlockPicksTheCubeUnderTheCursor)
     EXPECT_EQ(ExitCode(), 1);
 }
 
-// 5000 calls of every registered function with random arguments inside
-// render(): no error, no crash, and ten frames and more go on after them.
+// 5000 calls with random arguments inside render(); ten frames and more go on after them.
 TEST_F(ViewEndToEnd, EveryFunctionTakesAnyArgumentsWithoutErrorOrCrash)
 {
     StartWithAppend(

@@ -1,6 +1,4 @@
-// Math library: normalisation extremes, and rotations in every form
-// agreeing with each other (quaternions, matrices both ways, lookRotation,
-// slerp, Transform inversion).
+// Math library: normalisation extremes, and rotations in every form.
 #include "ML_Maths"
 
 #include <gtest/gtest.h>
@@ -60,10 +58,8 @@ TEST(Mathlib, NormalizeAndAngleBetweenSurviveExtremeInputs)
     EXPECT_NEAR(tiny.w, 1.0f, 1e-5f);
 }
 
-// Fixed rotations that pin the conventions and the round trip through a
-// matrix where its branches meet; then random ones that agree in every
-// form: composed, as matrices (both ways), lookRotation, slerp, inverted
-// Transforms.
+// Fixed rotations pin the conventions and the matrix branches; random ones
+// agree composed, as matrices, lookRotation, slerp and inverted Transforms.
 TEST(Mathlib, RotationsAgreeInEveryFormAndRoundTripThroughMatrices)
 {
     const Quaternion id;

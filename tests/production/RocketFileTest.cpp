@@ -1,7 +1,4 @@
-// The editors' XML projects: the three forms read (attributes in any
-// order, keys in any order, tempo and bookmarks where the file has them),
-// a written project read back to the same tracks, and damaged or hostile
-// files refused with the tracks kept.
+// The editors' XML projects.
 #include "RocketFile.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-// The editor's byte stream as pure logic: broken streams refused with the
-// tracks as they were, and random streams cut anywhere (a fixed seed) read
-// as they read whole.
+// The editor's byte stream as pure logic.
 #include "RocketProtocol.h"
 
 #include "FuzzSeed.h"
@@ -52,10 +50,8 @@ TEST(RocketProtocol, BrokenStreamsKeepTheTracks)
     EXPECT_NE(run.session.error().find("not a sync editor"), std::string::npos);
 }
 
-// Random commands (every kind, every interpolation, rows in all four
-// bytes) with now and then a random byte: fed in random pieces they give
-// the tracks and requests they give fed whole, and a refused piece leaves
-// the tracks as they were before it.
+// Random streams fed in random pieces read as they read whole; a refused
+// piece leaves the tracks as they were before it.
 TEST(RocketProtocol, Fuzz)
 {
     FuzzRandom random(33);

@@ -3,9 +3,8 @@
 #include "SyncFile.h"
 #include "SyncTracks.h"
 
+#include "Files.h"
 #include "ScratchDir.h"
-
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -22,10 +21,8 @@ SyncTracks Parsed(const std::string &text)
     return tracks;
 }
 
-// Keys 2 at row 10 (with the interpolation) and 6 at row 14: rows 10, 11,
-// 12, 14 are t = 0, 0.25, 0.5, 1; row 3 is before the first key, 20 after
-// the last. A long track, read at random rows forwards and back (the
-// remembered segment), agrees with a plain scan of its keys.
+// Keys 2 at row 10 (with the interpolation) and 6 at row 14. A long track read
+// at random rows (the remembered segment) agrees with a plain scan of its keys.
 TEST(SyncTracks, InterpolationRules)
 {
     const double rows[] = {3, 10, 11, 12, 14, 20};
@@ -76,10 +73,7 @@ TEST(SyncTracks, FileRoundTrip)
     EXPECT_EQ(FormatSyncText(Parsed("\xEF\xBB\xBFvelkaro-sync 1\nbpm 90\n")), "velkaro-sync 1\nbpm 90\nrows-per-beat 4\n");
 }
 
-// Bookmarks: read from their lines (a repeated row is one bookmark; other
-// "#" lines stay comments), written in row order after the tempo, toggled,
-// and found from any row. Their lines start with "#", the mark of a
-// comment to a reader that predates them.
+// A repeated row is one bookmark; other "#" lines stay comments.
 TEST(SyncTracks, Bookmarks)
 {
     SyncTracks tracks = Parsed("velkaro-sync 1\n#bookmark 32\ntrack a\n#bookmark 8\n#bookmark 8\n# bookmark 5\n"
@@ -133,16 +127,11 @@ TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
     }
 }
 
-// A table of edits undone one by one gives back each earlier sync.txt byte
-// for byte, and redone each later one; a new edit forgets the redo; a file
-// read from disk starts the history over; 10,000 steps are kept.
+// Each edit undone gives back the earlier sync.txt byte for byte, redone the later one.
 TEST(SyncTracks, UndoAndRedo)
 {
     ScratchDir scratch;
-    const auto contents = [] {
-        QFile file("sync.txt");
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    };
+    const auto contents = [] { return ReadFile("sync.txt"); };
     SyncFile sync;
     std::string error;
     ASSERT_TRUE(ParseSyncText("velkaro-sync 1\ntrack a\n4 1 smooth\ntrack b\n", sync.tracks(), error));

@@ -1,8 +1,5 @@
-// The timeline: its own clock without music (real time from the first
-// frame, pause, the tempo; the export's virtual clock: SyncE2eTest) and the
-// transport on the music (pause and scrub move the music, beat steps, a
-// loop that wraps). The music runs on the sound layer's virtual clock, so
-// times are exact.
+// The timeline's own clock without music, and the transport on the music,
+// which runs on the sound layer's virtual clock, so times are exact.
 #include "FSound.h"
 #include "FrameInputs.h"
 #include "Media.h"
@@ -40,10 +37,8 @@ TEST(Timeline, OwnClockRunsFromTheFirstFrameAndPauses)
     EXPECT_EQ(timeline.status(), "0:01.500  bar 1.2  row 3  paused");
 }
 
-// Pause and scrub move the music, beat steps land on the beats, and a loop
-// wraps to its start while playing. The frame's inputs hear the music at
-// the frame's time while it plays and while the transport holds it (so a
-// paused or scrubbed frame is the one the export writes there), and
+// The frame's inputs hear the music at the frame's time while the transport
+// holds it too (a paused frame is the one the export writes there), and
 // silence once the script stopped it.
 TEST(Timeline, TheTransportMovesTheMusic)
 {

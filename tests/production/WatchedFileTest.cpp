@@ -1,7 +1,5 @@
 // The watched-file rule, on the file system's own times with the clocks
-// given by the test: every way an editor saves counts once, when settled;
-// a burst of saves counts once for the last; a deletion is no change; a
-// version saved while the run was busy counts at the first poll after it.
+// given by the test.
 #include "WatchedFile.h"
 
 #include "ScratchDir.h"

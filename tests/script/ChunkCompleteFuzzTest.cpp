@@ -1,8 +1,5 @@
-// The console's completeness test against the compiler's own verdict: a
-// chunk that compiles is complete, an incomplete one fails at its end
-// ("'<eof>'"). Fixed cases, then 40,000 random and damaged chunks (long
-// brackets of every level, quotes, NUL and random bytes); no call runs
-// anything or changes the Lua stack.
+// The console's completeness test against the compiler's own verdict: an
+// incomplete chunk fails at its end ("'<eof>'").
 #include "ChunkComplete.h"
 #include "FuzzSeed.h"
 #include "ScriptHost.h"

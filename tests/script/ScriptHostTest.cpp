@@ -36,9 +36,7 @@ protected:
     void TearDown() override { SetRunTimeLimit(5000); CloseScriptHost(); }
 };
 
-// Chunks run in order in one state: what print collected, the error text,
-// and the values returned (joined by tabs as tostring gives them; none when
-// the run fails). No run leaves anything on the Lua stack.
+// Values are joined by tabs as tostring gives them; none when the run fails.
 TEST_F(ScriptHostTest, OutputErrorTextsValuesAndTheStack)
 {
     const int top = lua_gettop(gLuaState);

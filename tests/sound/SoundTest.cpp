@@ -1,7 +1,5 @@
-// The FSOUND_ layer and the music analysis without a sound card:
-// SDL_AUDIODRIVER names a driver that does not exist, so start-up falls back
-// to the silent driver, which plays in real time; offline rendering runs on
-// the virtual clock, where every time is exact.
+// The FSOUND_ layer and the music analysis without a sound card: start-up
+// falls back to the silent driver; the virtual clock makes every time exact.
 #include "FSound.h"
 #include "Files.h"
 #include "Media.h"
@@ -97,9 +95,7 @@ TEST(Sound, StartsOnTheSilentDriverWhoseClockFollowsTheWallClockToTheEnd)
     FSOUND_Close();
 }
 
-// Every stream call works on a position only FSOUND_AdvanceVirtualClock
-// moves; the output opens on the silent driver without trying a device,
-// and never plays.
+// The output opens on the silent driver without trying a device.
 TEST(VirtualClock, TheTransportRunsOnTheAdvancedClock)
 {
     ScratchDir scratch;
@@ -171,11 +167,8 @@ std::vector<float> Gather(const std::vector<float> &magnitudes, double binHz, in
 
 constexpr double kBinHz = 44100.0 / kSpectrumWindow;
 
-// A flat spectrum of one magnitude: every band reads the same value, 0..1
-// over -80..0 dB, and at a 22.05 kHz rate the bands above 11025 Hz read 0.
-// Bin 93 (2002.6 Hz) alone: only its own band reads it in full, and exactly
-// the bands reaching in between bins 92 and 94 see it (of 100 and 256
-// bands, one has an edge between bins 93 and 94, one between 92 and 93).
+// Bands read 0..1 over -80..0 dB. Bin 93 (2002.6 Hz) alone: of 100 and 256
+// bands, one has an edge between bins 93 and 94, one between 92 and 93.
 TEST(GatherSpectrumBands, MapsDecibelsAndEachBinToTheBandsAroundIt)
 {
     for (const auto &[magnitude, expected] : {std::pair{1.0f, 1.0f}, {0.1f, 0.75f}, {0.01f, 0.5f}, {1e-4f, 0.0f},
@@ -256,11 +249,8 @@ const Kind kKinds[] = {
     {"layer2.mp3", {"ffmpeg", "-loglevel", "error", "-i", "steps.wav", "-c:a", "mp2", "-f", "mp2"}, false, 44100},
 };
 
-// MPEG audio files of the kinds users bring, made from a tone whose frequency
-// steps every second (on the left only), and damaged copies of them, on the
-// virtual clock: seeks land where asked (the audio heard, the spectrum and the
-// level of the mono mix show that second's tone, at the right speed whatever
-// the file's rate); damaged files play what decodes and never stop the show.
+// Files of the kinds users bring, from a tone whose frequency steps every
+// second (on the left only), and damaged copies that play what decodes.
 class Mp3Files : public ::testing::Test
 {
 protected:

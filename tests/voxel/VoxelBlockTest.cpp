@@ -1,8 +1,4 @@
-// The voxel block without GL, against a model that knows only which cells
-// are solid: the made block, scripted edits and a long random sequence of
-// them leave the face bits the model gives, a surface list that holds every
-// cell showing a face once, and a walk that draws exactly those cells; and
-// the quad each face emits.
+// The voxel block without GL, against a model that knows only which cells are solid.
 #include "VoxelBlock.h"
 
 #include <gtest/gtest.h>
@@ -56,9 +52,8 @@ std::vector<int> Listed(const VoxelBlock &block)
     return listed;
 }
 
-// Every cell (solidity, face bits, indices, colour as made); the surface
-// list holds each cell that shows a face once, and a walk, which this ends
-// with, draws exactly those cells, each once, and keeps only them.
+// Every cell as the model has it; the list and a walk (which this ends with)
+// hold each cell that shows a face once, and only those.
 void ExpectMatchesModel(VoxelBlock &block, const Model &model, const VoxelBlock &fresh)
 {
     const std::vector<int> before = Listed(block);
@@ -79,8 +74,6 @@ void ExpectMatchesModel(VoxelBlock &block, const Model &model, const VoxelBlock 
     }
 }
 
-// The made block has the model's faces, lists only its 58,808 boundary
-// cells, and colours its cells by their indices.
 TEST(VoxelBlock, AFreshBlockListsOnlyItsBoundaryAndHasItsColours)
 {
     auto block = VoxelBlock::make();
@@ -95,8 +88,7 @@ TEST(VoxelBlock, AFreshBlockListsOnlyItsBoundaryAndHasItsColours)
     ExpectMatchesModel(*block, Model(), *block);
 }
 
-// Steps of each row: c carves, a adds, w walks; indices out of range change
-// nothing; a cell carved and added back buries the neighbours it exposed.
+// c carves, a adds, w walks.
 TEST(VoxelBlock, ScriptedAndRandomEditsMatchTheModel)
 {
     auto fresh = VoxelBlock::make();
@@ -118,9 +110,7 @@ TEST(VoxelBlock, ScriptedAndRandomEditsMatchTheModel)
         }
         ExpectMatchesModel(*block, model, *fresh);
     }
-    // 100,000 carves and adds, mostly near two corners so that they meet each
-    // other and the boundary, walks in between; everything checked every
-    // 2000 steps.
+    // Mostly near two corners, so that edits meet each other and the boundary.
     auto block = VoxelBlock::make();
     Model model;
     std::mt19937 rng(20240611);
@@ -145,11 +135,8 @@ std::vector<Index> ListOrder(VoxelBlock &block)
     return order;
 }
 
-// Random boxes and spheres, carved and added, bad ones among them, and cell
-// colours and resets: the block after each bulk edit is the block that the
-// single-cell edits give over the cells the model finds (a plain loop over
-// every cell), in memory order: the same cells, colours and list; and
-// every chunk whose cells changed has moved its version on.
+// Random boxes and spheres (bad ones among them), colours and resets against
+// single-cell edits over the cells a plain loop finds.
 TEST(VoxelBlock, BulkEditsAreTheSingleCellEditsOverTheirCells)
 {
     auto bulk = VoxelBlock::make(), single = VoxelBlock::make(), fresh = VoxelBlock::make();
@@ -198,11 +185,6 @@ TEST(VoxelBlock, BulkEditsAreTheSingleCellEditsOverTheirCells)
             const int rgba[4] = {int(rng()), int(rng() % 256), -int(rng() % 300), int(rng())};
             bulk->setColour(c[0], c[1], c[2], rgba[0], rgba[1], rgba[2], rgba[3]);
             single->setColour(c[0], c[1], c[2], rgba[0] & 0xff, rgba[1] & 0xff, rgba[2] & 0xff, rgba[3] & 0xff);
-            const VoxelCell *cell = bulk->cellAt(c[0], c[1], c[2]);
-            if (cell) {
-                EXPECT_EQ((std::array{cell->red, cell->green, cell->blue, cell->alpha}),
-                          (std::array{rgba[0] & 0xff, rgba[1] & 0xff, rgba[2] & 0xff, rgba[3] & 0xff}));
-            }
         }
         if (step % 7 == 6) {
             const uint32_t version = bulk->colourVersion(0);
@@ -228,9 +210,7 @@ TEST(VoxelBlock, BulkEditsAreTheSingleCellEditsOverTheirCells)
     ExpectMatchesModel(*bulk, Model(), *fresh);
 }
 
-// Over random blocks, every face that shows lies in exactly one of its
-// chunk's rectangles, and no rectangle holds a face that does not show; a
-// rectangle of one face has that face's corners in their order.
+// A rectangle of one face has that face's corners in their order.
 TEST(VoxelBlock, RectanglesCoverExactlyTheFacesThatShow)
 {
     auto block = VoxelBlock::make();
@@ -273,19 +253,15 @@ TEST(VoxelBlock, RectanglesCoverExactlyTheFacesThatShow)
                 }
         }
         EXPECT_GT(single, 100);
+        int wrong = 0;
         for (int f = 0; f < VoxelBlock::kCellCount; ++f)
-            if (covered[f] != block->cellAt(f % N, f / N % N, f / (N * N))->faceBits) {
-                ADD_FAILURE() << "cell " << f % N << ", " << f / N % N << ", " << f / (N * N) << " covered " << std::hex
-                              << covered[f] << ", shows " << block->cellAt(f % N, f / N % N, f / (N * N))->faceBits;
-                break;
-            }
+            wrong += covered[f] != block->cellAt(f % N, f / N % N, f / (N * N))->faceBits;
+        EXPECT_EQ(wrong, 0) << "cells whose faces that show are not all covered";
     }
 }
 
-// The pick against every solid cell's box: the first one the ray enters
-// (the least entry t, the faces of a cell it starts in aside), through the
-// face of the axis it enters last; random rays from inside and outside the
-// block over random sparse blocks, and rays that miss or make no sense.
+// Against every solid cell's box: the least entry t (a cell the ray starts in
+// aside), through the face of the axis it enters last.
 TEST(VoxelBlock, PickFindsTheFirstSolidCellAlongTheRay)
 {
     auto block = VoxelBlock::make();
@@ -367,10 +343,7 @@ TEST(VoxelBlock, PickFindsTheFirstSolidCellAlongTheRay)
     EXPECT_FALSE(block->pick(away, inf, hit));
 }
 
-// Each face bit emits one quad on its side of the cell's box (cell (2, 3, 4)
-// spans x 20-30, y 40-50, z 30-40: j is depth, k height), its corners
-// turning left about the outward normal; all six come in the order +X, +Y,
-// +Z, -X, -Y, -Z.
+// Cell (2, 3, 4) spans x 20-30, y 40-50, z 30-40 (j is depth, k height).
 TEST(VoxelBlock, EachFaceEmitsItsQuadOutwardInTheFixedOrder)
 {
     const auto corners = [](uint32_t bits) { // from the centre of the box

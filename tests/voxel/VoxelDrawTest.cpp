@@ -1,8 +1,4 @@
-// The voxel block's cache of vertex buffers against a plain loop over the
-// cells: after seeded random carves and adds, the two draw the same faces in
-// the same colours (lit and unlit), as GL_FEEDBACK sees them, in any context;
-// and from seeded eyes, with the faces that look away left out and the faces
-// merged into rectangles coloured from the cells' texture, the same pixels.
+// The voxel block's cache of vertex buffers against a plain loop over the cells.
 #include "GLTestSupport.h"
 #include "FuzzSeed.h"
 #include "VoxelDrawCache.h"
@@ -18,15 +14,13 @@ namespace {
 
 using Triangle = std::array<float, 21>;   // three feedback vertices, 7 floats each
 
-// A colour component on the 0-255 scale: the two paths turn bytes into
-// floats by different, equally right, roundings.
+// The two paths turn bytes into floats by different, equally right, roundings.
 float Byte(float c)
 {
     return std::round(c * 255.0f);
 }
 
-// The polygons as triangles, each turned to start at its least vertex (the
-// winding kept), sorted: the set of faces whatever the order they came in.
+// The set of faces whatever their order: each starts at its least vertex, sorted.
 std::vector<Triangle> Faces(const Feedback &feedback)
 {
     std::vector<Triangle> faces;
@@ -45,10 +39,8 @@ std::vector<Triangle> Faces(const Feedback &feedback)
     return faces;
 }
 
-// Every face of a solid cell whose neighbour across it is empty or outside
-// the block, found from the cells alone, in the cache's order (chunks, then
-// outward directions, then cells), so that the order faces are drawn in
-// (depth test off, blending) is the same.
+// Every face of a solid cell whose neighbour is empty or outside, in the
+// cache's order (chunks, directions, cells) for drawing without a depth test.
 void ReferenceLoop(const VoxelBlock &block)
 {
     static const int kStep[kCubeFaceCount][3] = {{1, 0, 0}, {0, 0, 1}, {0, 1, 0}, {-1, 0, 0}, {0, 0, -1}, {0, -1, 0}};
@@ -150,12 +142,9 @@ std::vector<GLuint> Pixels(const std::function<void()> &draw)
     return pixels;
 }
 
-// How many pixels of `drawn` differ from `expected` by more than a cell
-// boundary's shift: a pixel counts when its colour is none of those of the
-// expected pixel and its eight neighbours. The rasteriser snaps a face's
-// corners to a sub-pixel grid, while a rectangle's texture coordinates
-// place the same boundary exactly: a pixel whose centre lies between the
-// two takes the neighbouring cell's colour.
+// Pixels whose colour is none of the expected pixel's and its eight
+// neighbours': a rectangle's texture places a cell boundary exactly, the
+// rasteriser snaps a face's corners to a sub-pixel grid.
 size_t Differing(const std::vector<GLuint> &expected, const std::vector<GLuint> &drawn)
 {
     size_t differing = 0;
@@ -250,11 +239,8 @@ TEST_F(VoxelDrawTest, LeavingOutFacesAndMergingThemChangesNoPixel)
         const std::vector<GLuint> cached = Pixels([&] { cache.draw(*block); });
         EXPECT_EQ(cache.drewRectangles(), t.merged);
         EXPECT_GT(expected.size() - size_t(std::count(expected.begin(), expected.end(), expected[0])), expected.size() / 4);
-        // Where a back face lies within the depth buffer's precision of the
-        // front face before it (the ray grazes a cell's corner; polygon
-        // offset widens that), the loop's picture shows it at a pixel or
-        // so; a cell boundary may move by a pixel (Differing). Any real
-        // fault changes many thousands.
+        // A back face within the depth precision of the front one shows at a
+        // pixel or so in the loop's picture; any real fault changes thousands.
         EXPECT_LE(Differing(expected, cached), size_t(kViewWidth) * kViewHeight / 4000);
     }
 }

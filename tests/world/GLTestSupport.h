@@ -1,6 +1,5 @@
-// A compatibility GL context rendering into an 800 x 600 framebuffer with
-// depth, a World that exposes its fields, and a GL_FEEDBACK capture of the
-// lines and polygons that survive clipping.
+// A compatibility GL context on an 800 x 600 framebuffer with depth, a World
+// that exposes its fields, and a GL_FEEDBACK capture.
 #pragma once
 
 #include "World.h"

@@ -1,6 +1,4 @@
-// The World: its camera and standard mouse camera (look, orbit and its pole
-// guard, aim convergence, pan, wheel, projection), the pick marker as
-// GL_FEEDBACK reports it, and the depth-buffer pick under the cursor.
+// The World: its camera, the standard mouse camera, the marker and the pick.
 #include "GLTestSupport.h"
 
 #include <algorithm>
@@ -10,9 +8,7 @@ namespace {
 float Heading(const Vector3 &d) { return std::atan2(d.x, -d.z); }
 float Elevation(const Vector3 &d) { return std::asin(normalized(d).y); }
 
-// lookAt a target on the camera or straight above or below it (no right
-// axis) and an orbit about a pivot on the camera keep the camera; the pole
-// guard refuses orbits toward the vertical only.
+// The pole guard refuses orbits toward the vertical only.
 TEST(World, AimsWithoutARightAxisAndOrbitsTowardThePolesKeepTheCamera)
 {
     ProbeWorld world;
@@ -68,8 +64,6 @@ TEST_F(WorldTest, LeftDragLooksAroundInPlaceAndWithSpaceOrbitsThePickPoint)
     EXPECT_LT(world.camera().position().y, p1.y - 1.0f);
 }
 
-// With the button and space held (and the mouse camera on) the aim turns a
-// fifth of the way to the pick point each frame.
 TEST_F(WorldTest, HeldButtonAndSpaceConvergeTheAimByAFifthPerFrame)
 {
     world.pickedPoint = Vector3(150, 40, 70);
@@ -121,7 +115,6 @@ TEST_F(WorldTest, RightDragPansWithTheCursorAndTheWheelStepsATenthOfTheDistance)
     }
 }
 
-// A viewport of height 0 has no aspect ratio: the last projection stays.
 TEST_F(WorldTest, AViewportOfHeightZeroKeepsTheLastProjection)
 {
     GLfloat before[16], after[16];
@@ -133,7 +126,6 @@ TEST_F(WorldTest, AViewportOfHeightZeroKeepsTheLastProjection)
     EXPECT_TRUE(std::equal(before, before + 16, after));
 }
 
-// The marker is 15 pixels in radius on the screen from near or far.
 TEST_F(WorldTest, TheMarkerIs15PixelsInRadiusFromAnyDistance)
 {
     world.pickedPoint = Vector3(200, 0, 200);
@@ -167,8 +159,7 @@ TEST_F(WorldTest, ThePickFindsTheFloorOrTheSkyUnderTheCursor)
     EXPECT_TRUE(world.pickDepth() > 0.5f && world.pickDepth() < 1.0f && std::fabs(world.pickPoint().y) < 1.0f) << world.pickDepth();
 }
 
-// A drag pauses the pick (so a pan keeps its grabbed point) only with the
-// mouse camera on.
+// So that a pan keeps its grabbed point.
 TEST_F(WorldTest, ADragPausesPickingOnlyWithTheMouseCameraOn)
 {
     world.disableStdMouseCam();
