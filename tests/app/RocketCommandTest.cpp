@@ -41,7 +41,12 @@ TEST(RocketCommand, Arguments)
 TEST(RocketCommand, ImportAndExportFiles)
 {
     ScratchDir scratch;
-    const auto run = [](RocketAction action, const char *file) { return RunRocketCommand({action, file}); };
+    const auto run = [](RocketAction action, const char *file) {
+        RocketCommandLine line;
+        line.action = action;
+        line.file = file;
+        return RunRocketCommand(line);
+    };
     const QByteArray sync = "velkaro-sync 1\nbpm 100\nrows-per-beat 8\n#bookmark 4\ntrack a\n0 1 linear\n8 2.5 ramp\n";
     ASSERT_TRUE(WriteFile("sync.txt", sync));
     ASSERT_EQ(run(RocketAction::Export, "p.rocket"), 0);
