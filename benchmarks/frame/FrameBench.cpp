@@ -44,41 +44,35 @@ const char kQuads[] =
     "  end\n"
     "  endGL()\n"
     "end\n";
-const char kBlock[] =
-    "makeVoxelBlock()\n"
-    "setCamPos(-450, 1250, -700)\n"
-    "lookAt(500, 450, 500)\n"
-    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
+// The whole block seen from the example's camera; the edit workloads below
+// add an update() that moves on every other frame (`n`).
+#define BLOCK_SCENE                                                             \
+    "makeVoxelBlock()\n"                                                        \
+    "setCamPos(-450, 1250, -700)\n"                                             \
+    "lookAt(500, 450, 500)\n"                                                   \
+    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n"
+#define EVERY_OTHER_FRAME                                                       \
+    "local frame = 0\n"                                                         \
+    "function update()\n"                                                       \
+    "  frame = frame + 1\n"                                                     \
+    "  local n = math.floor(frame / 2)\n"
+const char kBlock[] = BLOCK_SCENE;
 
 // The block with 1,000 single-cell edits a frame from Lua: a 10-cell cube
 // carved into the top of the block, added back the next frame, moving on.
 const char kBlockEdits[] =
-    "makeVoxelBlock()\n"
-    "setCamPos(-450, 1250, -700)\n"
-    "lookAt(500, 450, 500)\n"
-    "local frame = 0\n"
-    "function update()\n"
-    "  frame = frame + 1\n"
-    "  local n = math.floor(frame / 2)\n"
+    BLOCK_SCENE EVERY_OTHER_FRAME
     "  local bi, bj = n * 37 % 90, n * 53 % 90\n"
     "  local edit = frame % 2 == 0 and carveVoxelAt or addVoxelAt\n"
     "  for i = bi, bi + 9 do for j = bj, bj + 9 do for k = 90, 99 do edit(i, j, k) end end end\n"
-    "end\n"
-    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
+    "end\n";
 // The block with a sphere of radius 20 (33,401 cells) carved into its top
 // every other frame and added back in between.
 const char kBlockSphere[] =
-    "makeVoxelBlock()\n"
-    "setCamPos(-450, 1250, -700)\n"
-    "lookAt(500, 450, 500)\n"
-    "local frame = 0\n"
-    "function update()\n"
-    "  frame = frame + 1\n"
-    "  local n = math.floor(frame / 2)\n"
+    BLOCK_SCENE EVERY_OTHER_FRAME
     "  local ci, cj = 20 + n * 37 % 60, 20 + n * 53 % 60\n"
     "  if frame % 2 == 0 then carveVoxelSphere(ci, cj, 99, 20) else addVoxelSphere(ci, cj, 99, 20) end\n"
-    "end\n"
-    "function render() beginQuadGL() renderVoxelBlock() endGL() end\n";
+    "end\n";
 
 bool WriteFile(const QString &name, const char *text)
 {
