@@ -43,7 +43,7 @@ std::string FormatSyncBlock(const SyncBlock &block)
         if (!name.empty()) // keys that came without a track line
             text += "track " + name + "\n";
         for (const SyncKey &key : keys)
-            text += KeyLine(key);
+            AppendKeyLine(text, key);
     }
     return text;
 }

@@ -29,6 +29,13 @@ std::string Quoted(std::string_view word)
     return "'" + std::string(word) + "'";
 }
 
+// Writes `value` with up to 6 significant digits at `at` (room for 32
+// characters; the longest is "-1.23457e-308"); returns the end.
+char *WriteNumber(char *at, double value)
+{
+    return std::to_chars(at, at + 32, value, std::chars_format::general, 6).ptr;
+}
+
 } // namespace
 
 std::vector<std::string_view> FileWords(std::string_view line)
@@ -63,9 +70,17 @@ bool ReadKeyWords(const std::vector<std::string_view> &words, SyncKey &key, std:
     return false;
 }
 
-std::string KeyLine(const SyncKey &key)
+void AppendKeyLine(std::string &text, const SyncKey &key)
 {
-    return std::to_string(key.row) + " " + FormatNumber(key.value) + " " + InterpolationName(key.interpolation) + "\n";
+    // Written in place: a long production's file has a million of them.
+    char line[64];
+    char *end = std::to_chars(line, line + 16, key.row).ptr;
+    *end++ = ' ';
+    end = WriteNumber(end, key.value);
+    *end++ = ' ';
+    text.append(line, end);
+    text += InterpolationName(key.interpolation);
+    text += '\n';
 }
 
 bool ReadFileNumber(std::string_view word, double &value)
@@ -114,8 +129,7 @@ double Shape(Interpolation interpolation, double t)
 std::string FormatNumber(double value)
 {
     char text[32];
-    const auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 6);
-    return std::string(text, result.ptr);
+    return std::string(text, WriteNumber(text, value));
 }
 
 double RoundToFile(double value)
@@ -492,6 +506,10 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
 std::string FormatSyncText(const SyncTracks &tracks)
 {
     std::string text = std::string(kHeader) + "\n";
+    size_t keys = 0;
+    for (int i = 0; i < tracks.count(); ++i)
+        keys += tracks.track(i).keys().size();
+    text.reserve(64 + keys * 20);
     text += "bpm " + FormatNumber(tracks.bpm) + "\n";
     text += "rows-per-beat " + std::to_string(tracks.rowsPerBeat) + "\n";
     for (int row : tracks.bookmarks())
@@ -504,7 +522,7 @@ std::string FormatSyncText(const SyncTracks &tracks)
         const SyncTrack &track = tracks.track(i);
         text += "track " + track.name() + "\n";
         for (const SyncKey &key : track.keys())
-            text += KeyLine(key);
+            AppendKeyLine(text, key);
     }
     return text;
 }

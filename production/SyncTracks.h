@@ -50,8 +50,8 @@ struct SyncKey
 // A key line "ROW VALUE INTERPOLATION" split into its words; false with
 // `problem` saying what is wrong.
 bool ReadKeyWords(const std::vector<std::string_view> &words, SyncKey &key, std::string &problem);
-// The key as a line of the file, "\n" included.
-std::string KeyLine(const SyncKey &key);
+// Appends the key as a line of the file, "\n" included.
+void AppendKeyLine(std::string &text, const SyncKey &key);
 
 // A key slot (a row of a track) and what is on it: a key or none.
 using SyncSlot = std::pair<int, std::optional<SyncKey>>;
