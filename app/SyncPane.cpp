@@ -253,11 +253,13 @@ void SyncPane::enterTyped()
         } else if (sync.tracks().find(name)) {
             message = QStringLiteral("there is a track '%1' already").arg(typed);
         } else if (was == Entry::Rename) {
-            edited(sync.renameTrack(current, name));
-            syncLayout.renamed(current, name);
-            layoutChanged();
-            if (message.isEmpty())
+            const bool done = sync.renameTrack(current, name);
+            edited(done);
+            if (done) {
+                syncLayout.renamed(current, name);
+                layoutChanged();
                 message = QStringLiteral("renamed: sync(\"%1\") in the production reads it now").arg(typed);
+            }
         } else {
             const int after = current.empty() ? sync.tracks().count() : sync.tracks().indexOf(current) + 1;
             const auto place = std::find(syncLayout.order.begin(), syncLayout.order.end(), current);
@@ -467,8 +469,13 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
     } else if (key == Qt::Key_Escape && anchor) {
         anchor.reset();
     } else {
-        // F2, Escape and the rest go on to the main window.
-        QWidget::keyPressEvent(event);
+        // F2, Escape and the rest go on to the main window, also from the
+        // pane's own window when it is detached.
+        auto *dock = qobject_cast<QDockWidget *>(parentWidget());
+        if (dock && dock->isFloating() && dock->parentWidget())
+            QCoreApplication::sendEvent(dock->parentWidget(), event);
+        else
+            QWidget::keyPressEvent(event);
         return;
     }
     event->accept();

@@ -336,9 +336,17 @@ TEST_F(MainWindowTest, TheSyncPaneEditsBlocksAndTracksAndKeepsItsLayout)
         press(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(file(), start.toStdString());
 
+    auto *dock = window->findChild<QDockWidget *>("syncDock");
+    press(Qt::Key_D);
+    EXPECT_TRUE(dock->isFloating());
+    press(Qt::Key_F2);
+    EXPECT_FALSE(dock->isVisible()) << "F2 reaches the main window from the pane's own window";
+    QTest::keyClick(View(), Qt::Key_F2);
+    press(Qt::Key_D);
+    EXPECT_FALSE(dock->isFloating());
     press(Qt::Key_G);
     const int before = pane->width();
-    window->resizeDocks({window->findChild<QDockWidget *>("syncDock")}, {before + 40}, Qt::Horizontal);
+    window->resizeDocks({dock}, {before + 40}, Qt::Horizontal);
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane->width() != before; }));
     const QByteArray layout = "velkaro-sync-layout 1\nwidth " + QByteArray::number(pane->width()) + "\nfold cam\n";
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFile("sync-layout.txt") == layout; })) << ReadFile("sync-layout.txt").toStdString();
