@@ -234,10 +234,10 @@ bool SyncTrack::shiftRows(int from, int by)
 {
     const auto byRow = [](const SyncKey &key, int r) { return key.row < r; };
     auto first = std::lower_bound(keyList.begin(), keyList.end(), from, byRow);
-    if (first == keyList.end() || by == 0)
+    if (by == 0)
         return true;
-    const long long lastRow = static_cast<long long>(keyList.back().row) + by;
-    if (lastRow > std::numeric_limits<int>::max() || static_cast<long long>(from) + by < 0)
+    if ((first != keyList.end() && static_cast<long long>(keyList.back().row) + by > std::numeric_limits<int>::max()) ||
+        static_cast<long long>(from) + by < 0)
         return false;
     if (by < 0) // the rows moved over go
         first = keyList.erase(std::lower_bound(keyList.begin(), first, from + by, byRow), first);
