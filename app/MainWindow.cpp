@@ -54,7 +54,8 @@ MainWindow::MainWindow(QWidget *parent)
         // The sync pane, beside the view and hidden: the form stays as it is.
         syncDock = new QDockWidget(QStringLiteral("Sync"), this);
         syncDock->setObjectName("syncDock");
-        syncDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+        syncDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                              QDockWidget::DockWidgetFloatable);
         syncDock->setWidget(new SyncPane(&production, syncDock));
         addDockWidget(Qt::RightDockWidgetArea, syncDock);
         syncDock->hide();
@@ -145,10 +146,14 @@ void MainWindow::toggleSyncPane()
         form->world->setFocus(Qt::OtherFocusReason);
         return;
     }
-    // Room for the pane without squeezing the view and the console.
-    const int needed = 403 + syncDock->widget()->sizeHint().width();
+    // Room for the pane (as wide as it was last) without squeezing the
+    // view and the console.
+    const int paneWidth = syncDock->widget()->sizeHint().width();
+    const int needed = 403 + paneWidth;
     if (!isFullScreen() && !isMaximized() && width() < needed)
         resize(needed, height());
     syncDock->show();
+    if (!syncDock->isFloating())
+        resizeDocks({syncDock}, {paneWidth}, Qt::Horizontal);
     syncDock->widget()->setFocus(Qt::OtherFocusReason);
 }

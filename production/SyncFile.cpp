@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <limits>
 
 SyncFile::SyncFile(const QString &fileName) : name(fileName), watch(fileName) {}
 
@@ -74,7 +75,7 @@ template <class Change> bool SyncFile::editKey(const std::string &track, int row
             return false;
         SyncHistory::Changed(step, syncTracks, track, row, before);
         if (made && syncTracks.find(track))
-            step.added.push_back(track);
+            step.added.emplace_back(track, syncTracks.indexOf(track));
         return true;
     });
 }
@@ -121,4 +122,134 @@ bool SyncFile::undo()
 bool SyncFile::redo()
 {
     return edit([&](SyncStep &) { return history.redo(syncTracks); });
+}
+
+template <class Change> bool SyncFile::editTracks(const std::vector<std::string> &names, Change change)
+{
+    return edit([&](SyncStep &step) {
+        std::vector<SyncTrack *> edited;
+        std::vector<std::vector<SyncKey>> before;
+        for (const std::string &name : names) {
+            if (SyncTrack *track = syncTracks.find(name)) {
+                edited.push_back(track);
+                before.push_back(track->keys());
+            }
+        }
+        for (size_t i = 0; i < edited.size(); ++i) {
+            if (!change(*edited[i], i)) {
+                for (size_t j = 0; j <= i; ++j)
+                    edited[j]->restoreKeys(std::move(before[j]));
+                return false;
+            }
+        }
+        for (size_t i = 0; i < edited.size(); ++i)
+            SyncHistory::Changed(step, edited[i]->name(), before[i], edited[i]->keys());
+        return !edited.empty();
+    });
+}
+
+namespace {
+
+// Whether rows [from, from + rows) are rows there are.
+bool IsRowSpan(int from, int rows)
+{
+    return from >= 0 && rows >= 0 && static_cast<long long>(from) + rows <= std::numeric_limits<int>::max();
+}
+
+} // namespace
+
+bool SyncFile::paste(const SyncBlock &block, const std::vector<std::string> &targets, int row)
+{
+    if (!IsRowSpan(row, block.rows))
+        return false;
+    const size_t n = std::min(targets.size(), block.tracks.size());
+    const std::vector<std::string> names(targets.begin(), targets.begin() + static_cast<std::ptrdiff_t>(n));
+    return editTracks(names, [&](SyncTrack &track, size_t i) {
+        std::vector<SyncKey> keys = block.tracks[i].second;
+        for (SyncKey &key : keys)
+            key.row += row;
+        track.replaceRows(row, row + block.rows, keys);
+        return true;
+    });
+}
+
+bool SyncFile::clearRows(const std::vector<std::string> &names, int from, int rows)
+{
+    return IsRowSpan(from, rows) && editTracks(names, [&](SyncTrack &track, size_t) {
+               track.replaceRows(from, from + rows, {});
+               return true;
+           });
+}
+
+bool SyncFile::insertRows(const std::vector<std::string> &names, int row, int rows)
+{
+    return IsRowSpan(row, rows) && editTracks(names, [&](SyncTrack &track, size_t) { return track.shiftRows(row, rows); });
+}
+
+bool SyncFile::deleteRows(const std::vector<std::string> &names, int row, int rows)
+{
+    return IsRowSpan(row, rows) &&
+           editTracks(names, [&](SyncTrack &track, size_t) { return track.shiftRows(row + rows, -rows); });
+}
+
+bool SyncFile::bias(const std::vector<std::string> &names, int from, int rows, double by)
+{
+    return IsRowSpan(from, rows) && editTracks(names, [&](SyncTrack &track, size_t) {
+               const long long end = static_cast<long long>(from) + rows;
+               std::vector<SyncKey> keys;
+               for (const SyncKey &key : track.keys()) {
+                   if (key.row >= from && key.row < end)
+                       keys.push_back(SyncKey{key.row, RoundToFile(key.value + by), key.interpolation});
+               }
+               track.replaceRows(from, from + rows, keys);
+               return true;
+           });
+}
+
+bool SyncFile::addTrack(const std::string &name, int position)
+{
+    return edit([&](SyncStep &step) {
+        if (!syncTracks.insertTrack(name, position))
+            return false;
+        step.added.emplace_back(name, syncTracks.indexOf(name));
+        return true;
+    });
+}
+
+bool SyncFile::renameTrack(const std::string &from, const std::string &to)
+{
+    return edit([&](SyncStep &step) {
+        if (!syncTracks.renameTrack(from, to))
+            return false;
+        step.renamed.emplace_back(from, to);
+        return true;
+    });
+}
+
+bool SyncFile::removeTrack(const std::string &name)
+{
+    return edit([&](SyncStep &step) {
+        SyncTrack *track = syncTracks.find(name);
+        if (!track)
+            return false;
+        SyncHistory::Changed(step, name, track->keys(), {});
+        if (track->held())
+            step.mutes.push_back(SyncMuteChange{name, track->held(), std::nullopt});
+        step.removed.emplace_back(name, syncTracks.indexOf(name));
+        syncTracks.removeTrack(name);
+        return true;
+    });
+}
+
+bool SyncFile::toggleMute(const std::string &name, double value)
+{
+    return edit([&](SyncStep &step) {
+        SyncTrack *track = syncTracks.find(name);
+        if (!track)
+            return false;
+        const std::optional<double> before = track->held();
+        track->hold(before ? std::nullopt : std::optional<double>(RoundToFile(value)));
+        step.mutes.push_back(SyncMuteChange{name, before, track->held()});
+        return true;
+    });
 }

@@ -6,6 +6,7 @@
 
 #include "WatchedFile.h"
 
+#include "SyncBlock.h"
 #include "SyncHistory.h"
 #include "SyncTracks.h"
 
@@ -45,6 +46,27 @@ public:
     bool removeKey(const std::string &track, int row);
     // Adds a bookmark on `row` or removes the one there.
     bool toggleBookmark(int row);
+
+    // Edits of the rows [from, from + rows) of the named tracks (the
+    // pane's block), each one step. A paste puts `block`'s tracks on the
+    // `targets` in order (as many as both have) at `row`, the rows the
+    // block covers cleared first; insertRows moves the keys from `row` down
+    // by `rows`, deleteRows removes the rows' keys and moves those below up;
+    // bias adds `by` to the values of the keys there. Refused when a key
+    // would leave the rows there are.
+    bool paste(const SyncBlock &block, const std::vector<std::string> &targets, int row);
+    bool clearRows(const std::vector<std::string> &names, int from, int rows);
+    bool insertRows(const std::vector<std::string> &names, int row, int rows);
+    bool deleteRows(const std::vector<std::string> &names, int row, int rows);
+    bool bias(const std::vector<std::string> &names, int from, int rows, double by);
+
+    // Tracks: a new empty one at `position`, a new name (refused when taken
+    // or no track name), one removed with its keys; a mute holds `value`
+    // (the track's value now) until unmuted.
+    bool addTrack(const std::string &name, int position);
+    bool renameTrack(const std::string &from, const std::string &to);
+    bool removeTrack(const std::string &name);
+    bool toggleMute(const std::string &name, double value);
     // Undoes the last edit / redoes the last undone one (false when there
     // is none). The history starts over whenever the file is read.
     bool undo();
@@ -58,6 +80,9 @@ private:
     template <class Edit> bool edit(Edit change);
     // An edit of the key slot (`track`, `row`) by `change`.
     template <class Change> bool editKey(const std::string &track, int row, Change change);
+    // An edit of the keys of the named tracks by `change(track)`, called
+    // for each; when one refuses, all are put back as they were.
+    template <class Change> bool editTracks(const std::vector<std::string> &names, Change change);
 
     QString name;
     SyncTracks syncTracks;

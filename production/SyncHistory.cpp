@@ -1,6 +1,9 @@
 // SyncHistory: steps recorded as key slots before and after.
 #include "SyncHistory.h"
 
+#include <algorithm>
+#include <map>
+
 namespace {
 
 bool Same(const std::optional<SyncKey> &a, const std::optional<SyncKey> &b)
@@ -27,6 +30,27 @@ void SyncHistory::Changed(SyncStep &step, const SyncTracks &tracks, const std::s
         step.keys.push_back(SyncKeyChange{track, row, before, std::move(after)});
 }
 
+void SyncHistory::Changed(SyncStep &step, const std::string &track, const std::vector<SyncKey> &before,
+                          const std::vector<SyncKey> &after)
+{
+    auto a = before.begin();
+    auto b = after.begin();
+    while (a != before.end() || b != after.end()) {
+        if (b == after.end() || (a != before.end() && a->row < b->row)) {
+            step.keys.push_back(SyncKeyChange{track, a->row, *a, std::nullopt});
+            ++a;
+        } else if (a == before.end() || b->row < a->row) {
+            step.keys.push_back(SyncKeyChange{track, b->row, std::nullopt, *b});
+            ++b;
+        } else {
+            if (!Same(*a, *b))
+                step.keys.push_back(SyncKeyChange{track, a->row, *a, *b});
+            ++a;
+            ++b;
+        }
+    }
+}
+
 void SyncHistory::record(SyncStep step)
 {
     if (step.empty())
@@ -40,25 +64,40 @@ void SyncHistory::record(SyncStep step)
 void SyncHistory::Apply(const SyncStep &step, bool backwards, SyncTracks &tracks)
 {
     if (!backwards) {
-        for (const std::string &name : step.added)
-            tracks.findOrAdd(name);
+        for (const auto &[name, position] : step.added)
+            tracks.insertTrack(name, position);
+        for (const auto &[from, to] : step.renamed)
+            tracks.renameTrack(from, to);
+    } else {
+        for (auto removed = step.removed.rbegin(); removed != step.removed.rend(); ++removed)
+            tracks.insertTrack(removed->first, removed->second);
     }
-    for (size_t i = 0; i < step.keys.size(); ++i) {
-        const SyncKeyChange &change = step.keys[backwards ? step.keys.size() - 1 - i : i];
-        const std::optional<SyncKey> &state = backwards ? change.before : change.after;
-        SyncTrack *track = tracks.findOrAdd(change.track);
+    // The slots of each track, ascending, put in one pass.
+    std::map<std::string, std::vector<SyncSlot>> slots;
+    for (const SyncKeyChange &change : step.keys)
+        slots[change.track].emplace_back(change.row, backwards ? change.before : change.after);
+    for (auto &[name, states] : slots) {
+        SyncTrack *track = tracks.findOrAdd(name);
         if (!track)
             continue;
-        if (state)
-            track->setKey(change.row, state->value, state->interpolation);
-        else
-            track->removeKey(change.row);
+        std::sort(states.begin(), states.end(),
+                  [](const SyncSlot &a, const SyncSlot &b) { return a.first < b.first; });
+        track->setSlots(states);
+    }
+    for (const SyncMuteChange &mute : step.mutes) {
+        if (SyncTrack *track = tracks.find(mute.track))
+            track->hold(backwards ? mute.before : mute.after);
     }
     for (int row : step.bookmarks)
         tracks.toggleBookmark(row);
     if (backwards) {
-        for (auto name = step.added.rbegin(); name != step.added.rend(); ++name)
-            tracks.removeTrack(*name);
+        for (auto renamed = step.renamed.rbegin(); renamed != step.renamed.rend(); ++renamed)
+            tracks.renameTrack(renamed->second, renamed->first);
+        for (auto added = step.added.rbegin(); added != step.added.rend(); ++added)
+            tracks.removeTrack(added->first);
+    } else {
+        for (const auto &removed : step.removed)
+            tracks.removeTrack(removed.first);
     }
 }
 

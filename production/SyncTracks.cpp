@@ -11,24 +11,7 @@ namespace {
 const char *const kNames[] = {"step", "linear", "smooth", "ramp"};
 const char kHeader[] = "velkaro-sync 1";
 const char kBookmark[] = "#bookmark";
-
-// The words of a line, split at spaces and tabs.
-std::vector<std::string_view> Words(std::string_view line)
-{
-    std::vector<std::string_view> words;
-    size_t at = 0;
-    while (at < line.size()) {
-        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
-            ++at;
-        size_t end = at;
-        while (end < line.size() && line[end] != ' ' && line[end] != '\t')
-            ++end;
-        if (end > at)
-            words.push_back(line.substr(at, end - at));
-        at = end;
-    }
-    return words;
-}
+const char kMute[] = "#mute";
 
 bool ReadInterpolation(std::string_view word, Interpolation &interpolation)
 {
@@ -46,7 +29,59 @@ std::string Quoted(std::string_view word)
     return "'" + std::string(word) + "'";
 }
 
+// Writes `value` with up to 6 significant digits at `at` (room for 32
+// characters; the longest is "-1.23457e-308"); returns the end.
+char *WriteNumber(char *at, double value)
+{
+    return std::to_chars(at, at + 32, value, std::chars_format::general, 6).ptr;
+}
+
 } // namespace
+
+std::vector<std::string_view> FileWords(std::string_view line)
+{
+    std::vector<std::string_view> words;
+    size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
+            ++at;
+        size_t end = at;
+        while (end < line.size() && line[end] != ' ' && line[end] != '\t')
+            ++end;
+        if (end > at)
+            words.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+bool ReadKeyWords(const std::vector<std::string_view> &words, SyncKey &key, std::string &problem)
+{
+    if (words.size() != 3)
+        problem = "a key is \"ROW VALUE INTERPOLATION\"";
+    else if (!ReadFileRow(words[0], key.row))
+        problem = "row " + Quoted(words[0]) + " is not a whole number from 0 up";
+    else if (!ReadFileNumber(words[1], key.value))
+        problem = "value " + Quoted(words[1]) + " is not a number (decimals are written with \".\")";
+    else if (!ReadInterpolation(words[2], key.interpolation))
+        problem = "interpolation " + Quoted(words[2]) + " is not step, linear, smooth or ramp";
+    else
+        return true;
+    return false;
+}
+
+void AppendKeyLine(std::string &text, const SyncKey &key)
+{
+    // Written in place: a long production's file has a million of them.
+    char line[64];
+    char *end = std::to_chars(line, line + 16, key.row).ptr;
+    *end++ = ' ';
+    end = WriteNumber(end, key.value);
+    *end++ = ' ';
+    text.append(line, end);
+    text += InterpolationName(key.interpolation);
+    text += '\n';
+}
 
 bool ReadFileNumber(std::string_view word, double &value)
 {
@@ -94,8 +129,7 @@ double Shape(Interpolation interpolation, double t)
 std::string FormatNumber(double value)
 {
     char text[32];
-    const auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 6);
-    return std::string(text, result.ptr);
+    return std::string(text, WriteNumber(text, value));
 }
 
 double RoundToFile(double value)
@@ -110,6 +144,8 @@ double RoundToFile(double value)
 
 double SyncTrack::valueAt(double row) const
 {
+    if (heldValue)
+        return *heldValue;
     const size_t n = keyList.size();
     if (n == 0)
         return 0.0;
@@ -149,9 +185,66 @@ SyncKey *SyncTrack::keyFor(int row, double value)
         return nullptr;
     const auto at = std::lower_bound(keyList.begin(), keyList.end(), row,
                                      [](const SyncKey &key, int r) { return key.row < r; });
+    widest = -1;
     if (at != keyList.end() && at->row == row)
         return &*at;
+    segment = 0;
     return &*keyList.insert(at, SyncKey{row, 0.0, Interpolation::Step});
+}
+
+int SyncTrack::valueChars() const
+{
+    if (widest < 0) {
+        widest = 0;
+        for (const SyncKey &key : keyList)
+            widest = std::max(widest, static_cast<int>(FormatNumber(key.value).size()));
+    }
+    return widest;
+}
+
+void SyncTrack::setSlots(const std::vector<SyncSlot> &slots)
+{
+    std::vector<SyncKey> merged;
+    merged.reserve(keyList.size() + slots.size());
+    auto key = keyList.begin();
+    for (const SyncSlot &slot : slots) {
+        while (key != keyList.end() && key->row < slot.first)
+            merged.push_back(*key++);
+        if (key != keyList.end() && key->row == slot.first)
+            ++key;
+        if (slot.second)
+            merged.push_back(SyncKey{slot.first, slot.second->value, slot.second->interpolation});
+    }
+    merged.insert(merged.end(), key, keyList.end());
+    keyList = std::move(merged);
+    changed();
+}
+
+void SyncTrack::replaceRows(int from, int to, const std::vector<SyncKey> &keys)
+{
+    const auto byRow = [](const SyncKey &key, int r) { return key.row < r; };
+    const auto first = std::lower_bound(keyList.begin(), keyList.end(), from, byRow);
+    const auto last = std::lower_bound(first, keyList.end(), to, byRow);
+    const auto at = keyList.erase(first, last);
+    keyList.insert(at, keys.begin(), keys.end());
+    changed();
+}
+
+bool SyncTrack::shiftRows(int from, int by)
+{
+    const auto byRow = [](const SyncKey &key, int r) { return key.row < r; };
+    auto first = std::lower_bound(keyList.begin(), keyList.end(), from, byRow);
+    if (by == 0)
+        return true;
+    if ((first != keyList.end() && static_cast<long long>(keyList.back().row) + by > std::numeric_limits<int>::max()) ||
+        static_cast<long long>(from) + by < 0)
+        return false;
+    if (by < 0) // the rows moved over go
+        first = keyList.erase(std::lower_bound(keyList.begin(), first, from + by, byRow), first);
+    for (auto key = first; key != keyList.end(); ++key)
+        key->row += by;
+    changed();
+    return true;
 }
 
 bool SyncTrack::setKey(int row, double value)
@@ -185,6 +278,7 @@ bool SyncTrack::removeKey(int row)
     if (!key)
         return false;
     keyList.erase(keyList.begin() + (key - keyList.data()));
+    changed();
     return true;
 }
 
@@ -193,6 +287,7 @@ bool SyncTrack::appendKey(const SyncKey &key)
     if (key.row < 0 || (!keyList.empty() && key.row <= keyList.back().row))
         return false;
     keyList.push_back(SyncKey{key.row, RoundToFile(key.value), key.interpolation});
+    widest = -1;
     return true;
 }
 
@@ -241,6 +336,38 @@ bool SyncTracks::removeTrack(std::string_view name)
     return true;
 }
 
+SyncTrack *SyncTracks::insertTrack(std::string_view name, int position)
+{
+    if (find(name) || !IsTrackName(name))
+        return nullptr;
+    position = std::max(0, std::min(position, count()));
+    for (auto &entry : index) {
+        if (entry.second >= position)
+            ++entry.second;
+    }
+    tracks.insert(tracks.begin() + position, std::make_unique<SyncTrack>(std::string(name)));
+    index.emplace(tracks[position]->name(), position);
+    return tracks[position].get();
+}
+
+int SyncTracks::indexOf(std::string_view name) const
+{
+    const auto at = index.find(name);
+    return at == index.end() ? -1 : at->second;
+}
+
+bool SyncTracks::renameTrack(std::string_view from, std::string_view to)
+{
+    const auto at = index.find(from);
+    if (at == index.end() || find(to) || !IsTrackName(to))
+        return false;
+    const int position = at->second;
+    index.erase(at);
+    tracks[position]->trackName = std::string(to);
+    index.emplace(tracks[position]->name(), position);
+    return true;
+}
+
 double SyncTracks::value(std::string_view name, double row)
 {
     const SyncTrack *track = findOrAdd(name);
@@ -279,6 +406,14 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
     SyncTrack *current = nullptr;
     int lineNumber = 0;
     std::string problem;
+    // Mutes name tracks the file may give further down: applied at the end.
+    struct Mute
+    {
+        std::string track;
+        double value;
+        int line;
+    };
+    std::vector<Mute> mutes;
     // Editors on some systems start a UTF-8 file with a byte-order mark.
     const std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     size_t at = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
@@ -291,7 +426,7 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
         ++lineNumber;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        const std::vector<std::string_view> words = Words(line);
+        const std::vector<std::string_view> words = FileWords(line);
 
         if (lineNumber == 1) {
             if (words.size() == 2 && words[0] == "velkaro-sync" && words[1] != "1")
@@ -304,6 +439,11 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
         if (words.size() == 2 && words[0] == kBookmark && ReadFileRow(words[1], row)) {
             if (read.nextBookmark(row - 1) != row) // the same row twice is one bookmark
                 read.toggleBookmark(row);
+            continue;
+        }
+        double held = 0.0;
+        if (words.size() == 3 && words[0] == kMute && ReadFileNumber(words[2], held)) {
+            mutes.push_back(Mute{std::string(words[1]), held, lineNumber});
             continue;
         }
         if (words.empty() || words[0][0] == '#')
@@ -336,15 +476,7 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
             SyncKey key;
             if (!current)
                 problem = "a key before the first track line";
-            else if (words.size() != 3)
-                problem = "a key is \"ROW VALUE INTERPOLATION\"";
-            else if (!ReadFileRow(words[0], key.row))
-                problem = "row " + Quoted(words[0]) + " is not a whole number from 0 up";
-            else if (!ReadFileNumber(words[1], key.value))
-                problem = "value " + Quoted(words[1]) + " is not a number (decimals are written with \".\")";
-            else if (!ReadInterpolation(words[2], key.interpolation))
-                problem = "interpolation " + Quoted(words[2]) + " is not step, linear, smooth or ramp";
-            else if (!current->appendKey(key))
+            else if (ReadKeyWords(words, key, problem) && !current->appendKey(key))
                 problem = "row " + std::to_string(key.row) + " is not after the key before it (row " +
                           std::to_string(current->keys().back().row) + ")";
         } else {
@@ -354,6 +486,14 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
     }
     if (lineNumber == 1 && text.empty())
         problem = std::string("the file is empty: the first line must be \"") + kHeader + "\"";
+    for (size_t i = 0; i < mutes.size() && problem.empty(); ++i) {
+        if (SyncTrack *track = read.find(mutes[i].track)) {
+            track->hold(RoundToFile(mutes[i].value));
+        } else {
+            lineNumber = mutes[i].line;
+            problem = "track " + Quoted(mutes[i].track) + " is muted but the file has no such track";
+        }
+    }
     if (!problem.empty()) {
         error = "line " + std::to_string(lineNumber) + ": " + problem;
         return false;
@@ -366,16 +506,23 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
 std::string FormatSyncText(const SyncTracks &tracks)
 {
     std::string text = std::string(kHeader) + "\n";
+    size_t keys = 0;
+    for (int i = 0; i < tracks.count(); ++i)
+        keys += tracks.track(i).keys().size();
+    text.reserve(64 + keys * 20);
     text += "bpm " + FormatNumber(tracks.bpm) + "\n";
     text += "rows-per-beat " + std::to_string(tracks.rowsPerBeat) + "\n";
     for (int row : tracks.bookmarks())
         text += std::string(kBookmark) + " " + std::to_string(row) + "\n";
     for (int i = 0; i < tracks.count(); ++i) {
+        if (const std::optional<double> &held = tracks.track(i).held())
+            text += std::string(kMute) + " " + tracks.track(i).name() + " " + FormatNumber(*held) + "\n";
+    }
+    for (int i = 0; i < tracks.count(); ++i) {
         const SyncTrack &track = tracks.track(i);
         text += "track " + track.name() + "\n";
         for (const SyncKey &key : track.keys())
-            text += std::to_string(key.row) + " " + FormatNumber(key.value) + " " +
-                    InterpolationName(key.interpolation) + "\n";
+            AppendKeyLine(text, key);
     }
     return text;
 }

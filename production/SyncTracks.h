@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,6 +37,8 @@ std::string FormatNumber(double value);
 bool ReadFileNumber(std::string_view word, double &value);
 // A whole word of digits as a row from 0 to the largest int.
 bool ReadFileRow(std::string_view word, int &row);
+// The words of a line, split at spaces and tabs.
+std::vector<std::string_view> FileWords(std::string_view line);
 
 struct SyncKey
 {
@@ -43,6 +46,15 @@ struct SyncKey
     double value = 0.0;
     Interpolation interpolation = Interpolation::Step;
 };
+
+// A key line "ROW VALUE INTERPOLATION" split into its words; false with
+// `problem` saying what is wrong.
+bool ReadKeyWords(const std::vector<std::string_view> &words, SyncKey &key, std::string &problem);
+// Appends the key as a line of the file, "\n" included.
+void AppendKeyLine(std::string &text, const SyncKey &key);
+
+// A key slot (a row of a track) and what is on it: a key or none.
+using SyncSlot = std::pair<int, std::optional<SyncKey>>;
 
 class SyncTrack
 {
@@ -52,9 +64,18 @@ public:
     const std::string &name() const { return trackName; }
     const std::vector<SyncKey> &keys() const { return keyList; }
 
-    // The value at a fractional row. Remembers the segment it found, so
-    // rows that move on steadily (frames) cost no search.
+    // The value at a fractional row; while the track is muted, the value
+    // it holds. Remembers the segment it found, so rows that move on
+    // steadily (frames) cost no search.
     double valueAt(double row) const;
+
+    // A muted track holds one value whatever its keys say.
+    const std::optional<double> &held() const { return heldValue; }
+    void hold(std::optional<double> value) { heldValue = value; }
+
+    // The characters of the widest value as the file writes it (0 without
+    // keys); kept until the keys change.
+    int valueChars() const;
 
     // The key on `row`, or null.
     const SyncKey *keyAt(int row) const;
@@ -72,13 +93,37 @@ public:
     void clearKeys()
     {
         keyList.clear();
-        segment = 0;
+        changed();
     }
     // Appends a key after the last one (the parser's way in); false unless
     // its row is after the last key's.
     bool appendKey(const SyncKey &key);
+    // Puts each slot's state on its row (a key there, or none); `slots` in
+    // ascending rows, each row once. One pass over the keys.
+    void setSlots(const std::vector<SyncSlot> &slots);
+    // Replaces the keys on rows [from, to) by `keys` (ascending, inside
+    // those rows). One pass over the keys.
+    void replaceRows(int from, int to, const std::vector<SyncKey> &keys);
+    // Puts back keys taken from keys() before (ascending).
+    void restoreKeys(std::vector<SyncKey> keys)
+    {
+        keyList = std::move(keys);
+        changed();
+    }
+    // Moves the keys on rows from `from` down by `by` rows, or up for a
+    // negative `by` (the keys on the rows moved over are removed). False,
+    // nothing moved, when a key would leave the rows 0 to the largest int.
+    bool shiftRows(int from, int by);
 
 private:
+    friend class SyncTracks; // renames
+
+    // The keys changed: the remembered segment and width start over.
+    void changed()
+    {
+        segment = 0;
+        widest = -1;
+    }
     // The key on `row` (made, stepping, when there is none), or null for a
     // row below 0 or a value that is no number.
     SyncKey *keyFor(int row, double value);
@@ -86,6 +131,8 @@ private:
     std::string trackName;
     std::vector<SyncKey> keyList;
     mutable size_t segment = 0; // the key the last valueAt started from
+    mutable int widest = -1;    // valueChars(), -1 until counted
+    std::optional<double> heldValue;
 };
 
 class SyncTracks
@@ -115,6 +162,14 @@ public:
     SyncTrack *findOrAdd(std::string_view name);
     // Removes the named track; false when there is none.
     bool removeTrack(std::string_view name);
+    // Makes an empty track of that name at `position` (0 first, clamped to
+    // the end); null when the name is taken or cannot be a track.
+    SyncTrack *insertTrack(std::string_view name, int position);
+    // The position of the named track, -1 when there is none.
+    int indexOf(std::string_view name) const;
+    // Gives a track a new name; false when there is no track `from`, `to`
+    // is taken or cannot be a track name.
+    bool renameTrack(std::string_view from, std::string_view to);
     // The value of the named track at `row`, 0 for a name that cannot be a
     // track. A new name makes an empty track.
     double value(std::string_view name, double row);
@@ -145,7 +200,8 @@ private:
 bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error);
 
 // The text of a sync file: the header, bpm, rows-per-beat, a "#bookmark ROW"
-// line for each bookmark, then every track in order with its keys. The
-// bookmark lines start with "#", so a reader that does not know them takes
-// them for comments and still reads the tracks.
+// line for each bookmark, a "#mute NAME VALUE" line for each muted track,
+// then every track in order with its keys. The bookmark and mute lines
+// start with "#", so a reader that does not know them takes them for
+// comments and still reads the tracks.
 std::string FormatSyncText(const SyncTracks &tracks);

@@ -11,9 +11,11 @@
 #include "REPLEdit.h"
 #include "ScratchDir.h"
 #include "ScriptHost.h"
+#include "SyncPane.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDockWidget>
 #include <QFile>
 #include <QOffscreenSurface>
@@ -275,6 +277,83 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     press(Qt::Key_F2);
     EXPECT_FALSE(dock->isVisible());
     EXPECT_EQ(window->focusWidget(), static_cast<QWidget *>(View()));
+}
+
+// A block copied as key lines and pasted below, a row inserted, a value
+// biased, a group folded, a track renamed, muted and deleted (asked once):
+// each one undo step, sync.txt back as it was; the layout kept beside it.
+TEST_F(MainWindowTest, TheSyncPaneEditsBlocksAndTracksAndKeepsItsLayout)
+{
+    const QByteArray start = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack cam:x\n0 1 step\n2 2 linear\n"
+                             "track cam:y\n1 5 step\ntrack fade\n";
+    ASSERT_TRUE(WriteFile("sync.txt", start));
+    Open("function update() end\n");
+    QTest::keyClick(View(), Qt::Key_F2);
+    auto *pane = window->findChild<SyncPane *>("syncPane");
+    ASSERT_TRUE(pane && pane->isVisible());
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(pane, key, mods); };
+    const auto file = [] { return ReadFile("sync.txt").toStdString(); };
+    if (pane->statusLine().contains("playing"))
+        press(Qt::Key_P);
+    press(Qt::Key_Home);
+    press(Qt::Key_Right, Qt::ShiftModifier);
+    press(Qt::Key_Down, Qt::ShiftModifier);
+    press(Qt::Key_Down, Qt::ShiftModifier);
+    press(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "#rows 3\ntrack cam:x\n0 1 step\n2 2 linear\ntrack cam:y\n1 5 step\n");
+    press(Qt::Key_Down);
+    press(Qt::Key_Left);
+    press(Qt::Key_V, Qt::ControlModifier);
+    const std::string head = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n";
+    EXPECT_EQ(file(), head + "track cam:x\n0 1 step\n2 2 linear\n3 1 step\n5 2 linear\ntrack cam:y\n1 5 step\n"
+                             "4 5 step\ntrack fade\n");
+    press(Qt::Key_Insert);
+    press(Qt::Key_Down);
+    press(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(file(), head + "track cam:x\n0 1 step\n2 2 linear\n4 2 step\n6 2 linear\ntrack cam:y\n1 5 step\n"
+                             "4 5 step\ntrack fade\n");
+    press(Qt::Key_G);
+    pane->repaint();
+    EXPECT_EQ(pane->shownColumns(), 2) << "cam folded, fade";
+    press(Qt::Key_G);
+    press(Qt::Key_N);
+    press(Qt::Key_Backspace);
+    QTest::keyClicks(pane, "z");
+    press(Qt::Key_Return);
+    press(Qt::Key_M);
+    EXPECT_EQ(file(), head + "#mute cam:z 2\ntrack cam:z\n0 1 step\n2 2 linear\n4 2 step\n6 2 linear\n"
+                             "track cam:y\n1 5 step\n4 5 step\ntrack fade\n");
+    press(Qt::Key_X);
+    press(Qt::Key_Escape);
+    EXPECT_EQ(pane->note(), "the track stays");
+    press(Qt::Key_X);
+    press(Qt::Key_X);
+    EXPECT_EQ(file(), head + "track cam:y\n1 5 step\n4 5 step\ntrack fade\n");
+    QGuiApplication::clipboard()->setText("some words");
+    press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(pane->note().startsWith("nothing pasted: the clipboard holds no sync keys")) << pane->note().toStdString();
+    for (int step = 0; step < 6; ++step)
+        press(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(file(), start.toStdString());
+
+    auto *dock = window->findChild<QDockWidget *>("syncDock");
+    press(Qt::Key_D);
+    EXPECT_TRUE(dock->isFloating());
+    press(Qt::Key_F2);
+    EXPECT_FALSE(dock->isVisible()) << "F2 reaches the main window from the pane's own window";
+    QTest::keyClick(View(), Qt::Key_F2);
+    press(Qt::Key_D);
+    EXPECT_FALSE(dock->isFloating());
+    press(Qt::Key_G);
+    const int before = pane->width();
+    window->resizeDocks({dock}, {before + 40}, Qt::Horizontal);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->width() != before; }));
+    const QByteArray layout = "velkaro-sync-layout 1\nwidth " + QByteArray::number(pane->width()) + "\nfold cam\n";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFile("sync-layout.txt") == layout; })) << ReadFile("sync-layout.txt").toStdString();
+    Open("function update() end\n");
+    QTest::keyClick(View(), Qt::Key_F2);
+    pane = window->findChild<SyncPane *>("syncPane");
+    EXPECT_EQ(FormatSyncLayout(pane->layout()), layout.toStdString()) << "read back";
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Sync tracks: the interpolation rules, the file's round trip and every kind
 // of malformed file (its line number, the last good tracks kept).
+#include "SyncBlock.h"
 #include "SyncFile.h"
+#include "SyncLayout.h"
 #include "SyncTracks.h"
 
 #include "Files.h"
@@ -136,16 +138,34 @@ TEST(SyncTracks, UndoAndRedo)
     std::string error;
     ASSERT_TRUE(ParseSyncText("velkaro-sync 1\ntrack a\n4 1 smooth\ntrack b\n", sync.tracks(), error));
     ASSERT_TRUE(sync.write());
+    SyncBlock block;
+    ASSERT_TRUE(ParseSyncBlock("#rows 3\ntrack x\n0 5 linear\n2 6 step\ntrack y\n1 1 ramp\n", block, error));
+    const std::vector<std::string> ab{"a", "b"};
     const std::function<bool()> edits[] = {
         [&] { return sync.setKey("a", 4, 2.5); }, [&] { return sync.cycleInterpolation("a", 4); },
         [&] { return sync.setKey("c", 0, -1); }, [&] { return sync.toggleBookmark(8); },
         [&] { return sync.removeKey("a", 4); }, [&] { return sync.setKey("a", 2, 7); },
-        [&] { return sync.toggleBookmark(8); }};
+        [&] { return sync.toggleBookmark(8); }, [&] { return sync.paste(block, ab, 1); },
+        [&] { return sync.insertRows(ab, 2, 3); }, [&] { return sync.deleteRows({"a"}, 0, 2); },
+        [&] { return sync.bias(ab, 2, 9, 0.1); }, [&] { return sync.renameTrack("b", "g:b"); },
+        [&] { return sync.toggleMute("a", 4.5); }, [&] { return sync.addTrack("new", 1); },
+        [&] { return sync.clearRows({"g:b"}, 0, 6); }, [&] { return sync.removeTrack("a"); },
+        [&] { return sync.deleteRows({"c"}, 0, 1); }};
     std::vector<QByteArray> states{contents()};
     for (const auto &edit : edits) {
         ASSERT_TRUE(edit());
         states.push_back(contents());
+        EXPECT_NE(states.back(), states[states.size() - 2]) << "edit " << states.size() - 1;
     }
+    EXPECT_EQ(states[8].toStdString(), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack a\n1 5 linear\n3 6 step\n"
+                                       "track b\n2 1 ramp\ntrack c\n0 -1 step\n")
+        << "the block's top on row 1, the rows it covers cleared";
+    EXPECT_EQ(states[11].toStdString(), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack a\n4 6.1 step\n"
+                                        "track b\n5 1.1 ramp\ntrack c\n0 -1 step\n");
+    EXPECT_EQ(states.back().toStdString(), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack new\ntrack g:b\n"
+                                           "track c\n");
+    EXPECT_FALSE(sync.renameTrack("c", "new") || sync.paste(block, {"new"}, 2147483646))
+        << "a taken name; keys beyond the last row";
     for (size_t i = states.size() - 1; i-- > 0;) {
         ASSERT_TRUE(sync.undo());
         EXPECT_EQ(contents().toStdString(), states[i].toStdString()) << "undo to step " << i;
@@ -174,6 +194,99 @@ TEST(SyncTracks, UndoAndRedo)
         ++undone;
     EXPECT_EQ(undone, int(SyncHistory::kMaxSteps));
     EXPECT_EQ(FormatSyncText(tracks), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack t\n0 0 step\n");
+}
+
+// A muted track holds its value; the mute line is one an older reader skips.
+TEST(SyncTracks, MuteHoldsTheValue)
+{
+    SyncTracks tracks = Parsed("velkaro-sync 1\n#mute t 0.5\ntrack t\n0 0 linear\n8 8 step\n");
+    EXPECT_EQ(tracks.value("t", 4), 0.5);
+    tracks.find("t")->hold(std::nullopt);
+    EXPECT_EQ(tracks.value("t", 4), 4);
+    std::string error;
+    EXPECT_FALSE(ParseSyncText("velkaro-sync 1\ntrack t\n#mute u 1\n", tracks, error));
+    EXPECT_EQ(error, "line 3: track 'u' is muted but the file has no such track");
+}
+
+// A block copied, through its text and back, pastes the same keys at another
+// row; text from a whole sync file or typed keys paste too; other text is refused.
+TEST(SyncTracks, ClipboardRoundTrip)
+{
+    const SyncTracks tracks = Parsed("velkaro-sync 1\ntrack a\n3 1 step\n5 2.5 smooth\n9 4 step\n"
+                                     "track b\n4 -1 ramp\n");
+    const SyncBlock block = CopySyncBlock(tracks, {"a", "b"}, 4, 4);
+    const std::string text = FormatSyncBlock(block);
+    EXPECT_EQ(text, "#rows 4\ntrack a\n1 2.5 smooth\ntrack b\n0 -1 ramp\n");
+    SyncBlock read;
+    std::string error;
+    ASSERT_TRUE(ParseSyncBlock(text, read, error)) << error;
+    EXPECT_EQ(FormatSyncBlock(read), text);
+    const struct { const char *text, *block; } cases[] = {
+        {"velkaro-sync 1\nbpm 90\n#bookmark 2\ntrack z\n16 1 step\n20 2 linear\n",
+         "#rows 5\ntrack z\n0 1 step\n4 2 linear\n"},
+        {"  8 1 step\r\n\n10 +2 ramp", "#rows 3\n0 1 step\n2 2 ramp\n"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_TRUE(ParseSyncBlock(c.text, read, error)) << error;
+        EXPECT_EQ(FormatSyncBlock(read), c.block);
+    }
+    const struct { const char *text, *error; } bad[] = {
+        {"hello world", "line 1: a key is"},        {"", "there are no keys in it"},
+        {"track a\n4 1 step\n2 1 step\n", "line 3: row 2 is not after"},
+        {"#rows x\n", "line 1: #rows must be"}, {"track a b\n", "line 1: a track line is"},
+    };
+    for (const auto &c : bad) {
+        EXPECT_FALSE(ParseSyncBlock(c.text, read, error)) << c.text;
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << "got: " << error;
+    }
+    EXPECT_EQ(FormatSyncBlock(read), "#rows 3\n0 1 step\n2 2 ramp\n") << "kept as it was";
+}
+
+// Groups fold into one column, columns keep the layout's order, and as
+// many as fit are shown around the cursor; the layout's file reads back.
+TEST(SyncTracks, LayoutColumns)
+{
+    const SyncTracks tracks = Parsed("velkaro-sync 1\ntrack cam:x\n0 1000.25 step\ntrack fade\n"
+                                     "track cam:y\ntrack a-rather-long-name-for-a-track\n");
+    SyncLayout layout;
+    layout.order = {"fade", "gone", "cam:y"};
+    const auto shown = [&] {
+        std::string text;
+        for (const SyncColumn &c : layout.columns(tracks))
+            text += (c.folded ? "[" + c.group + "]" : tracks.track(c.tracks[0]).name()) + "=" +
+                    std::to_string(SyncLayout::Chars(tracks, c)) + " ";
+        return text;
+    };
+    EXPECT_EQ(shown(), "fade=8 cam:y=8 cam:x=12 a-rather-long-name-for-a-track=28 ");
+    layout.toggleFold("cam");
+    EXPECT_EQ(shown(), "fade=8 [cam]=8 a-rather-long-name-for-a-track=28 ");
+    EXPECT_EQ(SyncLayout::Names(tracks, layout.columns(tracks), 1, 5), (std::vector<std::string>{"cam:y", "cam:x", "a-rather-long-name-for-a-track"}));
+    EXPECT_EQ(layout.move(tracks, 1, -1), 0);
+    layout.toggleFold("cam");
+    EXPECT_EQ(shown(), "cam:y=8 cam:x=12 fade=8 a-rather-long-name-for-a-track=28 ");
+
+    const std::vector<int> chars{8, 12, 8, 28};
+    const struct { int first, cursor, room, scrolled, fit; } cases[] = {
+        {0, 0, 30, 0, 3}, {0, 3, 30, 3, 1}, {0, 3, 36, 2, 2}, {3, 1, 30, 1, 2}, {0, 0, 5, 0, 1}};
+    for (const auto &c : cases) {
+        const int first = SyncLayout::Scroll(chars, c.first, c.cursor, c.room);
+        EXPECT_EQ(first, c.scrolled) << "cursor " << c.cursor << " room " << c.room;
+        EXPECT_EQ(SyncLayout::Fit(chars, first, c.room), c.fit) << "cursor " << c.cursor << " room " << c.room;
+    }
+
+    layout.width = 640;
+    layout.detached = true;
+    layout.toggleFold("cam");
+    const std::string text = FormatSyncLayout(layout);
+    EXPECT_EQ(text, "velkaro-sync-layout 1\nwidth 640\ndetached\nfold cam\ncolumn cam:y\ncolumn cam:x\n"
+                    "column fade\ncolumn a-rather-long-name-for-a-track\n");
+    SyncLayout read;
+    std::string error;
+    ASSERT_TRUE(ParseSyncLayout(text, read, error)) << error;
+    EXPECT_EQ(FormatSyncLayout(read), text);
+    EXPECT_FALSE(ParseSyncLayout("velkaro-sync-layout 1\nwidth -3\n", read, error));
+    EXPECT_EQ(error, "line 2: width must be a whole number of pixels from 0 to 100000");
+    EXPECT_EQ(FormatSyncLayout(read), text) << "kept as it was";
 }
 
 } // namespace
