@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -36,6 +37,15 @@ const char *Tag(Interpolation interpolation)
 {
     static const char *const tags[] = {"stp", "lin", "smo", "rmp"};
     return tags[static_cast<int>(interpolation)];
+}
+
+// When the key was pressed, in seconds: the event's own time where the
+// window system stamps it (so a busy frame does not move the tap), else now.
+double KeyTime(const QKeyEvent *event)
+{
+    if (event->timestamp() != 0)
+        return event->timestamp() / 1000.0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -95,6 +105,11 @@ bool SyncPane::TransportKey(Timeline &timeline, const QKeyEvent *event)
         if (mods != Qt::NoModifier)
             return false;
         timeline.seek(0.0);
+        return true;
+    case Qt::Key_T:
+        if (mods != Qt::NoModifier || event->isAutoRepeat())
+            return false;
+        timeline.tap(KeyTime(event), timeline.timeNow());
         return true;
     case Qt::Key_I:
     case Qt::Key_O:
@@ -175,6 +190,11 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
             enterTyped();
     } else if (plain && event->key() == Qt::Key_I) {
         edited(production->sync().cycleInterpolation(trackName(), timeline.wholeRow()));
+    } else if (event->key() == Qt::Key_T && event->modifiers() == Qt::ShiftModifier) {
+        if (timeline.tapped())
+            edited(production->sync().setBpm(timeline.bpm()));
+        else
+            message = QStringLiteral("no tapped tempo to keep: tap T four times or more first");
     } else if (plain && event->key() == Qt::Key_B) {
         edited(production->sync().toggleBookmark(timeline.wholeRow()));
     } else if (text == "]" || text == "[") {
