@@ -70,6 +70,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(Sync);
     add(Shader);
     add(Texture);
+    add(SoundInput);
     return result;
 }
 

@@ -4,13 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// How far the mean flux moves toward each frame's flux.
-constexpr float kFluxFollow = 0.1f;
-
-} // namespace
-
 void SpectrumFollower::take(long long frame, const SpectrumWindow *window, double ms, float smoothing)
 {
     if (frame != frameTaken) {
@@ -37,9 +30,8 @@ void SpectrumFollower::take(long long frame, const SpectrumWindow *window, doubl
     flux /= kOnsetBands;
     // A time that went back (a seek, a loop) is no reason to wait.
     const bool rested = ms < before.lastOnsetMs || ms - before.lastOnsetMs >= kOnsetGapMs;
-    now.onset = flux > kOnsetFloor && flux > kOnsetRatio * before.meanFlux && rested;
+    now.onset = flux > kOnsetFloor && rested;
     now.lastOnsetMs = now.onset ? ms : before.lastOnsetMs;
-    now.meanFlux = before.meanFlux + kFluxFollow * (flux - before.meanFlux);
 }
 
 void SpectrumFollower::spectrum(int bands, float *values) const

@@ -14,10 +14,9 @@ public:
     // The flux is measured on this many logarithmic bands, so the bass,
     // which holds few bins, counts as much as the treble.
     static constexpr int kOnsetBands = 64;
-    // An onset needs a flux (the mean rise of the bands, 0..1) above this,
+    // An onset needs a flux (the mean rise of the bands, 0..1) above this
+    // (a steady sound's noise stays below half of it),
     static constexpr float kOnsetFloor = 0.08f;
-    // above this many times the recent mean flux,
-    static constexpr float kOnsetRatio = 2.0f;
     // and at least this long after the previous onset (in source time).
     static constexpr double kOnsetGapMs = 100.0;
 
@@ -44,7 +43,6 @@ private:
         SpectrumWindow smoothed;
         float level = 0.0f;
         float bands[kOnsetBands] = {}; // unsmoothed, for the flux
-        float meanFlux = 0.0f;         // follows the flux over about ten frames
         double lastOnsetMs = -1e300;
         bool onset = false;
     };

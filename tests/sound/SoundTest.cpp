@@ -218,24 +218,33 @@ std::vector<double> OnsetsAt60Fps(const std::vector<float> &samples)
 }
 
 // A steady hum with a little noise starts (an onset in the first frame),
-// then 8 kicks (a falling sine burst) half a second apart: one onset each,
-// within three frames of its start (the window's taper hears a sound fully
-// some 20 ms after it began); none for the noise.
+// then 8 kicks (a falling sine burst), every other one a flam, half a
+// second apart: one onset each, within three frames of its start (the
+// window's taper hears a sound fully some 20 ms after it began); none for
+// the noise. Then rain: one onset as it starts, none within it.
 TEST(SpectrumFollower, AClickTrackGivesOneOnsetPerClick)
 {
     std::mt19937 noise(7);
     std::uniform_real_distribution<float> hiss(-0.01f, 0.01f);
-    std::vector<float> track(4 * 44100);
+    std::vector<float> track(5 * 44100);
     for (size_t i = 0; i < track.size(); ++i)
         track[i] = 0.1f * std::sin(2.0f * 3.14159265f * 220.0f * i / 44100.0f) + hiss(noise);
     for (int click = 0; click < 8; ++click)
-        for (int i = 0; i < 4410; ++i) // 100 ms from 150 Hz down, fading
-            track[(250 + 500 * click) * 441 / 10 + i] += 0.8f * std::exp(-i / 900.0f) * std::sin(i * (0.021f - i * 1.5e-6f));
+        for (int hit = 0; hit <= click % 2; ++hit) // odd ones a flam: a second hit 40 ms on
+            for (int i = 0; i < 4410; ++i) // 100 ms from 150 Hz down, fading
+                track[(250 + 500 * click + 40 * hit) * 441 / 10 + i] += 0.8f * std::exp(-i / 900.0f) * std::sin(i * (0.021f - i * 1.5e-6f));
+    // Then a second of rain: noise of a new loudness every 10 ms.
+    std::uniform_real_distribution<float> loudness(0.1f, 0.5f);
+    for (size_t i = 4 * 44100; i < track.size(); i += 441) {
+        const float gain = 100.0f * loudness(noise);
+        for (size_t j = i; j < i + 441; ++j)
+            track[j] += gain * hiss(noise);
+    }
     const std::vector<double> onsets = OnsetsAt60Fps(track);
-    ASSERT_EQ(onsets.size(), 9u) << ::testing::PrintToString(onsets);
+    ASSERT_EQ(onsets.size(), 10u) << ::testing::PrintToString(onsets);
     EXPECT_NEAR(onsets[0], 1000.0 / 60, 1e-9);
-    for (int click = 0; click < 8; ++click)
-        EXPECT_NEAR(onsets[click + 1], 250 + 500 * click + 25, 25.0) << click;
+    for (int click = 0; click < 9; ++click) // and the rain's start
+        EXPECT_NEAR(onsets[click + 1], (click < 8 ? 250 + 500 * click : 4000) + 25, 25.0) << click;
     track.assign(track.size(), 0.0f);
     EXPECT_TRUE(OnsetsAt60Fps(track).empty()) << "silence";
 }
@@ -266,6 +275,17 @@ TEST(SpectrumFollower, SmoothsOncePerFrame)
         EXPECT_NEAR(band(frame, heard ? &window : nullptr, frame == 4 ? 7.0f : 0.5f), full + 20.0f * std::log10(factor) / 80.0f, 1e-5f)
             << "frame " << frame;
     EXPECT_EQ(follower.level(), 0.0f);
+    // Noise after silence is an onset, not again within 100 ms, but at once
+    // after a jump back in time.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> hiss(-0.5f, 0.5f);
+    std::generate(tone.begin(), tone.end(), [&] { return hiss(random); });
+    AnalyseWindow(tone.data(), 44100.0, window);
+    for (const auto &[frame, ms, heard, onset] : {std::tuple{5LL, 1000.0, true, true}, {6, 1017.0, false, false},
+                                                  {7, 500.0, true, true}, {8, 550.0, false, false}, {9, 580.0, true, false}}) {
+        follower.take(frame, heard ? &window : nullptr, ms, 0.0f);
+        EXPECT_EQ(follower.onset(), onset) << frame;
+    }
 }
 
 constexpr int kSeconds = 12;
