@@ -181,15 +181,13 @@ TEST_F(EndToEndTest, TheLevelUniformFollowsTheLiveInput)
     for (int i = 0; i < 8 * 44100; ++i)
         reinterpret_cast<float *>(tone.data())[i] = 0.5f * std::sin(2.0f * 3.14159265f * 1000.0f * i / 44100.0f);
     ASSERT_TRUE(WriteFile(path("in.raw"), tone));
-    environment.insert("SDL_AUDIODRIVER", "disk");
-    environment.insert("SDL_DISKAUDIOFILEIN", path("in.raw"));
-    environment.insert("SDL_DISKAUDIOFILE", "/dev/null");
+    for (const auto &[name, value] : {std::pair{"SDL_AUDIODRIVER", QString("disk")}, {"SDL_DISKAUDIOFILEIN", path("in.raw")}, {"SDL_DISKAUDIOFILE", QString("/dev/null")}})
+        environment.insert(name, value);
     Start("setPostShader('uniform float level; void main() { gl_FragColor = vec4(2.0 * level, 0.0, 0.0, 1.0); }')",
           {"--input", "capture"});
     const auto red = [&](int least, int most) {
-        return Screenshot(window, [&](const QImage &shot) {
-            return shot.pixelColor(20, 20).red() >= least && shot.pixelColor(20, 20).red() <= most;
-        }, 15000).pixelColor(20, 20).red();
+        const auto within = [&](const QImage &shot) { return shot.pixelColor(20, 20).red() >= least && shot.pixelColor(20, 20).red() <= most; };
+        return Screenshot(window, within, 15000).pixelColor(20, 20).red();
     };
     EXPECT_NEAR(red(170, 190), 180, 10) << Debug().toStdString(); // 2 x 0.354
     EXPECT_EQ(red(0, 0), 0) << "silence once the file ended";

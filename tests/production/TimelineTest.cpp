@@ -1,7 +1,6 @@
 // The timeline's own clock without music, and the transport on the music,
 // which runs on the sound layer's virtual clock, so times are exact; tap
-// tempo; the frame's inputs following a live input (SDL's disk driver
-// reading a file as its capture device).
+// tempo; a live input (SDL's disk driver capturing from a file).
 #include "FSound.h"
 #include "Files.h"
 #include "FrameInputs.h"
@@ -135,12 +134,9 @@ TEST(FrameInputs, FollowTheLiveInputsNewestSamples)
     ASSERT_TRUE(inputs.useInput("CAPTURE")) << inputs.inputProblem();
     std::vector<float> bands(64);
     const auto heard = [&](const std::function<bool(float)> &until) {
-        for (int frame = 0; frame < 500; ++frame, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-            inputs.take(0, 0);
-            inputs.spectrum(64, bands.data());
-            if (until(inputs.level()))
+        for (int frame = 0; frame < 500; ++frame, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            if (inputs.take(0, 0), inputs.spectrum(64, bands.data()), until(inputs.level()))
                 return true;
-        }
         return false;
     };
     ASSERT_TRUE(heard([](float level) { return level > 0.35f; })) << "a window full of the tone";

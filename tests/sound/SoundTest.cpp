@@ -235,11 +235,9 @@ TEST(SpectrumFollower, AClickTrackGivesOneOnsetPerClick)
                 track[(250 + 500 * click + 40 * hit) * 441 / 10 + i] += 0.8f * std::exp(-i / 900.0f) * std::sin(i * (0.021f - i * 1.5e-6f));
     // Then a second of rain: noise of a new loudness every 10 ms.
     std::uniform_real_distribution<float> loudness(0.1f, 0.5f);
-    for (size_t i = 4 * 44100; i < track.size(); i += 441) {
-        const float gain = 100.0f * loudness(noise);
-        for (size_t j = i; j < i + 441; ++j)
-            track[j] += gain * hiss(noise);
-    }
+    float gain = 0.0f;
+    for (size_t i = 4 * 44100; i < track.size(); ++i)
+        track[i] += (i % 441 ? gain : (gain = 100.0f * loudness(noise))) * hiss(noise);
     const std::vector<double> onsets = OnsetsAt60Fps(track);
     ASSERT_EQ(onsets.size(), 10u) << ::testing::PrintToString(onsets);
     EXPECT_NEAR(onsets[0], 1000.0 / 60, 1e-9);
