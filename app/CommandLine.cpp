@@ -200,7 +200,7 @@ bool IsFlag(const std::string &name)
 // The options of the window and the player (--size also goes with the export).
 bool IsViewOption(const std::string &name)
 {
-    return name == "--size" || name == "--play" || name == "--window";
+    return name == "--size" || name == "--play" || name == "--window" || name == "--input";
 }
 
 std::string OptionName(const std::string &argument)
@@ -214,6 +214,8 @@ std::string NotAllowed(CommandLineAction action, const std::string &name)
 {
     if (name == "--window" && action != CommandLineAction::Play)
         return "--window goes with --play (velkaro --play --window)";
+    if (name == "--input" && action == CommandLineAction::Export)
+        return "--input goes with the window or --play; the export follows the music";
     if (action == CommandLineAction::Play && name == "--export")
         return "--play and --export do not go together: --play shows the production, --export writes it to a file";
     if (action == CommandLineAction::Play && IsExportOption(name))
@@ -325,6 +327,10 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
             line.view.sizeGiven = true;
             line.view.width = o.width;
             line.view.height = o.height;
+        } else if (name == "--input") {
+            if (value.empty())
+                return refuse("--input needs a part of an input's name, e.g. --input usb");
+            line.view.soundInput = value;
         } else if (name == "--from") {
             if (!ReadNumber(value, o.from) || o.from < 0.0)
                 return refuse("--from must be a number of seconds, 0 or more, not '" + value + "'");
@@ -410,14 +416,16 @@ int MaxCrf(ExportFormat format)
 
 const char *ExportUsage()
 {
-    return "Usage: velkaro [--size WxH]     open the production in this folder in a window\n"
-           "       velkaro --play [--window] [--size WxH]\n"
+    return "Usage: velkaro [--size WxH] [--input NAME]   open the production in this folder in a window\n"
+           "       velkaro --play [--window] [--size WxH] [--input NAME]\n"
            "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
            "               [--crf N] [--preset NAME] [--audio-bitrate N] [--overlays] [--no-preroll]\n"
            "       velkaro --help | --version\n"
            "\n"
            "--size WxH sets the size of the view in pixels. The window also takes Qt's\n"
            "own options (-platform, -style, -geometry, -display, ...).\n"
+           "--input NAME makes the spectrum, the level and the onsets follow the live\n"
+           "sound input whose name contains NAME (any case) instead of the music.\n"
            "\n"
            "--play plays the production in this folder as a released demo: full screen\n"
            "(--window: in a window, 1280x720 unless --size), the view only, no grid or\n"

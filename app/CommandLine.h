@@ -33,13 +33,14 @@ struct ExportOptions
     bool preroll = true;                 // run update() for the frames before `from`
 };
 
-// The window's view or the player's, from --size, --window and --play.
+// The window's view or the player's, from --size, --window, --play and --input.
 struct ViewOptions
 {
     bool sizeGiven = false;              // --size: the view's size in pixels
     int width = 0;
     int height = 0;
     bool windowed = false;               // --window: the player in a window, not full screen
+    std::string soundInput;              // --input NAME: follow this live input (a part of its name)
 };
 
 // Which way through main: the window, the usage, the version, an export,
@@ -58,10 +59,10 @@ struct CommandLine
 
 // Reads the arguments after the program name (values also as --name=value).
 // --help anywhere asks for the usage, else --version for the version.
-// --play makes a player command line (--play, --window, --size); any of
+// --play makes a player command line (--play, --window, --size, --input); any of
 // --export, --fps, --from, --to, --crf, --preset, --audio-bitrate,
 // --overlays, --no-preroll an export command line (those and --size); in both every other
-// argument is refused. Otherwise the window starts, with --size if given,
+// argument is refused. Otherwise the window starts, with --size and --input if given,
 // and the other arguments go to Qt (`forQt`), which takes its own options
 // out; what it leaves is refused with RefuseUnknown.
 CommandLine ParseCommandLine(const std::vector<std::string> &arguments);

@@ -35,7 +35,7 @@ void AppendPlainParagraph(QTextEdit *console, const std::string &text)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(const std::string &soundInput, QWidget *parent)
     : QMainWindow(parent)
     , form(new MainWindowForm)
 {
@@ -43,6 +43,7 @@ MainWindow::MainWindow(QWidget *parent)
     RunOptions options;
     options.mode = RunMode::Authoring;
     options.registerFunctions = RegisterScriptApi;
+    options.soundInput = soundInput;
     options.buildSurface = [this] {
         form->SetupForm(this, &production);
         connect(form->repl, &REPLEdit::CommandEntered, this, &MainWindow::RunREPLCommand);

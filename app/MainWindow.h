@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <string>
 
 class QDockWidget;
 class RocketClient;
@@ -20,7 +21,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // `soundInput`: the live input the frames follow from the start (a part
+    // of its name; "" for the music).
+    explicit MainWindow(const std::string &soundInput = std::string(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // The form's widgets (the view, the console), for tests and the script API.

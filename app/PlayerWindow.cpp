@@ -17,7 +17,7 @@ const int kMusicCheckMs = 20;
 
 } // namespace
 
-PlayerWindow::PlayerWindow(QWidget *parent)
+PlayerWindow::PlayerWindow(const std::string &soundInput, QWidget *parent)
     : QMainWindow(parent)
 {
     // The run's start-up, with the view alone for a surface.
@@ -25,6 +25,7 @@ PlayerWindow::PlayerWindow(QWidget *parent)
     RunOptions options;
     options.mode = RunMode::Player;
     options.registerFunctions = RegisterScriptApi;
+    options.soundInput = soundInput;
     options.buildSurface = [this] {
         worldView = new WorldWidget(&production, this);
         worldView->setObjectName("world");

@@ -10,6 +10,8 @@
 
 #include <QMainWindow>
 
+#include <string>
+
 class QKeyEvent;
 class QTimer;
 class WorldWidget;
@@ -19,7 +21,9 @@ class PlayerWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit PlayerWindow(QWidget *parent = nullptr);
+    // `soundInput`: the live input the frames follow from the start (a part
+    // of its name; "" for the music).
+    explicit PlayerWindow(const std::string &soundInput = std::string(), QWidget *parent = nullptr);
 
     WorldWidget *view() const { return worldView; }
 

@@ -19,6 +19,7 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -60,6 +61,15 @@ QString Text(const std::string &text)
 QString FoldedName(const SyncColumn &column)
 {
     return QStringLiteral("\u25b8%1 (%2)").arg(Text(column.group)).arg(column.tracks.size());
+}
+
+// When the key was pressed, in seconds: the event's own time where the
+// window system stamps it (so a busy frame does not move the tap), else now.
+double KeyTime(const QKeyEvent *event)
+{
+    if (event->timestamp() != 0)
+        return event->timestamp() / 1000.0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -185,6 +195,11 @@ bool SyncPane::TransportKey(Timeline &timeline, const QKeyEvent *event)
         if (mods != Qt::NoModifier)
             return false;
         timeline.seek(0.0);
+        return true;
+    case Qt::Key_T:
+        if (mods != Qt::NoModifier || event->isAutoRepeat())
+            return false;
+        timeline.tap(KeyTime(event), timeline.timeNow());
         return true;
     case Qt::Key_I:
     case Qt::Key_O:
@@ -401,6 +416,11 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
             enterTyped();
     } else if (plain && key == Qt::Key_I) {
         edited(sync.cycleInterpolation(trackName(), timeline.wholeRow()));
+    } else if (key == Qt::Key_T && mods == Qt::ShiftModifier) {
+        if (timeline.tapped())
+            edited(sync.setBpm(timeline.bpm()));
+        else
+            message = QStringLiteral("no tapped tempo to keep: tap T four times or more first");
     } else if (plain && key == Qt::Key_B) {
         edited(sync.toggleBookmark(timeline.wholeRow()));
     } else if (plain && key == Qt::Key_M) {

@@ -29,6 +29,10 @@
 //   Ctrl+Left, Ctrl+Right    one beat back / forward (with Shift: one bar)
 //   Home                     back to 0
 //   Ctrl+I, Ctrl+O, Ctrl+L   mark the loop's start, its end, clear the loop
+//   T                        tap the tempo: from the fourth tap on the bpm
+//                            follows the taps, the beat falls on the last
+// Shift+T in the pane keeps a tapped bpm in sync.txt (nothing else writes
+// it there).
 #pragma once
 
 #include "SyncLayout.h"

@@ -30,7 +30,7 @@ int Play(const ViewOptions &view, char *program)
     WorldWidget::UseViewSurfaceFormat();
     QApplication application(qtArgc, qtArgv);
     std::setlocale(LC_NUMERIC, "C"); // numbers with "." under any language, as in the window
-    PlayerWindow player;
+    PlayerWindow player(view.soundInput);
     // The normal size also serves a later windowedMode().
     player.resize(view.sizeGiven ? QSize(view.width, view.height) : kPlayerWindowSize);
     if (view.windowed) {
@@ -112,7 +112,7 @@ int main(int argc, char **argv)
     // numbers stay in the C locale, so printf, strtod and Lua write and read
     // "." under any language (Qt's own text does not use it).
     std::setlocale(LC_NUMERIC, "C");
-    MainWindow window;
+    MainWindow window(line.view.soundInput);
     if (line.view.sizeGiven)
         window.SetViewSize(QSize(line.view.width, line.view.height));
     if (rocket.rocket)

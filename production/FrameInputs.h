@@ -1,25 +1,41 @@
 // FrameInputs: what one frame of a run sees of the world outside the
 // script, taken once as the tick starts and read by everything of ours in
-// that frame: getTime, getBeat, getRow and sync, the music's level and
-// spectrum, the shaders' automatic uniforms, the export.
+// that frame: getTime, getBeat, getRow and sync, the sound's level,
+// spectrum and onsets, the shaders' automatic uniforms, the export.
 //
 // The time is the timeline's frame time (the music's position, or the
-// production's own clock without music). The level and the spectrum are
-// those of the music at that time whenever the music is heard there:
+// production's own clock without music). The music's level and spectrum
+// are those of the music at that time whenever the music is heard there:
 // while it plays, and while the transport holds it paused, so a paused or
 // scrubbed frame shows what the export writes at that time. Music stopped
 // by the script, or ended, is silence.
+//
+// The sound the frame follows (level(), spectrum(), onset(), and so the
+// shaders' `level` and `spectrum`) is the music, or a live input once one
+// is chosen: its newest samples, taken once per frame. Both are smoothed
+// alike (setSmoothing). A source is analysed when first asked for in a
+// frame, and from then on at every tick, so the smoothing and the onsets
+// run frame by frame whether or not a frame asks.
 #pragma once
 
+#include "SpectrumFollower.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class SoundInput;
 class Timeline;
 
 class FrameInputs
 {
 public:
-    explicit FrameInputs(const Timeline &clock) : clock(clock) {}
+    explicit FrameInputs(const Timeline &clock);
+    ~FrameInputs();
 
-    // Takes the frame's inputs: the time (already taken by the timeline)
-    // and the mouse cursor in view pixels, y up.
+    // Takes the frame's inputs: the time (already taken by the timeline),
+    // the mouse cursor in view pixels, y up, and the sound of the sources
+    // in use; looks after the live input's device.
     void take(float mouseX, float mouseY);
     // A new frame: every cached analysis is stale.
     long long frame() const { return frameNumber; }
@@ -27,16 +43,59 @@ public:
     double time() const;
     double beat() const;
     double row() const;
-    // The music's RMS level, 0..1; 0 without music or while it is silent.
+    const float *mouse() const { return cursor; }
+
+    // --- The sound the frame follows: the live input if one is chosen,
+    // else the music.
+    // RMS level, 0..1; 0 while silent.
     float level() const;
     // `bands` (1..256) logarithmic bands, 0..1 each; zeros while silent.
     void spectrum(int bands, float *values) const;
+    // True in the frame an onset was heard.
+    bool onset() const;
+
+    // --- The music's own, whatever the frame follows.
+    float musicLevel() const;
+    void musicSpectrum(int bands, float *values) const;
     // The music position analysed, in ms; -1 while the music is silent.
     int musicMs() const;
-    const float *mouse() const { return cursor; }
+
+    // Smoothing of the spectrum, 0 (none) .. 0.99, per frame, for the
+    // music and the input alike.
+    void setSmoothing(float smoothing);
+    float smoothing() const { return smoothingFactor; }
+
+    // --- The live input.
+    // Follows the capture device whose name contains `name` (any case).
+    // True when it captures now; otherwise inputProblem() says why, the
+    // frame hears silence and the device is looked for again each second.
+    bool useInput(const std::string &name);
+    // The music again; the device is closed.
+    void useMusic();
+    bool followsInput() const { return input != nullptr; }
+    // The capture devices' names.
+    std::vector<std::string> inputNames() const;
+    // Why the chosen input is silent; "" when it captures or none is chosen.
+    std::string inputProblem() const;
+    // The device captured from ("" when none).
+    std::string inputDevice() const;
 
 private:
+    // The source's follower, brought up to this frame.
+    const SpectrumFollower &musicFollowed() const;
+    const SpectrumFollower &inputFollowed() const;
+    const SpectrumFollower &followed() const;
+
     const Timeline &clock;
     long long frameNumber = 0;
     float cursor[2] = {0.0f, 0.0f};
+    float smoothingFactor = 0.0f;
+    std::unique_ptr<SoundInput> input;
+    // Analysed lazily by the const readers; `musicAt` is the music time of
+    // the music's last take (the script may move the music within a frame).
+    mutable SpectrumFollower music;
+    mutable SpectrumFollower live;
+    mutable int musicAt = -2;
+    mutable bool musicUsed = false;
+    mutable bool liveUsed = false;
 };

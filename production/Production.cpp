@@ -32,6 +32,7 @@ Production::~Production()
 {
     if (scriptHostOpen)
         CloseScriptHost();
+    frameInputs.useMusic(); // the device closes before the sound layer does
     FSOUND_Stream_Close(gMusicStream);
     gMusicStream = nullptr;
     FSOUND_Close();
@@ -51,6 +52,8 @@ std::string Production::start(const RunOptions &options)
     // The export's music makes no sound: its clock moves by whole frames.
     FSOUND_SetVirtualClock(exporting);
     openMusic();
+    if (!options.soundInput.empty() && !exporting)
+        listenTo(options.soundInput);
     std::string stop;
     if (options.musicOpened && !options.musicOpened(stop))
         return stop;
@@ -121,6 +124,36 @@ void Production::takeSavedFiles()
 void Production::followMusic()
 {
     clock.followMusic();
+}
+
+std::string Production::listenTo(const std::string &name)
+{
+    if (runMode == RunMode::Export)
+        return "the export follows the music only";
+    frameInputs.useInput(name);
+    reportSoundInput();
+    return frameInputs.inputProblem();
+}
+
+void Production::listenToMusic()
+{
+    frameInputs.useMusic();
+    reportSoundInput();
+}
+
+void Production::reportSoundInput()
+{
+    const std::string problem = frameInputs.inputProblem();
+    const std::string device = frameInputs.inputDevice();
+    if (problem == soundInputProblem && device == soundInputDevice)
+        return;
+    soundInputProblem = problem;
+    soundInputDevice = device;
+    demoWorld.errors().report(ErrorBoard::SoundInput, problem);
+    if (!problem.empty())
+        qWarning("sound input: %s", problem.c_str());
+    else if (!device.empty())
+        qInfo("sound input: listening to \"%s\"", device.c_str());
 }
 
 namespace {
@@ -238,6 +271,7 @@ void Production::tick()
     clock.beginFrame();
     const Vector3 cursor = demoWorld.cursorPos();
     frameInputs.take(cursor.x, cursor.y);
+    reportSoundInput();
     ++tickCount;
     demoWorld.beginFrameCalls();
     demoWorld.stepFrame();

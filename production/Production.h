@@ -43,6 +43,9 @@ struct RunOptions
     std::function<bool(std::string &stopReason)> musicOpened;
     // The export: where the music and the production's own clock start.
     double from = 0.0;
+    // The window and the player: the live sound input to follow from the
+    // start (a part of its name; --input), "" for the music.
+    std::string soundInput;
     QString fileName = QStringLiteral("prod.lua");
 };
 
@@ -52,7 +55,7 @@ public:
     // Creates the world (gDemoWorld points at it from now on).
     Production();
     // The shutdown, in this order: the Lua state (when this run opened it),
-    // the music stream, the sound layer. Then the world goes.
+    // the live input, the music stream, the sound layer. Then the world goes.
     ~Production();
 
     Production(const Production &) = delete;
@@ -76,7 +79,8 @@ public:
 
     // The one start-up, in this order for every mode: the script host and
     // its functions, the console font, the front end's surface, the sound
-    // layer and the music (on the virtual clock for the export), the sync
+    // layer and the music (on the virtual clock for the export), the live
+    // input of `soundInput` (not in the export), the sync
     // file, the production (dofile), and the watch of the files where the
     // mode has one. The outcome of loading the production goes to the
     // error board. Returns "" or, for the export, the reason it cannot go
@@ -88,6 +92,15 @@ public:
     // What a frame sees of the outside world: time, beat, row, the music's
     // level and spectrum at the frame's time, the mouse.
     const FrameInputs &inputs() const { return frameInputs; }
+    FrameInputs &inputs() { return frameInputs; }
+    // Makes the frames follow the live input whose name contains `name`
+    // instead of the music. Returns "" when it captures, else why it is
+    // silent for now (shown in the band and written to stderr once; the
+    // device is looked for again each second). The export follows the
+    // music only.
+    std::string listenTo(const std::string &name);
+    // The frames follow the music again.
+    void listenToMusic();
     // After the script or a transport key moved the music itself (seek,
     // stop, play): the frame's time and inputs follow it at once.
     void followMusic();
@@ -163,6 +176,9 @@ private:
     // Watches the production and the other files its last run read from
     // its folder (after a failed run, those read before as well).
     void watchProductionFiles(bool succeeded);
+    // Shows the live input's problem in the band and on stderr when it
+    // changed.
+    void reportSoundInput();
 
     RunMode runMode = RunMode::Authoring;
     QString productionFile = QStringLiteral("prod.lua");
@@ -180,4 +196,6 @@ private:
     FrameTiming timing;
     VoxelDrawCache voxelCache;
     FrameInputs frameInputs{clock};
+    std::string soundInputProblem; // as last shown
+    std::string soundInputDevice;
 };

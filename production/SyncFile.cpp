@@ -53,11 +53,16 @@ bool SyncFile::write()
     return true;
 }
 
-template <class Edit> bool SyncFile::edit(Edit change)
+bool SyncFile::takeDiskChange()
 {
     if (watch.changedOnDisk())
         read();
-    if (diskBad)
+    return !diskBad;
+}
+
+template <class Edit> bool SyncFile::edit(Edit change)
+{
+    if (!takeDiskChange())
         return false;
     SyncStep step;
     if (!change(step))
@@ -112,6 +117,14 @@ bool SyncFile::toggleBookmark(int row)
         step.bookmarks.push_back(row);
         return true;
     });
+}
+
+bool SyncFile::setBpm(double bpm)
+{
+    if (!takeDiskChange() || !SyncTracks::IsBpm(bpm))
+        return false;
+    syncTracks.bpm = bpm;
+    return write();
 }
 
 bool SyncFile::undo()

@@ -71,10 +71,16 @@ public:
     // is none). The history starts over whenever the file is read.
     bool undo();
     bool redo();
+    // Sets the file's tempo (a tapped one the user keeps) and writes; not
+    // an undoable step. Refused like the edits, and for a bpm the file
+    // cannot hold.
+    bool setBpm(double bpm);
     // Writes the tracks as they are.
     bool write();
 
 private:
+    // Takes in a change on disk; false while the file on disk does not parse.
+    bool takeDiskChange();
     // Takes in a change on disk, then applies `change` (which notes what it
     // did in the step it is given), keeps the step for undo and writes.
     template <class Edit> bool edit(Edit change);

@@ -20,16 +20,52 @@ const double kRowSlack = 1e-3;
 Timeline::Timeline()
     : beatsPerMinute(SyncTracks::kDefaultBpm)
     , rowsPerBeatOfGrid(SyncTracks::kDefaultRowsPerBeat)
+    , fileBpm(SyncTracks::kDefaultBpm)
     , ownAnchor(std::chrono::steady_clock::now())
 {
 }
 
 void Timeline::setTempo(double bpm, int rowsPerBeat)
 {
-    if (bpm > 0.0 && std::isfinite(bpm))
-        beatsPerMinute = bpm;
     if (rowsPerBeat > 0)
         rowsPerBeatOfGrid = rowsPerBeat;
+    if (!(bpm > 0.0 && std::isfinite(bpm)) || (tappedTempo && bpm == fileBpm))
+        return;
+    fileBpm = bpm;
+    if (tappedTempo && bpm == beatsPerMinute) {
+        tappedTempo = false; // kept in the file: the tapped beat stays
+        return;
+    }
+    tappedTempo = false;
+    beatOrigin = 0.0;
+    beatsPerMinute = bpm;
+}
+
+double Timeline::timeNow() const
+{
+    return hasMusic() ? FSOUND_Stream_GetTime(gMusicStream) / 1000.0 : ownClockNow();
+}
+
+bool Timeline::tap(double seconds, double at)
+{
+    if (!std::isfinite(seconds) || !std::isfinite(at))
+        return false;
+    if (!tapTimes.empty() && (seconds - tapTimes.back() > kTapGap || seconds <= tapTimes.back()))
+        tapTimes.clear();
+    tapTimes.push_back(seconds);
+    if (tapTimes.size() > static_cast<size_t>(kMaxTaps))
+        tapTimes.erase(tapTimes.begin());
+    if (taps() < kTapsForTempo)
+        return false;
+    const double interval = (tapTimes.back() - tapTimes.front()) / (taps() - 1);
+    const double bpm = std::round(600.0 / interval) / 10.0;
+    if (!SyncTracks::IsBpm(bpm))
+        return false;
+    const double beatAtTap = std::round((at - beatOrigin) * beatsPerMinute / 60.0);
+    beatsPerMinute = bpm;
+    beatOrigin = at - beatAtTap * 60.0 / bpm;
+    tappedTempo = true;
+    return true;
 }
 
 bool Timeline::hasMusic() const
@@ -54,7 +90,7 @@ void Timeline::beginFrame()
         ownAnchor = std::chrono::steady_clock::now();
         virtualAnchor = virtualNow;
     }
-    frameTime = hasMusic() ? FSOUND_Stream_GetTime(gMusicStream) / 1000.0 : ownClockNow();
+    frameTime = timeNow();
 
     const bool nowPlaying = playing();
     if (looping()) {
@@ -164,7 +200,7 @@ void Timeline::stepBeats(int beats)
         target = std::floor(now + kRowSlack / rowsPerBeatOfGrid) + beats;
     else
         target = std::ceil(now - kRowSlack / rowsPerBeatOfGrid) + beats;
-    seek(target * 60.0 / beatsPerMinute);
+    seek(beatOrigin + target * 60.0 / beatsPerMinute);
 }
 
 void Timeline::useVirtualClock(double seconds)
@@ -194,9 +230,14 @@ std::string Timeline::status() const
         std::snprintf(loop, sizeof(loop), "  loop %s-%s%s", in, out,
                       loopInRow >= 0 && loopOutRow >= 0 && !looping() ? " (off: end not after start)" : "");
     }
-    char text[160];
-    std::snprintf(text, sizeof(text), "%d:%06.3f  bar %d.%d  row %d  %s%s", minutes, seconds - minutes * 60.0,
+    char tempo[48] = "";
+    if (tappedTempo)
+        std::snprintf(tempo, sizeof(tempo), "  %.1f bpm tapped", beatsPerMinute);
+    else if (!tapTimes.empty() && taps() < kTapsForTempo)
+        std::snprintf(tempo, sizeof(tempo), "  tap %d", taps());
+    char text[208];
+    std::snprintf(text, sizeof(text), "%d:%06.3f  bar %d.%d  row %d  %s%s%s", minutes, seconds - minutes * 60.0,
                   wholeBeat / kBeatsPerBar + 1, wholeBeat % kBeatsPerBar + 1, wholeRow(),
-                  playing() ? "playing" : "paused", loop);
+                  playing() ? "playing" : "paused", loop, tempo);
     return text;
 }

@@ -11,13 +11,18 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 class Timeline
 {
 public:
     Timeline();
 
-    // --- Tempo (from the sync file).
+    // --- Tempo (from the sync file, or tapped).
+    // The sync file's tempo. A tapped tempo stays while the file's bpm
+    // stays what it was; a file that now says the tapped bpm (it was
+    // saved) keeps the tapped beat; any other bpm of the file takes over,
+    // with beat 0 at time 0 again.
     void setTempo(double beatsPerMinute, int rowsPerBeatOfGrid);
     double bpm() const { return beatsPerMinute; }
     int rowsPerBeat() const { return rowsPerBeatOfGrid; }
@@ -31,14 +36,34 @@ public:
     // After the script moved the music itself (seek, stop, play): the
     // frame's time is the music's position again.
     void followMusic();
-    // Seconds; beats = seconds * bpm / 60; rows = beats * rowsPerBeat.
+    // Seconds; beats = (seconds - beatOrigin) * bpm / 60 (the origin is 0
+    // until a tap moves the beat); rows = beats * rowsPerBeat.
     double time() const { return frameTime; }
-    double beat() const { return frameTime * beatsPerMinute / 60.0; }
+    double beat() const { return (frameTime - beatOrigin) * beatsPerMinute / 60.0; }
     double row() const { return beat() * rowsPerBeatOfGrid; }
     // The whole row the time is on (a row reached by a seek counts as that
     // row, though the music keeps whole milliseconds).
     int wholeRow() const;
-    double secondsOfRow(double row) const { return row * 60.0 / (beatsPerMinute * rowsPerBeatOfGrid); }
+    double secondsOfRow(double row) const { return beatOrigin + row * 60.0 / (beatsPerMinute * rowsPerBeatOfGrid); }
+    // The time now, between frames too: the music's position or the own clock.
+    double timeNow() const;
+
+    // --- Tap tempo.
+    static constexpr int kTapsForTempo = 4;
+    static constexpr double kTapGap = 2.0; // seconds between taps that start over
+    static constexpr int kMaxTaps = 32;    // the newest taps the mean is taken over
+    // A tap at `seconds` on a steady clock of the caller's (a key's own
+    // time), heard at timeline time `at`. Taps more than kTapGap apart (or
+    // out of order) start over. From the kTapsForTempo-th tap on, the bpm
+    // is 60 / the taps' mean interval, rounded to 0.1, and the beat moves
+    // so that a whole beat (the one nearest to where it was) falls on the
+    // last tap. True when this tap set the tempo.
+    bool tap(double seconds, double at);
+    // Taps in the current run of taps (0 after kTapGap without one is not
+    // noticed until the next tap).
+    int taps() const { return static_cast<int>(tapTimes.size()); }
+    // The bpm in force was tapped (and not yet kept in the sync file).
+    bool tapped() const { return tappedTempo; }
 
     // --- Transport.
 
@@ -69,7 +94,8 @@ public:
     int loopOut() const { return loopOutRow; } // -1: not marked
     bool looping() const { return loopInRow >= 0 && loopOutRow > loopInRow; }
 
-    // One line: time, bar.beat, row, playing or paused, the loop.
+    // One line: time, bar.beat, row, playing or paused, the loop; while
+    // tapping the taps so far, and a tapped bpm.
     std::string status() const;
 
     // --- The export's clock (used without music): starts at `seconds` and
@@ -84,6 +110,10 @@ private:
 
     double beatsPerMinute;
     int rowsPerBeatOfGrid;
+    double fileBpm;            // the sync file's bpm as last set
+    double beatOrigin = 0.0;   // the time of beat 0
+    bool tappedTempo = false;
+    std::vector<double> tapTimes; // the current run of taps, on the caller's clock
     double frameTime = 0.0;
     bool started = false;       // the first frame has begun
     bool wasPlaying = false;    // at the last beginFrame

@@ -514,6 +514,13 @@ float StreamLevelAt(FSOUND_STREAM *stream, int ms)
     return stream->analysis->level(ms);
 }
 
+const SpectrumWindow *StreamWindowAt(FSOUND_STREAM *stream, int ms)
+{
+    if (!IsOpenStream(stream) || !stream->analysis)
+        return nullptr;
+    return &stream->analysis->window(ms);
+}
+
 void StreamSpectrum(FSOUND_STREAM *stream, int bands, float *values)
 {
     StreamSpectrumAt(stream, IsOpenStream(stream) ? FSOUND_Stream_GetTime(stream) : 0, bands, values);

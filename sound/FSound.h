@@ -85,6 +85,11 @@ float StreamLevel(FSOUND_STREAM *stream);
 // scrubbed frame analyses the music at its time).
 void StreamSpectrumAt(FSOUND_STREAM *stream, int ms, int bands, float *values);
 float StreamLevelAt(FSOUND_STREAM *stream, int ms);
+// The whole analysed window at music time `ms` (bins and level, for those
+// who follow the spectrum frame by frame); null for a null or closed stream.
+// Valid until the stream's next analysis.
+struct SpectrumWindow;
+const SpectrumWindow *StreamWindowAt(FSOUND_STREAM *stream, int ms);
 
 // True only while a stream plays on `channel` (the music channel is 0).
 signed char FSOUND_IsPlaying(int channel);

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kBins = kSpectrumWindow / 2 + 1;
+constexpr int kBins = kSpectrumBins;
 // Decode forward rather than seek when the next window ends at most this
 // many samples after what is decoded (about 0.75 s at 44.1 kHz; a seek
 // costs about as much as decoding a sixth of that).
@@ -153,23 +153,30 @@ void MusicAnalysis::readWindow(int64_t end, float *out)
     }
 }
 
+void AnalyseWindow(const float *samples, double rate, SpectrumWindow &out)
+{
+    SharedFft &fft = Fft();
+    double squares = 0.0;
+    for (int i = 0; i < kSpectrumWindow; ++i) {
+        squares += static_cast<double>(samples[i]) * samples[i];
+        fft.in[i] = samples[i] * fft.hann[i];
+    }
+    out.level = std::min(1.0f, static_cast<float>(std::sqrt(squares / kSpectrumWindow)));
+    fftwf_execute(fft.plan);
+    for (int k = 0; k < kBins; ++k)
+        out.magnitudes[k] = std::hypot(fft.out[k][0], fft.out[k][1]) * fft.scale;
+    out.binHz = rate / kSpectrumWindow;
+}
+
 void MusicAnalysis::analyse(int ms)
 {
     // Window end in samples: the sample at the music time (ms * rate / 1000).
     const int64_t end = static_cast<int64_t>(std::max(ms, 0)) * decoder->rate() / 1000;
     if (end == analysedEnd)
         return;
-    SharedFft &fft = Fft();
-    readWindow(end, fft.in);
-    double squares = 0.0;
-    for (int i = 0; i < kSpectrumWindow; ++i) {
-        squares += static_cast<double>(fft.in[i]) * fft.in[i];
-        fft.in[i] *= fft.hann[i];
-    }
-    windowLevel = std::min(1.0f, static_cast<float>(std::sqrt(squares / kSpectrumWindow)));
-    fftwf_execute(fft.plan);
-    for (int k = 0; k < kBins; ++k)
-        magnitudes[k] = std::hypot(fft.out[k][0], fft.out[k][1]) * fft.scale;
+    float samples[kSpectrumWindow];
+    readWindow(end, samples);
+    AnalyseWindow(samples, static_cast<double>(decoder->rate()), analysed);
     analysedEnd = end;
 }
 
@@ -181,7 +188,7 @@ void MusicAnalysis::spectrum(int ms, int bands, float *values)
         return;
     }
     analyse(ms);
-    GatherSpectrumBands(magnitudes, kBins, static_cast<double>(decoder->rate()) / kSpectrumWindow, bands, values);
+    GatherSpectrumBands(analysed.magnitudes, kBins, analysed.binHz, bands, values);
 }
 
 float MusicAnalysis::level(int ms)
@@ -189,5 +196,12 @@ float MusicAnalysis::level(int ms)
     if (!isOpen())
         return 0.0f;
     analyse(ms);
-    return windowLevel;
+    return analysed.level;
+}
+
+const SpectrumWindow &MusicAnalysis::window(int ms)
+{
+    if (isOpen())
+        analyse(ms);
+    return analysed;
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 constexpr int kSpectrumWindow = 2048;  // samples analysed per call
+constexpr int kSpectrumBins = kSpectrumWindow / 2 + 1; // FFT bins of a window, 0 Hz to half the rate
 constexpr int kMaxSpectrumBands = 256; // the most bands a spectrum has
 constexpr double kSpectrumLowHz = 30.0;
 constexpr double kSpectrumHighHz = 16000.0;
@@ -34,6 +35,20 @@ constexpr double kSpectrumHighHz = 16000.0;
 // Parts of a band above the highest bin (half the sample rate) read 0.
 // `magnitudes` holds `bins` values, bin k at k * binHz.
 void GatherSpectrumBands(const float *magnitudes, int bins, double binHz, int bands, float *values);
+
+// One analysed window: the magnitude of each bin (relative to a full-scale
+// sine, bin k at k * binHz) and the RMS level of the samples (0..1).
+struct SpectrumWindow
+{
+    float magnitudes[kSpectrumBins] = {};
+    double binHz = 0.0;
+    float level = 0.0f;
+};
+
+// Analyses kSpectrumWindow mono samples at `rate` Hz into `out`: the level
+// (clamped at 1), then the Hann window, the FFT and the bins' magnitudes.
+// The one analysis of the music and of a live input. GUI thread only.
+void AnalyseWindow(const float *samples, double rate, SpectrumWindow &out);
 
 class Mp3Decoder;
 
@@ -58,15 +73,17 @@ public:
     void spectrum(int ms, int bands, float *values);
     // RMS of the same window, 0..1 (a full-scale sine gives 0.707).
     float level(int ms);
+    // The whole analysed window ending at `ms` (all zeros when the file did
+    // not open); valid until the next call.
+    const SpectrumWindow &window(int ms);
 
 private:
-    void analyse(int ms);                 // fills magnitudes, windowLevel
+    void analyse(int ms);                 // fills analysed
     void readWindow(int64_t end, float *out); // mono samples [end - N, end)
 
     std::unique_ptr<Mp3Decoder> decoder;
     std::vector<float> kept; // mono samples from keptStart, where the decoder stands after them
     int64_t keptStart = 0;
-    int64_t analysedEnd = -1; // window end of magnitudes/windowLevel; -1: none
-    float magnitudes[kSpectrumWindow / 2 + 1] = {};
-    float windowLevel = 0.0f;
+    int64_t analysedEnd = -1; // window end of `analysed`; -1: none
+    SpectrumWindow analysed;
 };

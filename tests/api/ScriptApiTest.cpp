@@ -233,6 +233,17 @@ TEST_F(ScriptApiTest, MusicFunctionsFollowTheStreamAtTheMusicTime)
         expected.push_back(reference.level(ms));
         EXPECT_EQ(std::vector<float>(std::istream_iterator<float>(printed), {}), expected) << move << " at " << ms << " ms";
     }
+    EXPECT_EQ(Eval("table.concat(getSpectrum(32), ' ') == table.concat(getMp3Spectrum(32), ' ') and getLevel() == getMp3Level()"), "true");
+    for (const auto &[smoothing, kept] : {std::pair{"0.9", 0.9f}, {"5", 0.99f}, {"'x'", 0.0f}}) {
+        Run(std::string("setSpectrumSmoothing(") + smoothing + ")");
+        EXPECT_FLOAT_EQ(run->inputs().smoothing(), kept) << smoothing;
+    }
+    // The silent driver has no inputs: the band says so until the music is followed again.
+    EXPECT_EQ(Run("local ok, why = setSoundInput('usb') print(tostring(ok) .. ' ' .. why .. ' ' .. #listSoundInputs())"),
+              "false there is no sound input; silent until one appears 0");
+    EXPECT_EQ(run->world().errors().lines().at(0).label, "sound input");
+    EXPECT_EQ(Eval("getLevel() .. ' ' .. tostring(getOnset()) .. ' ' .. tostring(setSoundInput())"), "0 false true");
+    EXPECT_TRUE(run->world().errors().empty());
     EXPECT_EQ(Run("stopMp3() " + state), "0 false 0 64 0") << "after stopMp3";
     EXPECT_EQ(gMusicChannel, 0);
 }

@@ -19,6 +19,8 @@ TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
     const CommandLine sized = ParseCommandLine({"-style", "fusion", "--size=320x200", "-geometry", "+0+0"});
     EXPECT_EQ(sized.forQt, std::vector<std::string>({"-style", "fusion", "-geometry", "+0+0"}));
     EXPECT_EQ(std::vector<int>({sized.view.sizeGiven, sized.view.width, sized.view.height}), std::vector<int>({1, 320, 200}));
+    EXPECT_EQ(ParseCommandLine({"--input", "usb", "-style", "fusion"}).view.soundInput, "usb");
+    EXPECT_EQ(ParseCommandLine({"--play", "--input=USB mic"}).view.soundInput, "USB mic");
     EXPECT_EQ(ParseCommandLine({"--export", "a.avi", "--help"}).action, CommandLineAction::Help);
     EXPECT_EQ(ParseCommandLine({"--export", "a.avi", "--version"}).action, CommandLineAction::Version);
     EXPECT_EQ(ParseCommandLine({"--version", "--help"}).action, CommandLineAction::Help);
@@ -40,7 +42,8 @@ TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
         {{"--crf", "-1", "--export", "a.mkv"}, "--crf for H.264 must be a whole number from 0 to 51, not '-1'"},
         {{"--export", "a.webm", "--crf", "64"}, "--crf for VP9 (.webm) must be a whole number from 0 to 63"},
         {{"--export", "a.mp4", "--crf", "high"}, "from 0 to 51, not 'high'"}, {{"--export", "%d.png", "--crf", "1"}, "PNG frames are lossless"},
-        {{"--export", "a.mp4", "--overlays=no"}, "takes no value"},
+        {{"--export", "a.mp4", "--overlays=no"}, "takes no value"}, {{"--export", "a.mp4", "--input", "usb"}, "--input goes with the window or --play"},
+        {{"--play", "--input"}, "--input needs a value"}, {{"--input="}, "--input needs a part of an input's name"},
         {{"--export", "a.mp4", "--preset", "placebo"}, "--preset must be one of ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow, not 'placebo'"},
         {{"--export", "a.mp4", "--preset", "Slow"}, "not 'Slow'"}, {{"--export", "a.webm", "--preset", "slow"}, "a .webm is VP9"},
         {{"--export", "%d.png", "--preset", "slow"}, "PNG frames have none"}, {{"--play", "--preset", "slow"}, "goes with --export"},

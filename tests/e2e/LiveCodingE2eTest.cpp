@@ -3,6 +3,8 @@
 
 #include <QDir>
 
+#include <cmath>
+
 #include <sys/stat.h>
 
 namespace {
@@ -168,6 +170,47 @@ TEST_F(LiveCoding, AFixSavedDuringARunawayRunsWithinASecondOfTheInterruption)
     sinceInterruption.start();
     EXPECT_TRUE(WaitForOut("fixed loads=", 3000));
     EXPECT_LT(sinceInterruption.elapsed(), 1000);
+}
+
+// SDL's disk driver captures from a file: 8 s of a 1 kHz tone at half scale,
+// then silence. The post pass paints the `level` uniform red. A name that
+// matches nothing: the band and stderr say so with the names; frames go on.
+TEST_F(EndToEndTest, TheLevelUniformFollowsTheLiveInput)
+{
+    QByteArray tone(4 * 8 * 44100, 0);
+    for (int i = 0; i < 8 * 44100; ++i)
+        reinterpret_cast<float *>(tone.data())[i] = 0.5f * std::sin(2.0f * 3.14159265f * 1000.0f * i / 44100.0f);
+    ASSERT_TRUE(WriteFile(path("in.raw"), tone));
+    for (const auto &[name, value] : {std::pair{"SDL_AUDIODRIVER", QString("disk")}, {"SDL_DISKAUDIOFILEIN", path("in.raw")}, {"SDL_DISKAUDIOFILE", QString("/dev/null")}})
+        environment.insert(name, value);
+    Start("setPostShader('uniform float level; void main() { gl_FragColor = vec4(2.0 * level, 0.0, 0.0, 1.0); }')",
+          {"--input", "capture"});
+    const auto red = [&](int least, int most) {
+        const auto within = [&](const QImage &shot) { return shot.pixelColor(20, 20).red() >= least && shot.pixelColor(20, 20).red() <= most; };
+        return Screenshot(window, within, 15000).pixelColor(20, 20).red();
+    };
+    EXPECT_NEAR(red(170, 190), 180, 10) << Debug().toStdString(); // 2 x 0.354
+    EXPECT_EQ(red(0, 0), 0) << "silence once the file ended";
+    Start(QByteArray(), {"--input", "usb"});
+    EXPECT_TRUE(WaitForDebug("sound input: no input matches \"usb\" (inputs: \"System audio capture device\")")) << Debug().toStdString();
+    EXPECT_GT(BandPixels(window, true), 20);
+}
+
+// T in the view taps the tempo (update() writes the bpm its beats run at);
+// sync.txt keeps it only after Shift+T in the pane.
+TEST_F(EndToEndTest, TapsSetTheBpmWhichThePaneKeeps)
+{
+    Start("function update() local t, b = getTime(), getBeat() if lt and t > lt then local f = io.open('bpm.txt', 'w') "
+          "f:write(string.format('%.1f ', (b - lb) / (t - lt) * 60)) f:close() end lt, lb = t, b end");
+    ASSERT_TRUE(WaitForFile(path("bpm.txt"), "120.0 "));
+    Keys({"key", "--delay", "400", "t", "t", "t", "t"});
+    // 150 bpm, or less where a busy machine delays xdotool's keys.
+    ASSERT_TRUE(WaitUntil([&] { return std::abs(Text("bpm.txt").toDouble() - 140.0) < 12.0; })) << Text("bpm.txt").toStdString();
+    Keys({"key", "F2"});
+    EXPECT_FALSE(QFile::exists(path("sync.txt"))) << "not written behind the user's back";
+    Keys({"key", "shift+t"});
+    ASSERT_TRUE(WaitForFile(path("sync.txt"), "bpm "));
+    EXPECT_NEAR(Text("sync.txt").section("bpm ", 1).section('\n', 0, 0).toDouble(), Text("bpm.txt").toDouble(), 0.05);
 }
 
 } // namespace

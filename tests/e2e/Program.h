@@ -134,7 +134,7 @@ protected:
         }
         Stop();
         process.setWorkingDirectory(scratch.path());
-        process.setProcessEnvironment(ProgramEnvironment());
+        process.setProcessEnvironment(environment);
         process.setStandardErrorFile(logs.filePath("stderr.txt"));
         window.clear();
         for (int attempt = 0; attempt < 3 && window.isEmpty(); ++attempt) {
@@ -200,4 +200,5 @@ protected:
     QTemporaryDir logs;
     QProcess process;
     QString window;
+    QProcessEnvironment environment = ProgramEnvironment(); // Start's
 };

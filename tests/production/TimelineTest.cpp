@@ -1,14 +1,22 @@
 // The timeline's own clock without music, and the transport on the music,
-// which runs on the sound layer's virtual clock, so times are exact.
+// which runs on the sound layer's virtual clock, so times are exact; tap
+// tempo; a live input (SDL's disk driver capturing from a file).
 #include "FSound.h"
+#include "Files.h"
 #include "FrameInputs.h"
 #include "Media.h"
 #include "Music.h"
+#include "MusicAnalysis.h"
 #include "ScratchDir.h"
 #include "Timeline.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -105,6 +113,70 @@ TEST(Timeline, TheTransportMovesTheMusic)
     FSOUND_Stream_Close(gMusicStream);
     gMusicStream = nullptr;
     FSOUND_Close();
+}
+
+// 1.5 s of a 1 kHz tone at half scale, then the file ends: silence. The
+// music's own analysis stays silent; a name that matches nothing says which
+// names there are.
+TEST(FrameInputs, FollowTheLiveInputsNewestSamples)
+{
+    ScratchDir scratch;
+    QByteArray tone(4 * 66150, 0);
+    for (int i = 0; i < 66150; ++i)
+        reinterpret_cast<float *>(tone.data())[i] = 0.5f * std::sin(2.0f * 3.14159265f * 1000.0f * i / 44100.0f);
+    ASSERT_TRUE(WriteFile("in.raw", tone));
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILEIN", "in.raw", 1);
+    Timeline timeline;
+    FrameInputs inputs(timeline);
+    EXPECT_FALSE(inputs.useInput("usb"));
+    EXPECT_EQ(inputs.inputProblem(), "no input matches \"usb\" (inputs: \"System audio capture device\"); silent until one does");
+    ASSERT_TRUE(inputs.useInput("CAPTURE")) << inputs.inputProblem();
+    std::vector<float> bands(64);
+    const auto heard = [&](const std::function<bool(float)> &until) {
+        for (int frame = 0; frame < 500; ++frame, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            if (inputs.take(0, 0), inputs.spectrum(64, bands.data()), until(inputs.level()))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(heard([](float level) { return level > 0.35f; })) << "a window full of the tone";
+    EXPECT_NEAR(inputs.level(), 0.354f, 0.005f);
+    const int band1k = static_cast<int>(std::log(1000.0 / kSpectrumLowHz) / std::log(kSpectrumHighHz / kSpectrumLowHz) * 64);
+    EXPECT_EQ(std::max_element(bands.begin(), bands.end()) - bands.begin(), band1k);
+    EXPECT_EQ(inputs.musicLevel(), 0.0f);
+    ASSERT_TRUE(heard([](float level) { return level == 0.0f; }));
+    EXPECT_EQ(bands, std::vector<float>(64, 0.0f));
+}
+
+// Taps fed their times: from the fourth on the bpm is their mean interval
+// (to 0.1) and a whole beat falls on the last; a pause starts over; the sync
+// file's bpm takes over only when it changes, and keeps the beat when it
+// says the tapped bpm (saved from the pane).
+TEST(Timeline, TapsSetTheBpmAndTheBeat)
+{
+    Timeline timeline; // 120 bpm
+    timeline.useVirtualClock(10.3); // the last tap is heard at 10.3 s: beat 20.6 before
+    timeline.beginFrame();
+    for (const double t : {100.0, 100.52, 101.04})
+        EXPECT_FALSE(timeline.tap(t, 10.3));
+    EXPECT_NE(timeline.status().find("  tap 3"), std::string::npos) << timeline.status();
+    EXPECT_TRUE(timeline.tap(101.56, 10.3));
+    EXPECT_DOUBLE_EQ(timeline.bpm(), 115.4); // 60 / 0.52
+    EXPECT_NEAR(timeline.beat(), 21.0, 1e-9);
+    EXPECT_TRUE(timeline.tap(102.0, 10.3)); // a shorter fifth interval: the mean of the four
+    EXPECT_DOUBLE_EQ(timeline.bpm(), 120.0);
+    EXPECT_FALSE(timeline.tap(104.1, 10.3)) << "after a pause the taps start over";
+    EXPECT_EQ(timeline.taps(), 1);
+    EXPECT_NE(timeline.status().find("  120.0 bpm tapped"), std::string::npos) << timeline.status();
+    timeline.setTempo(120.0, 4);
+    EXPECT_TRUE(timeline.tapped()) << "the file's bpm did not change";
+    for (const double t : {107.0, 107.4, 107.8, 108.2})
+        timeline.tap(t, 10.3);
+    timeline.setTempo(150.0, 4);
+    EXPECT_FALSE(timeline.tapped());
+    EXPECT_NEAR(timeline.beat(), 21.0, 1e-9) << "saved: the tapped beat stays";
+    timeline.setTempo(90.0, 4);
+    EXPECT_NEAR(timeline.beat(), 10.3 * 1.5, 1e-9) << "another bpm in the file takes over";
 }
 
 } // namespace

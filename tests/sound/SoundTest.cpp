@@ -5,6 +5,7 @@
 #include "Media.h"
 #include "MusicAnalysis.h"
 #include "ScratchDir.h"
+#include "SpectrumFollower.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -193,8 +195,98 @@ TEST(GatherSpectrumBands, MapsDecibelsAndEachBinToTheBandsAroundIt)
     }
 }
 
-constexpr int kSeconds = 12;
 constexpr int kFrameFrames = 735; // one 60 fps frame at 44.1 kHz
+
+// 60 frames a second over `samples` (44.1 kHz): each frame takes the window
+// ending at its time. Returns the ms of the frames with an onset.
+std::vector<double> OnsetsAt60Fps(const std::vector<float> &samples)
+{
+    SpectrumFollower follower;
+    SpectrumWindow window;
+    std::vector<double> onsets;
+    for (long frame = 1; frame * kFrameFrames <= static_cast<long>(samples.size()); ++frame) {
+        const long end = frame * kFrameFrames;
+        std::vector<float> last(kSpectrumWindow, 0.0f);
+        for (long i = std::max(0L, end - kSpectrumWindow); i < end; ++i)
+            last[i - (end - kSpectrumWindow)] = samples[i];
+        AnalyseWindow(last.data(), 44100.0, window);
+        follower.take(frame, &window, end / 44.1, 0.0f);
+        if (follower.onset())
+            onsets.push_back(end / 44.1);
+    }
+    return onsets;
+}
+
+// A steady hum with a little noise starts (an onset in the first frame),
+// then 8 kicks (a falling sine burst), every other one a flam, half a
+// second apart: one onset each, within three frames of its start (the
+// window's taper hears a sound fully some 20 ms after it began); none for
+// the noise. Then rain: one onset as it starts, none within it.
+TEST(SpectrumFollower, AClickTrackGivesOneOnsetPerClick)
+{
+    std::mt19937 noise(7);
+    std::uniform_real_distribution<float> hiss(-0.01f, 0.01f);
+    std::vector<float> track(5 * 44100);
+    for (size_t i = 0; i < track.size(); ++i)
+        track[i] = 0.1f * std::sin(2.0f * 3.14159265f * 220.0f * i / 44100.0f) + hiss(noise);
+    for (int click = 0; click < 8; ++click)
+        for (int hit = 0; hit <= click % 2; ++hit) // odd ones a flam: a second hit 40 ms on
+            for (int i = 0; i < 4410; ++i) // 100 ms from 150 Hz down, fading
+                track[(250 + 500 * click + 40 * hit) * 441 / 10 + i] += 0.8f * std::exp(-i / 900.0f) * std::sin(i * (0.021f - i * 1.5e-6f));
+    // Then a second of rain: noise of a new loudness every 10 ms.
+    std::uniform_real_distribution<float> loudness(0.1f, 0.5f);
+    float gain = 0.0f;
+    for (size_t i = 4 * 44100; i < track.size(); ++i)
+        track[i] += (i % 441 ? gain : (gain = 100.0f * loudness(noise))) * hiss(noise);
+    const std::vector<double> onsets = OnsetsAt60Fps(track);
+    ASSERT_EQ(onsets.size(), 10u) << ::testing::PrintToString(onsets);
+    EXPECT_NEAR(onsets[0], 1000.0 / 60, 1e-9);
+    for (int click = 0; click < 9; ++click) // and the rain's start
+        EXPECT_NEAR(onsets[click + 1], (click < 8 ? 250 + 500 * click : 4000) + 25, 25.0) << click;
+    track.assign(track.size(), 0.0f);
+    EXPECT_TRUE(OnsetsAt60Fps(track).empty()) << "silence";
+}
+
+// Each frame moves every bin (1 - s) of the way; a second take in a frame
+// replaces the first instead of smoothing again. A band scales with its bins.
+TEST(SpectrumFollower, SmoothsOncePerFrame)
+{
+    std::vector<float> tone(kSpectrumWindow);
+    for (int i = 0; i < kSpectrumWindow; ++i)
+        tone[i] = 0.5f * std::sin(2.0f * 3.14159265f * 1000.0f * i / 44100.0f);
+    SpectrumWindow window;
+    AnalyseWindow(tone.data(), 44100.0, window);
+    float raw[16], smoothed[16];
+    SpectrumFollower follower;
+    const auto band = [&](long long frame, const SpectrumWindow *heard, float s) {
+        follower.take(frame, heard, 0.0, s);
+        follower.spectrum(16, smoothed);
+        return smoothed[BandOf(1000.0, 16)];
+    };
+    follower.take(0, &window, 0.0, 0.0f);
+    follower.spectrum(16, raw);
+    const float full = raw[BandOf(1000.0, 16)];
+    EXPECT_NEAR(full, 1.0f + 20.0f * std::log10(0.5f) / 80.0f, 0.02f); // less the taper's loss between bins
+    EXPECT_EQ(band(1, &window, 0.5f), full) << "a steady tone stays";
+    for (const auto &[frame, heard, factor] : {std::tuple{2LL, false, 0.5f}, {2, true, 1.0f}, {2, false, 0.5f}, {3, false, 0.25f},
+                                               {4, false, 0.25f * 0.99f}})
+        EXPECT_NEAR(band(frame, heard ? &window : nullptr, frame == 4 ? 7.0f : 0.5f), full + 20.0f * std::log10(factor) / 80.0f, 1e-5f)
+            << "frame " << frame;
+    EXPECT_EQ(follower.level(), 0.0f);
+    // Noise after silence is an onset, not again within 100 ms, but at once
+    // after a jump back in time.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> hiss(-0.5f, 0.5f);
+    std::generate(tone.begin(), tone.end(), [&] { return hiss(random); });
+    AnalyseWindow(tone.data(), 44100.0, window);
+    for (const auto &[frame, ms, heard, onset] : {std::tuple{5LL, 1000.0, true, true}, {6, 1017.0, false, false},
+                                                  {7, 500.0, true, true}, {8, 550.0, false, false}, {9, 580.0, true, false}}) {
+        follower.take(frame, heard ? &window : nullptr, ms, 0.0f);
+        EXPECT_EQ(follower.onset(), onset) << frame;
+    }
+}
+
+constexpr int kSeconds = 12;
 double StepHz(int second) { return 200.0 + 150.0 * second; }
 
 // The MPEG audio between the tags players add: before it an ID3v2.3 tag
