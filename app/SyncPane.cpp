@@ -175,6 +175,11 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
             enterTyped();
     } else if (plain && event->key() == Qt::Key_I) {
         edited(production->sync().cycleInterpolation(trackName(), timeline.wholeRow()));
+    } else if (plain && event->key() == Qt::Key_L) {
+        SyncControl &control = production->syncControl();
+        control.learn(control.learning().empty() ? trackName() : std::string());
+    } else if (plain && event->key() == Qt::Key_R) {
+        production->syncControl().setRecording(!production->syncControl().recording());
     } else if (plain && event->key() == Qt::Key_B) {
         edited(production->sync().toggleBookmark(timeline.wholeRow()));
     } else if (text == "]" || text == "[") {
@@ -205,7 +210,13 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
 
 QString SyncPane::statusLine() const
 {
-    return QString::fromStdString(production->timeline().status());
+    const SyncControl &control = production->syncControl();
+    std::string line = production->timeline().status();
+    if (!control.learning().empty())
+        line += "  learning " + control.learning() + ": move a control";
+    if (control.recording())
+        line += "  REC";
+    return QString::fromStdString(line);
 }
 
 void SyncPane::paintEvent(QPaintEvent *)

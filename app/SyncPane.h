@@ -7,10 +7,13 @@
 // clears a bookmark on the current row (marked at the row's left edge),
 // `]` and `[` move the time to the next / previous bookmark; Ctrl+Z undoes
 // an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; every edit goes through the
-// production's sync file, which writes sync.txt.
+// production's sync file, which writes sync.txt. `l` learns a controller
+// onto the track at the cursor (the next one moved; `l` again stops), `r`
+// turns recording on and off (with the transport playing, bound controls
+// write keys; Ctrl+Z takes back the last pass).
 //
 // Above the grid a one-line status: time, bar.beat, row, playing or paused,
-// the loop. The transport keys work here and in the view:
+// the loop, then the learning and "REC" while they are on. The transport keys work here and in the view:
 //   P                        play / pause
 //   Ctrl+Left, Ctrl+Right    one beat back / forward (with Shift: one bar)
 //   Home                     back to 0

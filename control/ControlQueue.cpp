@@ -19,17 +19,17 @@ std::size_t PowerOfTwoAtLeast(std::size_t n)
 
 ControlQueue::ControlQueue(std::size_t capacity)
     : mask(PowerOfTwoAtLeast(capacity) - 1)
-    , slots(new Slot[mask + 1])
+    , ring(new Slot[mask + 1])
 {
     for (std::size_t i = 0; i <= mask; ++i)
-        slots[i].sequence.store(i, std::memory_order_relaxed);
+        ring[i].sequence.store(i, std::memory_order_relaxed);
 }
 
 void ControlQueue::push(const ControlMessage &message)
 {
     std::size_t position = head.load(std::memory_order_relaxed);
     for (;;) {
-        Slot &slot = slots[position & mask];
+        Slot &slot = ring[position & mask];
         const std::size_t sequence = slot.sequence.load(std::memory_order_acquire);
         const std::ptrdiff_t lap = static_cast<std::ptrdiff_t>(sequence - position);
         if (lap == 0) {
@@ -53,7 +53,7 @@ bool ControlQueue::pop(ControlMessage *message)
 {
     std::size_t position = tail.load(std::memory_order_relaxed);
     for (;;) {
-        Slot &slot = slots[position & mask];
+        Slot &slot = ring[position & mask];
         const std::size_t sequence = slot.sequence.load(std::memory_order_acquire);
         const std::ptrdiff_t lap = static_cast<std::ptrdiff_t>(sequence - (position + 1));
         if (lap == 0) {

@@ -39,7 +39,7 @@ private:
     bool pop(ControlMessage *message);
 
     std::size_t mask;
-    std::unique_ptr<Slot[]> slots;
+    std::unique_ptr<Slot[]> ring;
     alignas(64) std::atomic<std::size_t> head{0}; // next slot to fill
     alignas(64) std::atomic<std::size_t> tail{0}; // next slot to take
     std::atomic<std::size_t> droppedCount{0};

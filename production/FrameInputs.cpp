@@ -2,6 +2,8 @@
 // that time, the mouse.
 #include "FrameInputs.h"
 
+#include "Controllers.h"
+
 #include "FSound.h"
 #include "Music.h"
 #include "MusicAnalysis.h"
@@ -53,4 +55,15 @@ void FrameInputs::spectrum(int bands, float *values) const
         std::fill(values, values + bands, 0.0f);
     else
         StreamSpectrumAt(gMusicStream, ms, bands, values);
+}
+
+void FrameInputs::takeControls(Controllers &controllers, std::vector<ControlBinding> &moved)
+{
+    messages.clear();
+    moved.clear();
+    controllers.take(messages);
+    ControlBinding binding;
+    for (const ControlMessage &message : messages)
+        if (values.apply(message, binding))
+            moved.push_back(binding);
 }

@@ -9,8 +9,16 @@
 // while it plays, and while the transport holds it paused, so a paused or
 // scrubbed frame shows what the export writes at that time. Music stopped
 // by the script, or ended, is silence.
+//
+// The controllers' messages that arrived since the last tick are taken too
+// (in arrival order), with the values they leave (ControlValues).
 #pragma once
 
+#include "ControlValues.h"
+
+#include <vector>
+
+class Controllers;
 class Timeline;
 
 class FrameInputs
@@ -35,8 +43,17 @@ public:
     int musicMs() const;
     const float *mouse() const { return cursor; }
 
+    // Takes the controllers' messages that arrived since the last take into
+    // this frame's list and the values; `moved` receives the controls they
+    // moved, in order.
+    void takeControls(Controllers &controllers, std::vector<ControlBinding> &moved);
+    const std::vector<ControlMessage> &controlMessages() const { return messages; }
+    const ControlValues &controls() const { return values; }
+
 private:
     const Timeline &clock;
     long long frameNumber = 0;
     float cursor[2] = {0.0f, 0.0f};
+    std::vector<ControlMessage> messages;
+    ControlValues values;
 };

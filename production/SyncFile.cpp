@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
 
 SyncFile::SyncFile(const QString &fileName) : name(fileName), watch(fileName) {}
 
@@ -24,8 +26,10 @@ bool SyncFile::read()
     const QByteArray text = file.readAll();
     diskBad = !ParseSyncText(std::string_view(text.constData(), static_cast<size_t>(text.size())), syncTracks,
                              problem);
-    if (!diskBad)
+    if (!diskBad) {
         history.clear(); // its steps were of the tracks read over
+        pass = SyncStep();
+    }
     return !diskBad;
 }
 
@@ -115,10 +119,47 @@ bool SyncFile::toggleBookmark(int row)
 
 bool SyncFile::undo()
 {
+    if (inPass())
+        endPass(); // a pass under way is the step taken back
     return edit([&](SyncStep &) { return history.undo(syncTracks); });
 }
 
 bool SyncFile::redo()
 {
     return edit([&](SyncStep &) { return history.redo(syncTracks); });
+}
+
+bool SyncFile::bind(const std::string &track, const ControlBinding &binding)
+{
+    return edit([&](SyncStep &) { return syncTracks.bind(track, binding); });
+}
+
+bool SyncFile::recordKey(const std::string &track, int row, double value)
+{
+    if (watch.changedOnDisk())
+        read();
+    if (diskBad)
+        return false;
+    const bool made = !syncTracks.find(track);
+    const std::optional<SyncKey> before = SyncHistory::Slot(syncTracks, track, row);
+    SyncTrack *t = syncTracks.findOrAdd(track);
+    if (!t || !t->setKey(row, value, Interpolation::Linear))
+        return false;
+    if (made)
+        pass.added.push_back(track);
+    // The slot's state before the pass is the one undo puts back.
+    const auto known = std::find_if(pass.keys.begin(), pass.keys.end(), [&](const SyncKeyChange &change) {
+        return change.row == row && change.track == track;
+    });
+    if (known != pass.keys.end())
+        known->after = SyncHistory::Slot(syncTracks, track, row);
+    else
+        SyncHistory::Changed(pass, syncTracks, track, row, before);
+    return write();
+}
+
+void SyncFile::endPass()
+{
+    history.record(std::move(pass));
+    pass = SyncStep();
 }

@@ -45,6 +45,14 @@ public:
     bool removeKey(const std::string &track, int row);
     // Adds a bookmark on `row` or removes the one there.
     bool toggleBookmark(int row);
+    // Binds the track to a controller (replacing its binding). Not an undo step.
+    bool bind(const std::string &track, const ControlBinding &binding);
+    // A recording pass: each recorded key (linear) is written at once;
+    // a row recorded again in the same pass takes the newer value. The
+    // pass is one undo step from its first key to endPass.
+    bool recordKey(const std::string &track, int row, double value);
+    void endPass();
+    bool inPass() const { return !pass.empty(); }
     // Undoes the last edit / redoes the last undone one (false when there
     // is none). The history starts over whenever the file is read.
     bool undo();
@@ -65,4 +73,5 @@ private:
     bool diskBad = false; // the file on disk did not parse
     WatchedFile watch;    // the version taken is the one last read or written
     SyncHistory history;
+    SyncStep pass; // the recording pass under way
 };

@@ -11,6 +11,7 @@ namespace {
 const char *const kNames[] = {"step", "linear", "smooth", "ramp"};
 const char kHeader[] = "velkaro-sync 1";
 const char kBookmark[] = "#bookmark";
+const char kControl[] = "#control";
 
 // The words of a line, split at spaces and tabs.
 std::vector<std::string_view> Words(std::string_view line)
@@ -46,7 +47,43 @@ std::string Quoted(std::string_view word)
     return "'" + std::string(word) + "'";
 }
 
+// "#control TRACK midi-cc CHANNEL CC" or "#control TRACK osc PATH" into `tracks`.
+bool ReadBinding(const std::vector<std::string_view> &words, SyncTracks &tracks)
+{
+    ControlBinding binding;
+    if (words.size() == 4 && words[2] == "osc") {
+        binding.kind = ControlBinding::Osc;
+        binding.path = std::string(words[3]);
+    } else if (words.size() == 5 && words[2] == "midi-cc") {
+        if (!ReadFileRow(words[3], binding.channel) || !ReadFileRow(words[4], binding.controller))
+            return false;
+    } else {
+        return false;
+    }
+    return tracks.bind(words[1], binding);
+}
+
 } // namespace
+
+std::string ControlBinding::describe() const
+{
+    return kind == Osc ? "OSC " + path : "CC " + std::to_string(controller) + " on channel " + std::to_string(channel);
+}
+
+bool SyncTracks::IsBinding(const ControlBinding &binding)
+{
+    if (binding.kind == ControlBinding::Osc)
+        return !binding.path.empty() && binding.path[0] == '/' && IsTrackName(binding.path);
+    return binding.channel >= 1 && binding.channel <= 16 && binding.controller >= 0 && binding.controller <= 127;
+}
+
+bool SyncTracks::bind(std::string_view track, const ControlBinding &binding)
+{
+    if (!IsTrackName(track) || !IsBinding(binding))
+        return false;
+    controls[std::string(track)] = binding;
+    return true;
+}
 
 bool ReadFileNumber(std::string_view word, double &value)
 {
@@ -306,6 +343,12 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
                 read.toggleBookmark(row);
             continue;
         }
+        if (!words.empty() && words[0] == kControl) {
+            if (!ReadBinding(words, read))
+                problem = "a control line is \"#control TRACK midi-cc CHANNEL CC\" (channel 1 to 16, CC 0 to 127) "
+                          "or \"#control TRACK osc /PATH\"";
+            continue;
+        }
         if (words.empty() || words[0][0] == '#')
             continue;
 
@@ -370,6 +413,13 @@ std::string FormatSyncText(const SyncTracks &tracks)
     text += "rows-per-beat " + std::to_string(tracks.rowsPerBeat) + "\n";
     for (int row : tracks.bookmarks())
         text += std::string(kBookmark) + " " + std::to_string(row) + "\n";
+    for (const auto &[name, binding] : tracks.bindings()) {
+        text += std::string(kControl) + " " + name;
+        text += binding.kind == ControlBinding::Osc ? " osc " + binding.path
+                                                    : " midi-cc " + std::to_string(binding.channel) + " " +
+                                                          std::to_string(binding.controller);
+        text += "\n";
+    }
     for (int i = 0; i < tracks.count(); ++i) {
         const SyncTrack &track = tracks.track(i);
         text += "track " + track.name() + "\n";

@@ -6,6 +6,7 @@ namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
     "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture",
+    "OnMidi()/OnOsc()", "controllers",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -69,6 +70,8 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(Sync);
     add(Shader);
     add(Texture);
+    add(ControlCall);
+    add(Controls);
     return result;
 }
 
