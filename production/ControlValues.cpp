@@ -33,10 +33,10 @@ bool ControlValues::apply(const ControlMessage &message, ControlBinding &moved)
     lastControl[channel] = -1;
     switch (message.status & 0xF0) {
     case 0x90: // note on; velocity 0 is a note off
-        notes[channel][number] = value / 127.0f;
+        notes[channel][number] = value / 127.0;
         return false;
     case 0x80:
-        notes[channel][number] = 0.0f;
+        notes[channel][number] = 0.0;
         return false;
     case 0xB0:
         break;
@@ -47,15 +47,15 @@ bool ControlValues::apply(const ControlMessage &message, ControlBinding &moved)
     moved.kind = ControlBinding::MidiCC;
     moved.channel = channel + 1;
     moved.controller = number;
-    controls[channel][number] = value / 127.0f;
+    controls[channel][number] = value / 127.0;
     if (number < 32) {
         high[channel][number] = static_cast<unsigned char>(value);
         if (paired[channel][number])
-            controls[channel][number] = (value * 128) / 16383.0f;
+            controls[channel][number] = (value * 128) / 16383.0;
     } else if (number < 64 && last == number - 32) {
         const int pair = number - 32;
         paired[channel][pair] = true;
-        controls[channel][pair] = (high[channel][pair] * 128 + value) / 16383.0f;
+        controls[channel][pair] = (high[channel][pair] * 128 + value) / 16383.0;
         moved.controller = pair;
     }
     return true;

@@ -42,11 +42,11 @@ public:
     double value(const ControlBinding &binding) const;
 
 private:
-    float controls[16][128] = {};
+    double controls[16][128] = {};
     unsigned char high[16][32] = {};
     bool paired[16][32] = {};
     int lastControl[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-    float notes[16][128] = {};
+    double notes[16][128] = {};
     std::unordered_map<std::string, ControlMessage> paths;
     std::size_t refused = 0;
 };

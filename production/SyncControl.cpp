@@ -25,9 +25,16 @@ void SyncControl::frame(const std::vector<ControlBinding> &moved, const ControlV
     for (const auto &[track, binding] : file.tracks().bindings()) {
         if (std::find(moved.begin(), moved.end(), binding) == moved.end())
             continue;
-        if (!taking)
+        if (!taking) {
             live.insert(track);
-        else if (!file.recordKey(track, clock.wholeRow(), values.value(binding)))
+            continue;
+        }
+        // Thinned: no key where the track already plays the control's value.
+        const double value = RoundToFile(values.value(binding));
+        const SyncTrack *keys = file.tracks().find(track);
+        if (keys && keys->valueAt(clock.wholeRow()) == value)
+            continue;
+        if (!file.recordKey(track, clock.wholeRow(), value))
             notes.push_back("cannot record track " + track +
                             (file.error().empty() ? std::string() : ": " + file.error()));
     }

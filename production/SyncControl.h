@@ -4,8 +4,8 @@
 // since the transport last started, and while the transport is not
 // recording; with record on and the transport playing, the control's
 // movements become linear keys of the track at the current row (one per
-// row, the latest value; a control that does not move writes nothing), one
-// undo step per pass. Pure logic over the sync file: no devices, no Lua.
+// row, the latest value; none where the track already plays the control's
+// value, so a steady control writes nothing), one undo step per pass. Pure logic over the sync file: no devices, no Lua.
 #pragma once
 
 #include "ControlValues.h"
