@@ -58,6 +58,25 @@ TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
     }
 }
 
+TEST(CommandLine, ControllerOptionsAreTakenOutFirst)
+{
+    const struct { std::vector<std::string> arguments; bool midi; const char *name, *osc, *error; std::vector<std::string> others; } cases[] = {
+        {{"--midi", "--play"}, true, "", "", "", {"--play"}},
+        {{"--play", "--midi", "nano", "--osc", "9000"}, true, "nano", "9000", "", {"--play"}},
+        {{"--midi=-x", "--osc=0.0.0.0:9000", "-style", "fusion"}, true, "-x", "0.0.0.0:9000", "", {"-style", "fusion"}},
+        {{"--osc"}, false, "", "", "--osc needs a port, or ADDRESS:PORT (e.g. --osc 9000, --osc 0.0.0.0:9000)", {}},
+        {{"--midi", "--midi"}, true, "", "", "--midi is given twice", {}},
+    };
+    for (const auto &c : cases) {
+        const ControlCommandLine line = ParseControlCommandLine(c.arguments);
+        EXPECT_EQ(line.midi, c.midi) << c.arguments.front();
+        EXPECT_EQ(line.midiName, c.name);
+        EXPECT_EQ(line.osc, c.osc);
+        EXPECT_EQ(line.error, c.error);
+        EXPECT_EQ(line.others, c.others);
+    }
+}
+
 TEST(CommandLine, GoodArgumentsAndTheRangeAgainstTheMusic)
 {
     const CommandLine line = ParseCommandLine({"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"});

@@ -11,6 +11,7 @@
 #include "REPLEdit.h"
 #include "ScratchDir.h"
 #include "ScriptHost.h"
+#include "SyncPane.h"
 #include "WorldWidget.h"
 
 #include <QApplication>
@@ -257,6 +258,18 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
     press(Qt::Key_B);
     EXPECT_EQ(ReadFile(file), QByteArray(header) + "20 3 step\n");
+    // L learns onto the track at the cursor (again: stops), R records; both shown.
+    const auto status = [&] { return static_cast<SyncPane *>(pane)->statusLine().toStdString(); };
+    const auto endsWith = [](const std::string &text, const std::string &end) {
+        return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    press(Qt::Key_L);
+    EXPECT_TRUE(endsWith(status(), "  learning fade: move a control")) << status();
+    press(Qt::Key_L);
+    press(Qt::Key_R);
+    EXPECT_TRUE(endsWith(status(), "  REC")) << status();
+    press(Qt::Key_R);
+    EXPECT_EQ(status().find("REC"), std::string::npos);
 
     // A bad file on disk: no edit written over it.
     const ErrorBoard &errors = World()->errors();
