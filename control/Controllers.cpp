@@ -19,6 +19,7 @@ void Controllers::take(std::vector<ControlMessage> &into)
 
 void Controllers::poll(Clock::time_point now, std::vector<std::string> &notes)
 {
+    midiInputs.takeNotes(notes);
     if (midiInputs.wanted() && now - lastRescan >= kRescanInterval) {
         lastRescan = now;
         midiInputs.rescan(notes);

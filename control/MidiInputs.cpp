@@ -52,7 +52,8 @@ MidiInputs::~MidiInputs() = default;
 
 std::vector<std::pair<int, std::string>> MidiInputs::ports()
 {
-    if (listers.empty()) {
+    if (!listersMade) {
+        listersMade = true;
         std::vector<RtMidi::Api> apis;
         RtMidi::getCompiledApi(apis);
         for (RtMidi::Api api : apis) {
@@ -91,8 +92,7 @@ std::string MidiInputs::want(const std::string &namePart)
 {
     wanting = true;
     part = namePart;
-    std::vector<std::string> notes;
-    rescan(notes);
+    rescan(held);
     const std::vector<std::pair<int, std::string>> now = ports();
     const bool any = std::any_of(now.begin(), now.end(), [&](const auto &port) {
         return port.second.find(part) != std::string::npos;
@@ -162,6 +162,12 @@ void MidiInputs::rescan(std::vector<std::string> &notes)
         notes.push_back("MIDI input \"" + name + "\" opened");
         openPorts.push_back(std::move(port));
     }
+}
+
+void MidiInputs::takeNotes(std::vector<std::string> &notes)
+{
+    notes.insert(notes.end(), held.begin(), held.end());
+    held.clear();
 }
 
 std::vector<std::string> MidiInputs::open() const
