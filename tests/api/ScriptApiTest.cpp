@@ -587,7 +587,6 @@ TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysKeepsThePickAndFollow
 TEST_F(ScriptApiTest, ControllersReachTheScriptInArrivalOrder)
 {
     ScratchDir scratch;
-    EXPECT_EQ(Eval("openOsc('127.0.0.1:0')"), "true");
     EXPECT_EQ(Eval("select(2, openOsc('nine'))"), "OSC port \"nine\" is not a port number (0 to 65535)");
     EXPECT_EQ(Eval("openOsc('127.0.0.1:0')"), "true");
     EXPECT_EQ(Eval("select(2, sendOsc('127.0.0.1', 9, '/x', {}))"), "sendOsc sends numbers and strings, not a table (value 1)");
@@ -596,11 +595,12 @@ TEST_F(ScriptApiTest, ControllersReachTheScriptInArrivalOrder)
         "function OnMidi(s, a, b) log[#log + 1] = 'midi ' .. s .. ' ' .. a .. ' ' .. b end "
         "function update() if #log > 0 then log[#log + 1] = 'update ' .. tostring(oscValue('/b', 2)) .. ' ' .. midiCC(7) .. ' ' .. midiNote(60, 2) .. ' ' .. sync('fade') end end");
     ASSERT_TRUE(run->sync().bind("fade", ControlBinding{ControlBinding::MidiCC, 1, 7, ""}));
-    ControlMessage note;
-    note.status = 0x91;
-    note.data1 = 60;
-    note.data2 = 127;
-    run->controllers().queue().push(note);
+    const auto midi = [&](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+        ControlMessage m;
+        m.status = status, m.data1 = data1, m.data2 = data2;
+        run->controllers().queue().push(m);
+    };
+    midi(0x91, 60, 127);
     const std::string port = std::to_string(run->controllers().osc().port());
     Run("assert(sendOsc('127.0.0.1', " + port + ", '/a', 1, 'two'))");
     Run("assert(sendOsc('127.0.0.1', " + port + ", '/b', 'x', 0.5))");
@@ -616,15 +616,11 @@ TEST_F(ScriptApiTest, ControllersReachTheScriptInArrivalOrder)
                    "if e:sub(1, 6) ~= 'update' then t[#t + 1] = e end end return t end)(), ';')"),
               "midi 145 60 127;/a 1 two;/b x 0.5");
     EXPECT_EQ(Eval("log[#log]"), "update 0.5 0 1 0");
-    ControlMessage knob;
-    knob.status = 0xB0;
-    knob.data1 = 7;
-    knob.data2 = 127;
-    run->controllers().queue().push(knob);
+    midi(0xB0, 7, 127);
     run->tick();
     EXPECT_EQ(Eval("log[#log]"), "update 0.5 1 1 1") << "the bound track follows its control";
     Run("function OnMidi() error('bad knob') end");
-    run->controllers().queue().push(knob);
+    midi(0xB0, 7, 127);
     run->tick();
     const std::vector<ErrorBoard::Line> lines = run->world().errors().lines();
     ASSERT_FALSE(lines.empty());

@@ -69,11 +69,8 @@ TEST(CommandLine, ControllerOptionsAreTakenOutFirst)
     };
     for (const auto &c : cases) {
         const ControlCommandLine line = ParseControlCommandLine(c.arguments);
-        EXPECT_EQ(line.midi, c.midi) << c.arguments.front();
-        EXPECT_EQ(line.midiName, c.name);
-        EXPECT_EQ(line.osc, c.osc);
-        EXPECT_EQ(line.error, c.error);
-        EXPECT_EQ(line.others, c.others);
+        EXPECT_EQ(std::tie(line.midi, line.midiName, line.osc, line.error, line.others),
+                  std::tie(c.midi, c.name, c.osc, c.error, c.others)) << c.arguments.front();
     }
 }
 

@@ -9,39 +9,22 @@
 
 #include <QRegularExpression>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace {
 
-// A UDP port of 127.0.0.1 that was free a moment ago.
-int FreeUdpPort()
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 // update() writes what it sees: the OSC name and level, CC 7, the track
-// "fade" (which sync() makes) and the whole row.
+// "fade" (which sync() makes), the whole row, and the MIDI status bytes
+// OnMidi saw.
 const char kProduction[] =
-    "function update() local f = io.open('out.txt', 'w') f:write(string.format('%s %.3f %.3f %.3f row=%d ', "
-    "tostring(oscValue('/name')), oscValue('/level') or -1, midiCC(7), sync('fade'), math.floor(getRow()))) f:close() end\n";
+    "midi = '' function OnMidi(status) midi = midi .. status .. ',' end\n"
+    "function update() local f = io.open('out.txt', 'w') f:write(string.format('%s %.3f %.3f %.3f row=%d midi=%s ', "
+    "tostring(oscValue('/name')), oscValue('/level') or -1, midiCC(7), sync('fade'), math.floor(getRow()), midi)) f:close() end\n";
 
 class Controllers : public EndToEndTest
 {
 protected:
-    void Knob(int value)
-    {
-        const std::vector<unsigned char> message = {0xB0, 7, static_cast<unsigned char>(value)};
-        knobs->sendMessage(&message);
-    }
+    void Send(const std::vector<unsigned char> &message) { knobs->sendMessage(&message); }
+    void Knob(int value) { Send({0xB0, 7, static_cast<unsigned char>(value)}); }
     int Row() { return Text("out.txt").section("row=", 1).section(' ', 0, 0).toInt(); }
 
     JackServer jack;
@@ -53,17 +36,23 @@ protected:
 TEST_F(Controllers, AKnobOnJackAndOscDriveTheProductionAndAKnobIsLearntRecordedAndTakenBack)
 {
     ASSERT_TRUE(jack.up()) << "the JACK server did not come up";
+    Start(kProduction, {"--midi", "knobs", "--osc", "127.0.0.1:0"});
+    ASSERT_TRUE(WaitForDebug("no MIDI input matches \"knobs\" (inputs: ")) << Debug().toStdString();
+    // The port plugged in later is opened.
     knobs = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "sender");
     knobs->openVirtualPort("knobs");
-    const QString port = QString::number(FreeUdpPort());
-    Start(kProduction, {"--midi", "knobs", "--osc", "127.0.0.1:" + port});
     ASSERT_TRUE(WaitForDebug("MIDI input \"sender:knobs\" opened")) << Debug().toStdString();
-    ASSERT_TRUE(WaitForDebug("listening for OSC on 127.0.0.1:" + port));
+    ASSERT_TRUE(WaitForDebug("listening for OSC on 127.0.0.1:"));
+    const QString port = Debug().section("listening for OSC on 127.0.0.1:", 1).section('\n', 0, 0);
 
     RunTool("oscsend", {"127.0.0.1", port, "/level", "f", "0.5"});
     RunTool("oscsend", {"127.0.0.1", port, "/name", "s", "intro"});
+    // A note, SysEx and clock (not handed on), pitch bend, the knob: in order.
+    for (const std::vector<unsigned char> &message : {std::vector<unsigned char>{0x90, 60, 100}, {0xF0, 1, 2, 0xF7}, {0xF8}, {0xE0, 0, 64}})
+        Send(message);
     Knob(127);
-    EXPECT_TRUE(WaitForFile(path("out.txt"), "intro 0.500 1.000 0.000")) << Text("out.txt").toStdString();
+    EXPECT_TRUE(WaitForFile(path("out.txt"), "intro 0.500 1.000 0.000 row=")) << Text("out.txt").toStdString();
+    EXPECT_TRUE(Text("out.txt").contains("midi=144,224,176, ")) << Text("out.txt").toStdString();
 
     // F2, then L on the track "fade": the next knob moved is bound to it.
     Keys({"key", "F2"});
