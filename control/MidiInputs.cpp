@@ -1,6 +1,7 @@
 // MidiInputs: RtMidi's inputs, one per open port, and one per API to list.
 #include "MidiInputs.h"
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
@@ -15,6 +16,10 @@ void KeepError(RtMidiError::Type, const std::string &text, void *where)
 {
     *static_cast<std::string *>(where) = text;
 }
+
+// libjack writes each failed connection to stderr, and the rescan tries
+// once a second while no JACK server runs; what matters is said by ours.
+void Quiet(const char *) {}
 
 void Received(double, std::vector<unsigned char> *bytes, void *queue)
 {
@@ -54,6 +59,8 @@ std::vector<std::pair<int, std::string>> MidiInputs::ports()
 {
     if (!listersMade) {
         listersMade = true;
+        jack_set_error_function(Quiet);
+        jack_set_info_function(Quiet);
         std::vector<RtMidi::Api> apis;
         RtMidi::getCompiledApi(apis);
         for (RtMidi::Api api : apis) {
@@ -102,8 +109,8 @@ std::string MidiInputs::want(const std::string &namePart)
     std::string names;
     for (const auto &port : now)
         names += (names.empty() ? "" : ", ") + port.second;
-    return "no MIDI input matches \"" + part + "\" (inputs: " + (names.empty() ? "none" : names) +
-           "); it opens when it appears";
+    return (part.empty() ? std::string("no MIDI input yet") : "no MIDI input matches \"" + part + "\"") +
+           " (inputs: " + (names.empty() ? "none" : names) + "); it opens when it appears";
 }
 
 void MidiInputs::rescan(std::vector<std::string> &notes)

@@ -301,8 +301,12 @@ void Production::takeControls()
 {
     notes.clear();
     controls.poll(Controllers::Clock::now(), notes);
-    for (const std::string &note : notes)
-        controlNote(note, note.find(" opened") == std::string::npos);
+    for (const std::string &note : notes) {
+        const bool opened = note.find(" opened") != std::string::npos;
+        controlNote(note, !opened);
+        if (opened) // a port back: the band's line about the controllers goes
+            demoWorld.errors().report(ErrorBoard::Controls, std::string());
+    }
     frameInputs.takeControls(controls, moved);
     const std::vector<ControlMessage> &messages = frameInputs.controlMessages();
     if (!messages.empty() && scriptHostOpen) {
