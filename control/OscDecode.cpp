@@ -15,6 +15,14 @@ std::uint32_t BigEndian32(const char *bytes)
     return (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) | (std::uint32_t(b[2]) << 8) | b[3];
 }
 
+// A value of type T at `bytes`, however they are aligned.
+template <class T> T Read(const char *bytes)
+{
+    T value;
+    std::memcpy(&value, bytes, sizeof(value));
+    return value;
+}
+
 // Copies `length` bytes of text and a zero into the message's text at
 // `used`; false when it does not fit.
 bool AddText(ControlMessage &message, std::size_t &used, const char *text, std::size_t length)
@@ -51,25 +59,27 @@ void DecodeMessage(char *data, std::size_t size, void (*emit)(const ControlMessa
     lo_arg **argv = lo_message_get_argv(parsed);
     const int argc = lo_message_get_argc(parsed);
     for (int i = 0; fits && i < argc && i < ControlMessage::kMaxArgs; ++i) {
-        const lo_arg &arg = *argv[i];
+        // liblo's arguments point into the packed message (4-byte aligned at
+        // best), and at nothing for the types that carry no data: copied out.
+        const char *raw = reinterpret_cast<const char *>(argv[i]);
         char type = 'n';
         double number = 0.0;
         switch (types[i]) {
-        case LO_INT32: number = arg.i; break;
-        case LO_INT64: number = static_cast<double>(arg.h); break;
-        case LO_FLOAT: number = arg.f; break;
-        case LO_DOUBLE: number = arg.d; break;
+        case LO_INT32: number = Read<std::int32_t>(raw); break;
+        case LO_INT64: number = static_cast<double>(Read<std::int64_t>(raw)); break;
+        case LO_FLOAT: number = Read<float>(raw); break;
+        case LO_DOUBLE: number = Read<double>(raw); break;
         case LO_TRUE: number = 1.0; break;
         case LO_FALSE: number = 0.0; break;
         case LO_STRING:
         case LO_SYMBOL:
             type = 's';
             message.stringAt[i] = static_cast<std::uint16_t>(used);
-            fits = AddText(message, used, &arg.s, std::strlen(&arg.s));
+            fits = AddText(message, used, raw, std::strlen(raw));
             break;
         case LO_CHAR: {
             type = 's';
-            const char c = static_cast<char>(arg.c);
+            const char c = static_cast<char>(Read<std::int32_t>(raw));
             message.stringAt[i] = static_cast<std::uint16_t>(used);
             fits = AddText(message, used, &c, c ? 1 : 0);
             break;
