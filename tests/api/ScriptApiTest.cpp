@@ -587,7 +587,6 @@ TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysKeepsThePickAndFollow
 TEST_F(ScriptApiTest, ControllersReachTheScriptInArrivalOrder)
 {
     ScratchDir scratch;
-    EXPECT_EQ(Eval("select(2, openOsc('nine'))"), "OSC port \"nine\" is not a port number (0 to 65535)");
     EXPECT_EQ(Eval("openOsc('127.0.0.1:0')"), "true");
     EXPECT_EQ(Eval("select(2, sendOsc('127.0.0.1', 9, '/x', {}))"), "sendOsc sends numbers and strings, not a table (value 1)");
     Run("log = {} "

@@ -259,17 +259,14 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     press(Qt::Key_B);
     EXPECT_EQ(ReadFile(file), QByteArray(header) + "20 3 step\n");
     // L learns onto the track at the cursor (again: stops), R records; both shown.
-    const auto status = [&] { return static_cast<SyncPane *>(pane)->statusLine().toStdString(); };
-    const auto endsWith = [](const std::string &text, const std::string &end) {
-        return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-    };
+    const auto status = [&] { return static_cast<SyncPane *>(pane)->statusLine(); };
     press(Qt::Key_L);
-    EXPECT_TRUE(endsWith(status(), "  learning fade: move a control")) << status();
+    EXPECT_TRUE(status().endsWith("  learning fade: move a control")) << status().toStdString();
     press(Qt::Key_L);
     press(Qt::Key_R);
-    EXPECT_TRUE(endsWith(status(), "  REC")) << status();
+    EXPECT_TRUE(status().endsWith("  REC")) << status().toStdString();
     press(Qt::Key_R);
-    EXPECT_EQ(status().find("REC"), std::string::npos);
+    EXPECT_FALSE(status().contains("REC"));
 
     // A bad file on disk: no edit written over it.
     const ErrorBoard &errors = World()->errors();

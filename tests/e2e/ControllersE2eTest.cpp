@@ -9,7 +9,6 @@
 
 #include <QRegularExpression>
 
-
 namespace {
 
 // update() writes what it sees: the OSC name and level, CC 7, the track
