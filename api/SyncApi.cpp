@@ -36,13 +36,14 @@ int ScriptGetRow(lua_State *L)
 int ScriptSync(lua_State *L)
 {
     // Only strings name tracks; a name the file cannot hold (empty, with a
-    // space) reads 0 and makes no track. The lookup allocates nothing.
+    // space) reads 0 and makes no track. The lookup allocates nothing. A
+    // track that follows its control live reads the control.
     Production *production = Production::Of(L);
     double value = 0.0;
     if (production && lua_type(L, 1) == LUA_TSTRING) {
         size_t length = 0;
         const char *name = lua_tolstring(L, 1, &length);
-        value = production->sync().tracks().value(std::string_view(name, length), production->inputs().row());
+        value = production->syncValue(std::string_view(name, length));
     }
     lua_pushnumber(L, value);
     return 1;

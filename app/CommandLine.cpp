@@ -421,11 +421,16 @@ const char *ExportUsage()
            "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
            "               [--crf N] [--preset NAME] [--audio-bitrate N] [--overlays] [--no-preroll]\n"
            "       velkaro --help | --version\n"
+           "The window and --play also take --midi [NAME] and --osc [ADDRESS:]PORT.\n"
            "\n"
            "--size WxH sets the size of the view in pixels. The window also takes Qt's\n"
            "own options (-platform, -style, -geometry, -display, ...).\n"
            "--input NAME makes the spectrum, the level and the onsets follow the live\n"
            "sound input whose name contains NAME (any case) instead of the music.\n"
+           "\n"
+           "--midi [NAME] opens the MIDI inputs whose name contains NAME (all of them\n"
+           "without NAME), and those that appear later; --osc PORT listens for OSC on\n"
+           "UDP PORT of 127.0.0.1 (--osc 0.0.0.0:PORT: on every interface).\n"
            "\n"
            "--play plays the production in this folder as a released demo: full screen\n"
            "(--window: in a window, 1280x720 unless --size), the view only, no grid or\n"
@@ -569,4 +574,37 @@ std::vector<std::string> MuxArguments(const ExportOptions &options, const std::s
                                   "-map", "0:v:0", "-map", "1:a:0"};
     AddOutput(a, options, true, true, target);
     return a;
+}
+
+ControlCommandLine ParseControlCommandLine(const std::vector<std::string> &arguments)
+{
+    ControlCommandLine line;
+    bool oscGiven = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        const std::string name = OptionName(argument);
+        const bool inline_ = name.size() < argument.size();
+        if (name == "--midi") {
+            if (line.midi)
+                line.error = "--midi is given twice";
+            line.midi = true;
+            if (inline_)
+                line.midiName = argument.substr(name.size() + 1);
+            else if (i + 1 < arguments.size() && arguments[i + 1].rfind('-', 0) != 0)
+                line.midiName = arguments[++i];
+        } else if (name == "--osc") {
+            if (oscGiven)
+                line.error = "--osc is given twice";
+            oscGiven = true;
+            if (inline_)
+                line.osc = argument.substr(name.size() + 1);
+            else if (i + 1 < arguments.size())
+                line.osc = arguments[++i];
+            if (line.osc.empty() && line.error.empty())
+                line.error = "--osc needs a port, or ADDRESS:PORT (e.g. --osc 9000, --osc 0.0.0.0:9000)";
+        } else {
+            line.others.push_back(argument);
+        }
+    }
+    return line;
 }

@@ -112,3 +112,17 @@ std::vector<std::string> FfmpegArguments(const ExportOptions &options, const std
 // into `target`, the audio encoded as the format has it at AudioBitrate.
 std::vector<std::string> MuxArguments(const ExportOptions &options, const std::string &video,
                                       const std::string &soundtrack, int rate, const std::string &target);
+
+// The controller options, taken out of the arguments before the rest is
+// read: --midi [NAME] (the MIDI inputs whose name contains NAME; all of them
+// without one: a NAME is the next argument unless it starts with "-") and
+// --osc PORT or --osc ADDRESS:PORT. For the window and the player.
+struct ControlCommandLine
+{
+    bool midi = false;
+    std::string midiName;
+    std::string osc;
+    std::vector<std::string> others; // the arguments that are not these, in order
+    std::string error;               // one line when these are given wrongly
+};
+ControlCommandLine ParseControlCommandLine(const std::vector<std::string> &arguments);

@@ -36,6 +36,8 @@ public:
     // Makes the production the client of the sync editor at host:port
     // (--rocket); its messages go to the debug output.
     void ConnectToSyncEditor(const QString &host, quint16 port);
+    // Opens the controllers of the command line (--midi, --osc).
+    void OpenControllers(const ControlOptions &options) { production.openControllers(options); }
 
 public slots:
     // Runs a console command and appends its output, then its error text,

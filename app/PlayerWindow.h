@@ -26,6 +26,8 @@ public:
     explicit PlayerWindow(const std::string &soundInput = std::string(), QWidget *parent = nullptr);
 
     WorldWidget *view() const { return worldView; }
+    // Opens the controllers of the command line (--midi, --osc).
+    void OpenControllers(const ControlOptions &options) { production.openControllers(options); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

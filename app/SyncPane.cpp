@@ -416,6 +416,11 @@ void SyncPane::keyPressEvent(QKeyEvent *event)
             enterTyped();
     } else if (plain && key == Qt::Key_I) {
         edited(sync.cycleInterpolation(trackName(), timeline.wholeRow()));
+    } else if (plain && key == Qt::Key_L) {
+        SyncControl &control = production->syncControl();
+        control.learn(control.learning().empty() ? trackName() : std::string());
+    } else if (plain && key == Qt::Key_R) {
+        production->syncControl().setRecording(!production->syncControl().recording());
     } else if (key == Qt::Key_T && mods == Qt::ShiftModifier) {
         if (timeline.tapped())
             edited(sync.setBpm(timeline.bpm()));
@@ -550,7 +555,13 @@ bool SyncPane::event(QEvent *event)
 
 QString SyncPane::statusLine() const
 {
-    return Text(production->timeline().status());
+    const SyncControl &control = production->syncControl();
+    std::string line = production->timeline().status();
+    if (!control.learning().empty())
+        line += "  learning " + control.learning() + ": move a control";
+    if (control.recording())
+        line += "  REC";
+    return QString::fromStdString(line);
 }
 
 void SyncPane::paintEvent(QPaintEvent *)

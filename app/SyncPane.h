@@ -24,6 +24,9 @@
 //   Alt+Left, Alt+Right     move the column
 //   d                       detach the pane into its own window, or back
 //   b, ], [                 bookmark the row; the next / previous bookmark
+//   l                       learn the next controller moved onto the track (l again stops)
+//   r                       record on or off: with the transport playing, bound
+//                           controls write keys; Ctrl+Z takes back the last pass
 //   Ctrl+Z, Ctrl+Shift+Z, Ctrl+Y  undo, redo
 //   P                        play / pause
 //   Ctrl+Left, Ctrl+Right    one beat back / forward (with Shift: one bar)

@@ -22,7 +22,7 @@ namespace {
 // The player's window size when --window comes without --size.
 const QSize kPlayerWindowSize(1280, 720);
 
-int Play(const ViewOptions &view, char *program)
+int Play(const ViewOptions &view, const ControlOptions &controls, char *program)
 {
     // Qt sees only the program name: every other argument is the player's.
     int qtArgc = 1;
@@ -31,6 +31,7 @@ int Play(const ViewOptions &view, char *program)
     QApplication application(qtArgc, qtArgv);
     std::setlocale(LC_NUMERIC, "C"); // numbers with "." under any language, as in the window
     PlayerWindow player(view.soundInput);
+    player.OpenControllers(controls);
     // The normal size also serves a later windowedMode().
     player.resize(view.sizeGiven ? QSize(view.width, view.height) : kPlayerWindowSize);
     if (view.windowed) {
@@ -63,7 +64,22 @@ int main(int argc, char **argv)
     if (rocket.action != RocketAction::None)
         return RunRocketCommand(rocket);
 
-    const CommandLine line = ParseCommandLine(rocket.others);
+    const ControlCommandLine control = ParseControlCommandLine(rocket.others);
+    const CommandLine line = ParseCommandLine(control.others);
+    ControlOptions controls;
+    controls.midiWanted = control.midi;
+    controls.midi = control.midiName;
+    controls.osc = control.osc;
+    if (line.action != CommandLineAction::Help && line.action != CommandLineAction::Refuse &&
+        (control.midi || !control.osc.empty() || !control.error.empty())) {
+        std::string why = control.error;
+        if (why.empty() && line.action == CommandLineAction::Export)
+            why = "--midi and --osc go with the window and --play: the export plays the recorded keys";
+        if (!why.empty()) {
+            std::fprintf(stderr, "velkaro: %s\n", why.c_str());
+            return 2;
+        }
+    }
     QString rocketHost;
     quint16 rocketPort = 0;
     std::string rocketError;
@@ -90,7 +106,7 @@ int main(int argc, char **argv)
     case CommandLineAction::Export:
         return RunExport(line.options, argv[0]);
     case CommandLineAction::Play:
-        return Play(line.view, argv[0]);
+        return Play(line.view, controls, argv[0]);
     case CommandLineAction::Window:
         break;
     }
@@ -113,6 +129,7 @@ int main(int argc, char **argv)
     // "." under any language (Qt's own text does not use it).
     std::setlocale(LC_NUMERIC, "C");
     MainWindow window(line.view.soundInput);
+    window.OpenControllers(controls);
     if (line.view.sizeGiven)
         window.SetViewSize(QSize(line.view.width, line.view.height));
     if (rocket.rocket)

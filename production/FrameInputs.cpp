@@ -2,6 +2,8 @@
 // (the music at that time, or the live input's newest samples), the mouse.
 #include "FrameInputs.h"
 
+#include "Controllers.h"
+
 #include "FSound.h"
 #include "Music.h"
 #include "SoundInput.h"
@@ -143,4 +145,15 @@ std::string FrameInputs::inputProblem() const
 std::string FrameInputs::inputDevice() const
 {
     return input ? input->device() : std::string();
+}
+
+void FrameInputs::takeControls(Controllers &controllers, std::vector<ControlBinding> &moved)
+{
+    messages.clear();
+    moved.clear();
+    controllers.take(messages);
+    ControlBinding binding;
+    for (const ControlMessage &message : messages)
+        if (values.apply(message, binding))
+            moved.push_back(binding);
 }

@@ -16,14 +16,18 @@
 // alike (setSmoothing). A source is analysed when first asked for in a
 // frame, and from then on at every tick, so the smoothing and the onsets
 // run frame by frame whether or not a frame asks.
+// The controllers' messages that arrived since the last tick are taken too
+// (in arrival order), with the values they leave (ControlValues).
 #pragma once
 
+#include "ControlValues.h"
 #include "SpectrumFollower.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
+class Controllers;
 class SoundInput;
 class Timeline;
 
@@ -80,6 +84,13 @@ public:
     // The device captured from ("" when none).
     std::string inputDevice() const;
 
+    // Takes the controllers' messages that arrived since the last take into
+    // this frame's list and the values; `moved` receives the controls they
+    // moved, in order.
+    void takeControls(Controllers &controllers, std::vector<ControlBinding> &moved);
+    const std::vector<ControlMessage> &controlMessages() const { return messages; }
+    const ControlValues &controls() const { return values; }
+
 private:
     // The source's follower, brought up to this frame.
     const SpectrumFollower &musicFollowed() const;
@@ -98,4 +109,6 @@ private:
     mutable int musicAt = -2;
     mutable bool musicUsed = false;
     mutable bool liveUsed = false;
+    std::vector<ControlMessage> messages;
+    ControlValues values;
 };

@@ -262,6 +262,106 @@ void Production::setClearColour(unsigned char red, unsigned char green, unsigned
     clearColour[2] = blue;
 }
 
+void Production::openControllers(const ControlOptions &options)
+{
+    std::string error;
+    if (options.midiWanted) {
+        error = controls.midi().want(options.midi);
+        if (!error.empty())
+            controlNote(error, true);
+    }
+    if (!options.osc.empty() && !controls.osc().open(options.osc, error))
+        controlNote(error, true);
+    else if (!options.osc.empty())
+        controlNote("listening for OSC on " + controls.osc().address(), false);
+}
+
+void Production::controlNote(const std::string &note, bool shown)
+{
+    qDebug("controllers: %s", note.c_str());
+    if (shown)
+        demoWorld.errors().report(ErrorBoard::Controls, note);
+}
+
+double Production::syncValue(std::string_view track)
+{
+    double value = 0.0;
+    if (trackControl.liveValue(track, frameInputs.controls(), syncFile.tracks(), value))
+        return value;
+    return syncFile.tracks().value(track, frameInputs.row());
+}
+
+namespace {
+
+// One callback run: OnMidi(status, data1, data2) or OnOsc(path, ...) for the
+// message given as the light userdata argument.
+int CallControlCallback(lua_State *L)
+{
+    const ControlMessage &message = *static_cast<const ControlMessage *>(lua_touserdata(L, 1));
+    if (message.kind == ControlMessage::Midi) {
+        lua_getglobal(L, "OnMidi");
+        lua_pushinteger(L, message.status);
+        lua_pushinteger(L, message.data1);
+        lua_pushinteger(L, message.data2);
+        lua_call(L, 3, 0);
+        return 0;
+    }
+    lua_getglobal(L, "OnOsc");
+    lua_pushstring(L, message.path());
+    for (int i = 0; i < message.argCount; ++i) {
+        if (message.type[i] == 's')
+            lua_pushstring(L, message.string(i));
+        else if (message.type[i] == 'n')
+            lua_pushnumber(L, message.number[i]);
+        else
+            lua_pushnil(L);
+    }
+    lua_call(L, 1 + message.argCount, 0);
+    return 0;
+}
+
+bool IsGlobalFunction(const char *name)
+{
+    lua_getglobal(gLuaState, name);
+    const bool function = lua_isfunction(gLuaState, -1);
+    lua_pop(gLuaState, 1);
+    return function;
+}
+
+} // namespace
+
+void Production::takeControls()
+{
+    notes.clear();
+    controls.poll(Controllers::Clock::now(), notes);
+    for (const std::string &note : notes) {
+        const bool opened = note.find(" opened") != std::string::npos;
+        controlNote(note, !opened);
+        if (opened) // a port back: the band's line about the controllers goes
+            demoWorld.errors().report(ErrorBoard::Controls, std::string());
+    }
+    frameInputs.takeControls(controls, moved);
+    const std::vector<ControlMessage> &messages = frameInputs.controlMessages();
+    if (!messages.empty() && scriptHostOpen) {
+        const bool onMidi = IsGlobalFunction("OnMidi");
+        const bool onOsc = IsGlobalFunction("OnOsc");
+        std::string output, error, firstError;
+        for (const ControlMessage &message : messages) {
+            if (!(message.kind == ControlMessage::Midi ? onMidi : onOsc))
+                continue;
+            RunCallCaptured(message.kind == ControlMessage::Midi ? "OnMidi" : "OnOsc", CallControlCallback,
+                            const_cast<ControlMessage *>(&message), output, error);
+            if (firstError.empty())
+                firstError = error;
+        }
+        demoWorld.errors().report(ErrorBoard::ControlCall, firstError);
+    }
+    notes.clear();
+    trackControl.frame(moved, frameInputs.controls(), clock, syncFile, notes);
+    for (const std::string &note : notes)
+        controlNote(note, note.rfind("cannot", 0) == 0);
+}
+
 void Production::tick()
 {
     // A fix saved while a frame call ran away is taken in before the
@@ -272,6 +372,7 @@ void Production::tick()
     const Vector3 cursor = demoWorld.cursorPos();
     frameInputs.take(cursor.x, cursor.y);
     reportSoundInput();
+    takeControls();
     ++tickCount;
     demoWorld.beginFrameCalls();
     demoWorld.stepFrame();

@@ -6,6 +6,7 @@
 // process-wide variable.
 #pragma once
 
+#include "Controllers.h"
 #include "DemoWorld.h"
 #include "FrameInputs.h"
 #include "FrameTiming.h"
@@ -13,6 +14,7 @@
 #include "Timeline.h"
 #include "Scene.h"
 #include "Shaders.h"
+#include "SyncControl.h"
 #include "VoxelDrawCache.h"
 #include "WatchedFile.h"
 
@@ -28,6 +30,16 @@
 // watched, reloaded on save), the player (read once, no watch), or the
 // offline export (read once; the clocks virtual; a failing start is fatal).
 enum class RunMode { Authoring, Player, Export };
+
+// The controllers a front end opens from its command line: the MIDI inputs
+// whose name contains `midi` when `midiWanted` ("" for all), and OSC on
+// `osc` ("PORT" or "ADDRESS:PORT") when it is not empty.
+struct ControlOptions
+{
+    bool midiWanted = false;
+    std::string midi;
+    std::string osc;
+};
 
 struct RunOptions
 {
@@ -74,6 +86,18 @@ public:
     Scene &scene() { return sceneState; }
     // The run's GLSL programs and post pass.
     Shaders &shaders() { return shaderSet; }
+    // The MIDI inputs and the OSC port, and the tracks they drive.
+    Controllers &controllers() { return controls; }
+    SyncControl &syncControl() { return trackControl; }
+    // The value of the named track for this frame: its control's, while it
+    // follows one live; else its keys' at the frame's row (see sync()).
+    double syncValue(std::string_view track);
+    // Opens the controllers the command line asks for; their problems go
+    // to the debug output and the error band. The export opens none.
+    void openControllers(const ControlOptions &options);
+    // A line about the controllers for the performer: the debug output,
+    // and, with `shown`, the error band.
+    void controlNote(const std::string &note, bool shown);
     // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
     FrameTiming &frameTiming() { return timing; }
 
@@ -147,8 +171,10 @@ public:
 
     // The frame's tick: saved files taken in (when watched: the production
     // run again, the sync file read again, shader files relinked, textures
-    // read again), the frame's inputs taken, then the world's step, which
-    // calls update().
+    // read again), the frame's inputs taken (the controllers' messages with
+    // them: OnMidi and OnOsc called once per message in arrival order, the
+    // bound tracks learnt, followed or recorded), then the world's step,
+    // which calls update().
     void tick();
     // What the last tick and paint reported from update() and render():
     // the first error ("" when both ran clean), and the error of the one
@@ -167,6 +193,9 @@ public:
     void drawVoxelBlock(const VoxelBlock &block);
 
 private:
+    // Hands the controllers' messages that arrived since the last tick to
+    // the frame: values, callbacks, bound tracks.
+    void takeControls();
     // Polls the watched files once (authoring only); runs the production
     // again when it or a file it read was saved.
     void takeSavedFiles();
@@ -198,4 +227,8 @@ private:
     FrameInputs frameInputs{clock};
     std::string soundInputProblem; // as last shown
     std::string soundInputDevice;
+    Controllers controls;
+    SyncControl trackControl;
+    std::vector<ControlBinding> moved;       // the controls this frame's messages moved
+    std::vector<std::string> notes;          // the controllers' lines of this tick
 };

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <limits>
 
 SyncFile::SyncFile(const QString &fileName) : name(fileName), watch(fileName) {}
@@ -25,8 +26,10 @@ bool SyncFile::read()
     const QByteArray text = file.readAll();
     diskBad = !ParseSyncText(std::string_view(text.constData(), static_cast<size_t>(text.size())), syncTracks,
                              problem);
-    if (!diskBad)
+    if (!diskBad) {
         history.clear(); // its steps were of the tracks read over
+        pass = SyncStep();
+    }
     return !diskBad;
 }
 
@@ -129,6 +132,8 @@ bool SyncFile::setBpm(double bpm)
 
 bool SyncFile::undo()
 {
+    if (inPass())
+        endPass(); // a pass under way is the step taken back
     return edit([&](SyncStep &) { return history.undo(syncTracks); });
 }
 
@@ -265,4 +270,39 @@ bool SyncFile::toggleMute(const std::string &name, double value)
         step.mutes.push_back(SyncMuteChange{name, before, track->held()});
         return true;
     });
+}
+
+bool SyncFile::bind(const std::string &track, const ControlBinding &binding)
+{
+    return edit([&](SyncStep &) { return syncTracks.bind(track, binding); });
+}
+
+bool SyncFile::recordKey(const std::string &track, int row, double value)
+{
+    if (watch.changedOnDisk())
+        read();
+    if (diskBad)
+        return false;
+    const bool made = !syncTracks.find(track);
+    const std::optional<SyncKey> before = SyncHistory::Slot(syncTracks, track, row);
+    SyncTrack *t = syncTracks.findOrAdd(track);
+    if (!t || !t->setKey(row, value, Interpolation::Linear))
+        return false;
+    if (made)
+        pass.added.emplace_back(track, syncTracks.indexOf(track));
+    // The slot's state before the pass is the one undo puts back.
+    const auto known = std::find_if(pass.keys.begin(), pass.keys.end(), [&](const SyncKeyChange &change) {
+        return change.row == row && change.track == track;
+    });
+    if (known != pass.keys.end())
+        known->after = SyncHistory::Slot(syncTracks, track, row);
+    else
+        SyncHistory::Changed(pass, syncTracks, track, row, before);
+    return write();
+}
+
+void SyncFile::endPass()
+{
+    history.record(std::move(pass));
+    pass = SyncStep();
 }

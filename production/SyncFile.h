@@ -67,6 +67,14 @@ public:
     bool renameTrack(const std::string &from, const std::string &to);
     bool removeTrack(const std::string &name);
     bool toggleMute(const std::string &name, double value);
+    // Binds the track to a controller (replacing its binding). Not an undo step.
+    bool bind(const std::string &track, const ControlBinding &binding);
+    // A recording pass: each recorded key (linear) is written at once;
+    // a row recorded again in the same pass takes the newer value. The
+    // pass is one undo step from its first key to endPass.
+    bool recordKey(const std::string &track, int row, double value);
+    void endPass();
+    bool inPass() const { return !pass.empty(); }
     // Undoes the last edit / redoes the last undone one (false when there
     // is none). The history starts over whenever the file is read.
     bool undo();
@@ -96,4 +104,5 @@ private:
     bool diskBad = false; // the file on disk did not parse
     WatchedFile watch;    // the version taken is the one last read or written
     SyncHistory history;
+    SyncStep pass; // the recording pass under way
 };

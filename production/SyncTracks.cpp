@@ -12,6 +12,7 @@ const char *const kNames[] = {"step", "linear", "smooth", "ramp"};
 const char kHeader[] = "velkaro-sync 1";
 const char kBookmark[] = "#bookmark";
 const char kMute[] = "#mute";
+const char kControl[] = "#control";
 
 bool ReadInterpolation(std::string_view word, Interpolation &interpolation)
 {
@@ -34,6 +35,22 @@ std::string Quoted(std::string_view word)
 char *WriteNumber(char *at, double value)
 {
     return std::to_chars(at, at + 32, value, std::chars_format::general, 6).ptr;
+}
+
+// "#control TRACK midi-cc CHANNEL CC" or "#control TRACK osc PATH" into `tracks`.
+bool ReadBinding(const std::vector<std::string_view> &words, SyncTracks &tracks)
+{
+    ControlBinding binding;
+    if (words.size() == 4 && words[2] == "osc") {
+        binding.kind = ControlBinding::Osc;
+        binding.path = std::string(words[3]);
+    } else if (words.size() == 5 && words[2] == "midi-cc") {
+        if (!ReadFileRow(words[3], binding.channel) || !ReadFileRow(words[4], binding.controller))
+            return false;
+    } else {
+        return false;
+    }
+    return tracks.bind(words[1], binding);
 }
 
 } // namespace
@@ -81,6 +98,26 @@ void AppendKeyLine(std::string &text, const SyncKey &key)
     text.append(line, end);
     text += InterpolationName(key.interpolation);
     text += '\n';
+}
+
+std::string ControlBinding::describe() const
+{
+    return kind == Osc ? "OSC " + path : "CC " + std::to_string(controller) + " on channel " + std::to_string(channel);
+}
+
+bool SyncTracks::IsBinding(const ControlBinding &binding)
+{
+    if (binding.kind == ControlBinding::Osc)
+        return !binding.path.empty() && binding.path[0] == '/' && IsTrackName(binding.path);
+    return binding.channel >= 1 && binding.channel <= 16 && binding.controller >= 0 && binding.controller <= 127;
+}
+
+bool SyncTracks::bind(std::string_view track, const ControlBinding &binding)
+{
+    if (!IsTrackName(track) || !IsBinding(binding))
+        return false;
+    controls[std::string(track)] = binding;
+    return true;
 }
 
 bool ReadFileNumber(std::string_view word, double &value)
@@ -361,6 +398,13 @@ bool SyncTracks::renameTrack(std::string_view from, std::string_view to)
     const auto at = index.find(from);
     if (at == index.end() || find(to) || !IsTrackName(to))
         return false;
+    // A control bound to the track stays with it under its new name (moved
+    // first: `from` may be the track's own name, which the rename replaces).
+    if (const auto bound = controls.find(from); bound != controls.end()) {
+        ControlBinding binding = bound->second;
+        controls.erase(bound);
+        controls[std::string(to)] = binding;
+    }
     const int position = at->second;
     index.erase(at);
     tracks[position]->trackName = std::string(to);
@@ -446,6 +490,12 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
             mutes.push_back(Mute{std::string(words[1]), held, lineNumber});
             continue;
         }
+        if (!words.empty() && words[0] == kControl) {
+            if (!ReadBinding(words, read))
+                problem = "a control line is \"#control TRACK midi-cc CHANNEL CC\" (channel 1 to 16, CC 0 to 127) "
+                          "or \"#control TRACK osc /PATH\"";
+            continue;
+        }
         if (words.empty() || words[0][0] == '#')
             continue;
 
@@ -514,6 +564,13 @@ std::string FormatSyncText(const SyncTracks &tracks)
     text += "rows-per-beat " + std::to_string(tracks.rowsPerBeat) + "\n";
     for (int row : tracks.bookmarks())
         text += std::string(kBookmark) + " " + std::to_string(row) + "\n";
+    for (const auto &[name, binding] : tracks.bindings()) {
+        text += std::string(kControl) + " " + name;
+        text += binding.kind == ControlBinding::Osc ? " osc " + binding.path
+                                                    : " midi-cc " + std::to_string(binding.channel) + " " +
+                                                          std::to_string(binding.controller);
+        text += "\n";
+    }
     for (int i = 0; i < tracks.count(); ++i) {
         if (const std::optional<double> &held = tracks.track(i).held())
             text += std::string(kMute) + " " + tracks.track(i).name() + " " + FormatNumber(*held) + "\n";

@@ -8,6 +8,7 @@
 // after the last key the last key's value; a track without keys is 0.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -135,6 +136,25 @@ private:
     std::optional<double> heldValue;
 };
 
+// The controller a track follows and records: a MIDI control change (its
+// channel 1..16 and controller number 0..127) or an OSC path (the first
+// argument of its messages).
+struct ControlBinding
+{
+    enum Kind { MidiCC, Osc };
+    Kind kind = MidiCC;
+    int channel = 1;
+    int controller = 0;
+    std::string path;
+    bool operator==(const ControlBinding &other) const
+    {
+        return kind == other.kind && (kind == Osc ? path == other.path
+                                                  : channel == other.channel && controller == other.controller);
+    }
+    // "CC 7 on channel 1", "OSC /fader/1".
+    std::string describe() const;
+};
+
 class SyncTracks
 {
 public:
@@ -187,11 +207,21 @@ public:
     int nextBookmark(int row) const;
     int previousBookmark(int row) const;
 
+    // The controls the tracks are bound to, by track name.
+    const std::map<std::string, ControlBinding, std::less<>> &bindings() const { return controls; }
+    // Binds the named track (made when new) to `binding`, replacing what it
+    // had; false for a name that cannot be a track or a binding the file
+    // cannot hold (a channel outside 1..16, a controller outside 0..127,
+    // an OSC path that does not start with "/" or has a space in it).
+    bool bind(std::string_view track, const ControlBinding &binding);
+    static bool IsBinding(const ControlBinding &binding);
+
 private:
     // Tracks live on the heap, so the names the index views never move.
     std::vector<std::unique_ptr<SyncTrack>> tracks;
     std::unordered_map<std::string_view, int> index;
     std::vector<int> marks;
+    std::map<std::string, ControlBinding, std::less<>> controls;
 };
 
 // Reads the text of a sync file into `tracks`. On success `tracks` is
@@ -201,7 +231,8 @@ bool ParseSyncText(std::string_view text, SyncTracks &tracks, std::string &error
 
 // The text of a sync file: the header, bpm, rows-per-beat, a "#bookmark ROW"
 // line for each bookmark, a "#mute NAME VALUE" line for each muted track,
-// then every track in order with its keys. The bookmark and mute lines
-// start with "#", so a reader that does not know them takes them for
-// comments and still reads the tracks.
+// a "#control NAME midi-cc CHANNEL CC" or "#control NAME osc PATH" line for
+// each bound track (by name), then every track in order with its keys. The
+// bookmark, mute and control lines start with "#", so a reader that does not
+// know them takes them for comments and still reads the tracks.
 std::string FormatSyncText(const SyncTracks &tracks);

@@ -7,6 +7,7 @@ namespace {
 const char *const kLabels[ErrorBoard::SourceCount] = {
     "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture",
     "sound input",
+    "OnMidi()/OnOsc()", "controllers",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -71,6 +72,8 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(Shader);
     add(Texture);
     add(SoundInput);
+    add(ControlCall);
+    add(Controls);
     return result;
 }
 

@@ -367,10 +367,13 @@ std::string ReportFailure(lua_State *L, const std::string &chunk)
     return text;
 }
 
-// The one run path. Compiles and runs `chunk` under the runaway guard; when
-// `values` is given, the chunk's returned values are joined into it as text
-// (see JoinAsText) and their count is returned, otherwise they are dropped.
-int RunChunk(const std::string &chunk, std::string &output, std::string &error, std::string *values)
+// The one run path. Compiles and runs `chunk` under the runaway guard (or,
+// given `call`, runs that function with `data` as its one argument, a light
+// userdata, and names it `chunk` in the error's debug line); when `values`
+// is given, the chunk's returned values are joined into it as text (see
+// JoinAsText) and their count is returned, otherwise they are dropped.
+int RunChunk(const std::string &chunk, std::string &output, std::string &error, std::string *values,
+             lua_CFunction call = nullptr, void *data = nullptr)
 {
     lua_State *L = gLuaState;
     HostState &host = Host(L);
@@ -385,9 +388,16 @@ int RunChunk(const std::string &chunk, std::string &output, std::string &error, 
     InstallGuard(L, L);
     host.interruptedAt[0] = '\0';
     host.runDeadlineNs = MonotonicNs() + static_cast<long long>(host.runTimeLimitMs) * 1000000LL;
-    int status = luaL_loadstring(L, chunk.c_str());
-    if (status == 0)
-        status = lua_pcall(L, 0, values ? LUA_MULTRET : 0, 0);
+    int status = 0;
+    if (call) {
+        lua_pushcfunction(L, call);
+        lua_pushlightuserdata(L, data);
+        status = lua_pcall(L, 1, values ? LUA_MULTRET : 0, 0);
+    } else {
+        status = luaL_loadstring(L, chunk.c_str());
+        if (status == 0)
+            status = lua_pcall(L, 0, values ? LUA_MULTRET : 0, 0);
+    }
     int count = 0;
     if (status == 0 && values && lua_gettop(L) > top) {
         // Formatting runs Lua (tostring, __tostring), so it stays guarded.
@@ -423,6 +433,12 @@ int RunScriptCapturedValues(const std::string &chunk, std::string &output, std::
                             std::string &values)
 {
     return RunChunk(chunk, output, error, &values);
+}
+
+void RunCallCaptured(const char *label, lua_CFunction function, void *data, std::string &output,
+                     std::string &error)
+{
+    RunChunk(label, output, error, nullptr, function, data);
 }
 
 void RegisterFunction(const char *name, lua_CFunction function)

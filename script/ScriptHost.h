@@ -39,6 +39,12 @@ void RunScriptCaptured(std::string chunk, std::string &output, std::string &erro
 int RunScriptCapturedValues(const std::string &chunk, std::string &output, std::string &error,
                             std::string &values);
 
+// RunScriptCaptured of a C function instead of Lua text: `function` runs,
+// guarded the same way, with `data` as its one argument (a light userdata);
+// `label` names the run in the error's debug line. For callbacks whose
+// arguments are values rather than text (strings that would need quoting).
+void RunCallCaptured(const char *label, lua_CFunction function, void *data, std::string &output,
+                     std::string &error);
 // RunScriptCaptured with both results dropped.
 void RunScript(std::string chunk);
 

@@ -593,4 +593,48 @@ TEST_F(ShaderGLTest, APostPassInvertsTheSceneNotTheOverlaysKeepsThePickAndFollow
     EXPECT_EQ(Pixel(400, 580), kBlack);
 }
 
+// OSC from liblo's sender and MIDI on the run's queue: the callbacks once
+// per message in arrival order before update(), the values, a bound track.
+TEST_F(ScriptApiTest, ControllersReachTheScriptInArrivalOrder)
+{
+    ScratchDir scratch;
+    EXPECT_EQ(Eval("openOsc('127.0.0.1:0')"), "true");
+    EXPECT_EQ(Eval("select(2, sendOsc('127.0.0.1', 9, '/x', {}))"), "sendOsc sends numbers and strings, not a table (value 1)");
+    Run("log = {} "
+        "function OnOsc(path, ...) local t = {path} for i = 1, select('#', ...) do t[#t + 1] = tostring((select(i, ...))) end log[#log + 1] = table.concat(t, ' ') end "
+        "function OnMidi(s, a, b) log[#log + 1] = 'midi ' .. s .. ' ' .. a .. ' ' .. b end "
+        "function update() if #log > 0 then log[#log + 1] = 'update ' .. tostring(oscValue('/b', 2)) .. ' ' .. midiCC(7) .. ' ' .. midiNote(60, 2) .. ' ' .. sync('fade') end end");
+    ASSERT_TRUE(run->sync().bind("fade", ControlBinding{ControlBinding::MidiCC, 1, 7, ""}));
+    const auto midi = [&](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+        ControlMessage m;
+        m.status = status, m.data1 = data1, m.data2 = data2;
+        run->controllers().queue().push(m);
+    };
+    midi(0x91, 60, 127);
+    const std::string port = std::to_string(run->controllers().osc().port());
+    Run("assert(sendOsc('127.0.0.1', " + port + ", '/a', 1, 'two'))");
+    Run("assert(sendOsc('127.0.0.1', " + port + ", '/b', 'x', 0.5))");
+    std::string log;
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        run->tick();
+        log = Eval("table.concat(log, ';')");
+        return log.find("/b") != std::string::npos;
+    })) << log;
+    // The datagrams may come in separate frames; their order stays, and
+    // each frame's messages come before its update().
+    EXPECT_EQ(Eval("table.concat((function() local t = {} for _, e in ipairs(log) do "
+                   "if e:sub(1, 6) ~= 'update' then t[#t + 1] = e end end return t end)(), ';')"),
+              "midi 145 60 127;/a 1 two;/b x 0.5");
+    EXPECT_EQ(Eval("log[#log]"), "update 0.5 0 1 0");
+    midi(0xB0, 7, 127);
+    run->tick();
+    EXPECT_EQ(Eval("log[#log]"), "update 0.5 1 1 1") << "the bound track follows its control";
+    Run("function OnMidi() error('bad knob') end");
+    midi(0xB0, 7, 127);
+    run->tick();
+    const std::vector<ErrorBoard::Line> lines = run->world().errors().lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(ErrorBoard::format(lines.back()).rfind("OnMidi()/OnOsc(): ", 0), 0u) << ErrorBoard::format(lines.back());
+}
+
 } // namespace

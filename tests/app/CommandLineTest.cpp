@@ -61,6 +61,22 @@ TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
     }
 }
 
+TEST(CommandLine, ControllerOptionsAreTakenOutFirst)
+{
+    const struct { std::vector<std::string> arguments; bool midi; const char *name, *osc, *error; std::vector<std::string> others; } cases[] = {
+        {{"--midi", "--play"}, true, "", "", "", {"--play"}},
+        {{"--play", "--midi", "nano", "--osc", "9000"}, true, "nano", "9000", "", {"--play"}},
+        {{"--midi=-x", "--osc=0.0.0.0:9000", "-style", "fusion"}, true, "-x", "0.0.0.0:9000", "", {"-style", "fusion"}},
+        {{"--osc"}, false, "", "", "--osc needs a port, or ADDRESS:PORT (e.g. --osc 9000, --osc 0.0.0.0:9000)", {}},
+        {{"--midi", "--midi"}, true, "", "", "--midi is given twice", {}},
+    };
+    for (const auto &c : cases) {
+        const ControlCommandLine line = ParseControlCommandLine(c.arguments);
+        EXPECT_EQ(std::tie(line.midi, line.midiName, line.osc, line.error, line.others),
+                  std::tie(c.midi, c.name, c.osc, c.error, c.others)) << c.arguments.front();
+    }
+}
+
 TEST(CommandLine, GoodArgumentsAndTheRangeAgainstTheMusic)
 {
     const CommandLine line = ParseCommandLine({"--to=2.5", "--size", "641X361", "--export=shots/%05d.PNG", "--fps", "29.97", "--from", "0.5"});

@@ -259,6 +259,15 @@ TEST_F(MainWindowTest, TheSyncPaneEditsTheTracksAndMovesTheMusicAndTheFileFollow
     EXPECT_EQ(FSOUND_Stream_GetTime(gMusicStream), 500);
     press(Qt::Key_B);
     EXPECT_EQ(ReadFile(file), QByteArray(header) + "20 3 step\n");
+    // L learns onto the track at the cursor (again: stops), R records; both shown.
+    const auto status = [&] { return static_cast<SyncPane *>(pane)->statusLine(); };
+    press(Qt::Key_L);
+    EXPECT_TRUE(status().endsWith("  learning fade: move a control")) << status().toStdString();
+    press(Qt::Key_L);
+    press(Qt::Key_R);
+    EXPECT_TRUE(status().endsWith("  REC")) << status().toStdString();
+    press(Qt::Key_R);
+    EXPECT_FALSE(status().contains("REC"));
 
     // A bad file on disk: no edit written over it.
     const ErrorBoard &errors = World()->errors();

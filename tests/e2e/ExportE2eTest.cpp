@@ -14,8 +14,10 @@ namespace {
 // round(10 t), green = 255 - red, blue = 200 while playing; above it red =
 // the sync track "red" (from 0 at row 0 linearly to 240 at row 16, 2 s at 120
 // bpm, then held: 12 a tenth of a second), green and blue 255. With SEEK_AT
-// set, that frame's update() seeks to SEEK_TO.
-const char kSync[] = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\ntrack red\n0 0 linear\n16 240 step\n";
+// set, that frame's update() seeks to SEEK_TO. "red" is bound to a knob, as a
+// recording leaves it: the export plays its keys.
+const char kSync[] = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#control red midi-cc 1 7\ntrack red\n0 0 linear\n"
+                     "16 240 step\n";
 const char kClock[] =
     "playMp3() setCamPos(0, 500, 100) lookAt(0, 500, 0) local frame = -1\n"
     "function update() frame = frame + 1 if SEEK_AT and frame == SEEK_AT then setMp3Time(SEEK_TO) end end\n"
@@ -301,6 +303,7 @@ TEST_F(ExportEndToEnd, BadArgumentsAreRefusedWithOneLineBeforeAnythingIsRendered
         {{"--export", "%03d.png", "--size", "40000x200"}, 2, "beyond what this OpenGL can render", {}},
         {{"--export", "demo.mp4"}, 1, "install the Debian package ffmpeg", "/nonexistent"},
         {{"--export", "%03d.png"}, 2, "sync.txt: line 3: interpolation 'lineal'", {}},
+        {{"--export", "%03d.png", "--osc", "9000"}, 2, "--midi and --osc go with the window and --play", {}},
     };
     for (const auto &c : cases) {
         const auto [status, err] = RunToEnd(c.arguments, c.path);

@@ -71,6 +71,11 @@ TEST(SyncTracks, FileRoundTrip)
                        "32 -5.12346 step\ntrack fade\n0 0 ramp\n64 1000 step\ntrack empty\n");
     EXPECT_EQ(FormatSyncText(Parsed(written)), written);
     EXPECT_EQ(FormatSyncText(Parsed("velkaro-sync 1")), "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n");
+    // Bound tracks: one "#control" line each, by name, after the bookmarks.
+    const std::string bound = "velkaro-sync 1\nbpm 120\nrows-per-beat 4\n#bookmark 4\n#control b osc /fader/1\n"
+                              "#control fade midi-cc 16 127\ntrack fade\n";
+    EXPECT_EQ(FormatSyncText(Parsed("velkaro-sync 1\n#control fade midi-cc 3 1\ntrack fade\n#bookmark 4\n"
+                                    "#control fade midi-cc 16 127\n#control b osc /fader/1\n")), bound);
     // A byte-order mark before the header is not part of it.
     EXPECT_EQ(FormatSyncText(Parsed("\xEF\xBB\xBFvelkaro-sync 1\nbpm 90\n")), "velkaro-sync 1\nbpm 90\nrows-per-beat 4\n");
 }
@@ -118,6 +123,10 @@ TEST(SyncTracks, MalformedFilesKeepTheLastGoodTracks)
         {"velkaro-sync 1\ntrack a\n0 1 step extra\n", "line 3: a key is"},
         {"velkaro-sync 1\ntrack a\n4 1 step\n\n4 2 step\n", "line 5: row 4 is not after the key before it"},
         {"velkaro-sync 1\nfrobnicate 3\n", "line 2: unknown line 'frobnicate 3'"},
+        {"velkaro-sync 1\n#control a midi-cc 17 1\n", "line 2: a control line is"},
+        {"velkaro-sync 1\n#control a midi-cc 1 128\n", "line 2: a control line is"},
+        {"velkaro-sync 1\n#control a osc fader\n", "line 2: a control line is"},
+        {"velkaro-sync 1\n#control a knob 1\n", "line 2: a control line is"},
     };
     const std::string good = "velkaro-sync 1\nbpm 90\nrows-per-beat 4\ntrack x\n3 1.5 smooth\n";
     SyncTracks tracks = Parsed(good);
