@@ -3,6 +3,7 @@
 #include "ScriptApi.h"
 
 #include "CameraApi.h"
+#include "CanvasApi.h"
 #include "DrawApi.h"
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
@@ -41,6 +42,7 @@ const TableRun kRegistrationOrder[] = {
     {kSceneFunctions, 0, -1},
     {kShaderFunctions, 0, -1},
     {kPictureFunctions, 0, -1},
+    {kCanvasFunctions, 0, -1},
 };
 
 } // namespace

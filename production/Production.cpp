@@ -23,6 +23,10 @@ Production::Production()
     sceneState.setBracket(&demoWorld.primitive());
     sceneState.setErrorBoard(&demoWorld.errors());
     demoWorld.setShaders(&shaderSet);
+    demoWorld.setCanvases(&canvasSet);
+    canvasSet.setBracket(&demoWorld.primitive());
+    canvasSet.setErrorBoard(&demoWorld.errors());
+    shaderSet.setCanvases(&canvasSet);
     shaderSet.setInputs(&frameInputs);
     if (timing.isOn())
         demoWorld.setFrameProbe(&timing);
@@ -71,7 +75,9 @@ std::string Production::start(const RunOptions &options)
 
 std::string Production::load()
 {
+    canvasSet.table().beginLoad();
     const std::string error = run(productionFile);
+    canvasSet.table().endLoad();
     demoWorld.errors().report(ErrorBoard::Production, error);
     if (runMode == RunMode::Authoring)
         watchProductionFiles(error.empty());
@@ -121,6 +127,9 @@ void Production::takeSavedFiles()
 void Production::followMusic()
 {
     clock.followMusic();
+    // A move of the music is a cut: the picture of the frame before is not
+    // the one before the new time.
+    shaderSet.forgetPrevious();
 }
 
 namespace {

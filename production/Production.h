@@ -8,6 +8,7 @@
 
 #include "DemoWorld.h"
 #include "FrameInputs.h"
+#include "Canvases.h"
 #include "FrameTiming.h"
 #include "SyncFile.h"
 #include "Timeline.h"
@@ -71,6 +72,9 @@ public:
     Scene &scene() { return sceneState; }
     // The run's GLSL programs and post pass.
     Shaders &shaders() { return shaderSet; }
+    // The canvases render() draws into; kept, with their pictures, across
+    // reloads of the production.
+    Canvases &canvases() { return canvasSet; }
     // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
     FrameTiming &frameTiming() { return timing; }
 
@@ -174,6 +178,7 @@ private:
     SyncFile syncFile;
     bool syncLive = false;
     std::vector<std::string> otherFiles;
+    Canvases canvasSet;
     Shaders shaderSet;
     unsigned char clearColour[3] = {0, 0, 0};
     long tickCount = 0;

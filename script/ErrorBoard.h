@@ -14,7 +14,7 @@ public:
     // The places whose errors are kept, in the order the lines are shown.
     // The three mouse callbacks are kept apart (a good mouse move must not
     // clear a failing LMBDown) and shown as one line.
-    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, SourceCount };
+    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, Canvas, SourceCount };
 
     // One run's outcome: an empty `error` clears the source's entry, the
     // same text as before counts once more, another text starts over at 1.
