@@ -75,9 +75,7 @@ std::string Production::start(const RunOptions &options)
 
 std::string Production::load()
 {
-    canvasSet.table().beginLoad();
     const std::string error = run(productionFile);
-    canvasSet.table().endLoad();
     demoWorld.errors().report(ErrorBoard::Production, error);
     if (runMode == RunMode::Authoring)
         watchProductionFiles(error.empty());
@@ -196,7 +194,9 @@ std::string Production::run(const QString &fileName)
     }
     ForgetLoadedFiles(gLuaState);
     UnloadLocalModules(gLuaState);
+    canvasSet.table().beginLoad();
     RunScriptCaptured(chunk.toStdString(), output, error);
+    canvasSet.table().endLoad();
     otherFiles.clear();
     const QString self = info.absoluteFilePath();
     for (const std::string &name : LoadedFiles(gLuaState))

@@ -113,7 +113,8 @@ public:
     // ("" when it ran). Printed output goes to the debug output only. A file
     // that is a pipe, socket or device is refused with "cannot read <name>:
     // not a regular file": dofile would block on it where the runaway guard
-    // cannot reach.
+    // cannot reach. The canvases it asks for are those of the run before
+    // (CanvasTable's reload rule).
     std::string run(const QString &fileName = QStringLiteral("prod.lua"));
     // Reads "sync.txt" (before the production runs, so its top level can
     // use the tracks). With `live`, every tick reads it again when it
