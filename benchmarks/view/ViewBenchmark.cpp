@@ -129,11 +129,12 @@ const char kBlur[] =
     "setPassScale(h, 0.5) setPassScale(v, 0.5)\n"
     "function render() cube() end\n";
 const char kScreen[] =
-    "local screen = newCanvas(256, 256)\n"
+    "local screen = newCanvas(256, 144)\n"
     "function render() setCanvas(screen) cube() setCanvas()\n"
+    "  colorGL(20, 30, 80, 255) beginQuadGL() vectorGL(80, 0, 149) vectorGL(320, 0, 149) vectorGL(320, 135, 149) vectorGL(80, 135, 149) endGL()\n"
     "  colorGL(255, 255, 255, 255) bindCanvas(screen) beginQuadGL()\n"
-    "  texCoordGL(0, 0) vectorGL(120, 0, 150) texCoordGL(1, 0) vectorGL(280, 0, 150)\n"
-    "  texCoordGL(1, 1) vectorGL(280, 120, 150) texCoordGL(0, 1) vectorGL(120, 120, 150) endGL() bindCanvas(0)\n"
+    "  texCoordGL(0, 0) vectorGL(80, 0, 150) texCoordGL(1, 0) vectorGL(320, 0, 150)\n"
+    "  texCoordGL(1, 1) vectorGL(320, 135, 150) texCoordGL(0, 1) vectorGL(80, 135, 150) endGL() bindCanvas(0)\n"
     "  cube() end\n";
 const char kPlainCube[] = "function render() cube() end\n";
 
