@@ -9,10 +9,14 @@
 // Every program that declares them gets the automatic uniforms `time`,
 // `resolution`, `level`, `spectrum` (64 x 1, red 0..1) and `mouse` each
 // time it is bound. The post pass draws the scene into a texture with its
-// depth and brings it over the view through a fragment shader that reads
-// `frame` and `depth`; the overlays drawn after it are tested against the
-// scene's depth, and the pick reads it, so both see the same depth as
-// without the pass.
+// depth and brings it over the view through a chain of fragment shaders,
+// each reading the one before as `frame` (the first, the scene) and the
+// scene's `depth`, each at its own fraction of the view's size; the
+// overlays drawn after it are tested against the scene's depth, and the
+// pick reads it, so both see the same depth as without the pass. A program
+// that declares `previous` reads the finished picture of the frame before
+// (without the overlays), kept after the chain; the scene then goes
+// through the pass's target even without a chain.
 //
 // GL calls need a current context. Programs are made in the context that
 // is current when they are first used; one loaded while none is current
