@@ -95,7 +95,8 @@ int ScriptUseShader(lua_State *L)
 int ScriptSetUniform(lua_State *L)
 {
     Shaders *shaders = RunShaders(L);
-    if (!shaders || lua_type(L, 2) != LUA_TSTRING)
+    // GL takes no uniform or texture between a begin function and endGL.
+    if (!shaders || lua_type(L, 2) != LUA_TSTRING || BracketOpen(L))
         return 0;
     float values[4];
     int count = 0;
