@@ -120,13 +120,16 @@ Canvases::Picture *Canvases::picture(int id)
     if (size.width <= 0 || size.height <= 0)
         return nullptr;
     Picture &picture = pictures[id];
-    if (picture.framebuffer && picture.size == size && picture.format == canvas->format)
-        return &picture;
+    if ((picture.framebuffer || picture.refused) && picture.size == size && picture.format == canvas->format)
+        return picture.refused ? nullptr : &picture;
     if (picture.framebuffer)
         release(picture);
 
     QOpenGLExtraFunctions *f = Gl();
     KeptBindings kept;
+    while (glGetError() != GL_NO_ERROR) {
+    }   // an earlier call's error is not this picture's
+    picture.refused = false;
     picture.size = size;
     picture.format = canvas->format;
     const bool wide = canvas->format == CanvasFormat::Rgba16f;
@@ -146,9 +149,17 @@ Canvases::Picture *Canvases::picture(int id)
     f->glBindFramebuffer(GL_FRAMEBUFFER, picture.framebuffer);
     f->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, picture.colour, 0);
     f->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, picture.depth);
-    if (f->glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    // A picture the driver has no memory for leaves an error: taken here, so
+    // the canvas is refused and the next frame starts without one.
+    bool failed = false;
+    while (glGetError() != GL_NO_ERROR)
+        failed = true;
+    if (failed || f->glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         release(picture);
-        pictures.erase(id);
+        // Not tried again at this size and format: the attempt is slow.
+        picture.size = size;
+        picture.format = canvas->format;
+        picture.refused = true;
         return nullptr;
     }
     // A new picture starts transparent black, whatever the driver left in it.
@@ -162,16 +173,6 @@ Canvases::Picture *Canvases::picture(int id)
     glPopAttrib();
     glClearColor(clear[0], clear[1], clear[2], clear[3]);
     return &picture;
-}
-
-long long Canvases::bytes() const
-{
-    long long total = 0;
-    for (const auto &entry : pictures) {
-        const Picture &p = entry.second;
-        total += static_cast<long long>(p.size.width) * p.size.height * ((p.format == CanvasFormat::Rgba16f ? 8 : 4) + 4);
-    }
-    return total;
 }
 
 // --- The frame ------------------------------------------------------------------
@@ -217,8 +218,11 @@ std::string Canvases::setTarget(int id, bool clear)
     if (!canvasTable.find(id))
         return "setCanvas: " + std::to_string(id) + " is not a canvas";
     Picture *p = picture(id);
-    if (!p)
-        return "setCanvas: canvas " + std::to_string(id) + " cannot be drawn into here";
+    if (!p) {
+        const CanvasSize size = CanvasTable::SizeIn(*canvasTable.find(id), CanvasSize{frameViewport[2], frameViewport[3]});
+        return "setCanvas: canvas " + std::to_string(id) + " cannot be drawn into here (the driver cannot make its " +
+               std::to_string(size.width) + " x " + std::to_string(size.height) + " picture)";
+    }
     f->glBindFramebuffer(GL_FRAMEBUFFER, p->framebuffer);
     glViewport(0, 0, p->size.width, p->size.height);
     current = id;

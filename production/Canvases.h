@@ -69,8 +69,6 @@ public:
     GLuint texture(int id);
     // The canvas being drawn into, 0 for the frame.
     int target() const { return current; }
-    // Bytes of the GL pictures made (colour and depth), for the memory check.
-    long long bytes() const;
 
     // The texture units of programs' canvas samplers: kSamplerUnits from
     // kFirstSamplerUnit, away from the script's texture (unit 0).
@@ -83,6 +81,7 @@ private:
         GLuint framebuffer = 0, colour = 0, depth = 0;
         CanvasSize size;
         CanvasFormat format = CanvasFormat::Rgba8;
+        bool refused = false;   // the driver could not make it at this size
     };
 
     bool canDraw() const;
