@@ -4,6 +4,7 @@
 
 #include "CameraApi.h"
 #include "DrawApi.h"
+#include "MeshApi.h"
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "SceneApi.h"
@@ -41,6 +42,7 @@ const TableRun kRegistrationOrder[] = {
     {kSceneFunctions, 0, -1},
     {kShaderFunctions, 0, -1},
     {kPictureFunctions, 0, -1},
+    {kMeshFunctions, 0, -1},
 };
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "DemoWorld.h"
 #include "FrameInputs.h"
 #include "FrameTiming.h"
+#include "Meshes.h"
 #include "SyncFile.h"
 #include "Timeline.h"
 #include "Scene.h"
@@ -71,6 +72,8 @@ public:
     Scene &scene() { return sceneState; }
     // The run's GLSL programs and post pass.
     Shaders &shaders() { return shaderSet; }
+    // The run's meshes and models; they stay for the whole run.
+    Meshes &meshes() { return meshSet; }
     // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
     FrameTiming &frameTiming() { return timing; }
 
@@ -168,6 +171,7 @@ private:
     QString productionFile = QStringLiteral("prod.lua");
     std::vector<WatchedFile> productionFiles;   // prod.lua first, then what it read
     Scene sceneState;   // made before the world that points at it
+    Meshes meshSet{sceneState};
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
     Timeline clock;

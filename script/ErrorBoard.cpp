@@ -5,7 +5,7 @@
 namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
-    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture",
+    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture", "mesh",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -69,6 +69,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(Sync);
     add(Shader);
     add(Texture);
+    add(Mesh);
     return result;
 }
 

@@ -14,7 +14,7 @@ public:
     // The places whose errors are kept, in the order the lines are shown.
     // The three mouse callbacks are kept apart (a good mouse move must not
     // clear a failing LMBDown) and shown as one line.
-    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, SourceCount };
+    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, Mesh, SourceCount };
 
     // One run's outcome: an empty `error` clears the source's entry, the
     // same text as before counts once more, another text starts over at 1.
@@ -32,7 +32,7 @@ public:
     // shown.
     struct Line
     {
-        std::string label;     // "update()", "render()", "OnMouseMove()", ..., "prod.lua", "sync.txt", "shader", "texture"
+        std::string label;     // "update()", "render()", "OnMouseMove()", ..., "prod.lua", "sync.txt", "shader", "texture", "mesh"
         std::string message;   // on one line
         long long count = 0;   // how many runs in a row gave this message
     };

@@ -1,0 +1,472 @@
+// Meshes: vertex buffers, their draws, the instanced copies and models.
+#include "Meshes.h"
+
+#include "Scene.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
+#include <QOpenGLShaderProgram>
+
+#include <cstddef>
+
+namespace {
+
+// Generic attribute slots of the copies' program (0 is the position's).
+const GLuint kCopyPlace = 1, kCopyColour = 2;
+
+// The copies' program: each copy moved and scaled, coloured, lit by the
+// one light with the current material as the fixed pipeline lights it
+// (ambient of the light model and the light, plus diffuse), textured when
+// the texture unit is on; the same picture as a draw per copy.
+const char kCopiesVertex[] =
+    "#version 120\n"
+    "attribute vec4 copyPlace;\n"
+    "attribute vec4 copyColour;\n"
+    "uniform bool coloured;\n"
+    "uniform bool lit;\n"
+    "void main() {\n"
+    "  gl_Position = gl_ModelViewProjectionMatrix * vec4(gl_Vertex.xyz * copyPlace.w + copyPlace.xyz, 1.0);\n"
+    "  vec4 base = coloured ? copyColour : gl_Color;\n"
+    "  if (lit) {\n"
+    "    vec3 n = normalize(gl_NormalMatrix * gl_Normal);\n"
+    "    float d = max(dot(n, normalize(gl_LightSource[0].position.xyz)), 0.0);\n"
+    "    vec3 light = gl_LightModel.ambient.rgb + gl_LightSource[0].ambient.rgb + d * gl_LightSource[0].diffuse.rgb;\n"
+    "    base = vec4(clamp(base.rgb * light, 0.0, 1.0), base.a);\n"
+    "  }\n"
+    "  gl_FrontColor = base;\n"
+    "  gl_BackColor = base;\n"
+    "  gl_TexCoord[0] = gl_MultiTexCoord0;\n"
+    "}\n";
+const char kCopiesFragment[] =
+    "#version 120\n"
+    "uniform bool textured;\n"
+    "uniform sampler2D picture;\n"
+    "void main() {\n"
+    "  gl_FragColor = textured ? gl_Color * texture2D(picture, gl_TexCoord[0].st) : gl_Color;\n"
+    "}\n";
+
+GLenum GlMode(MeshMode mode)
+{
+    switch (mode) {
+    case MeshMode::Quads: return GL_QUADS;
+    case MeshMode::Lines: return GL_LINES;
+    case MeshMode::Points: return GL_POINTS;
+    default: return GL_TRIANGLES;
+    }
+}
+
+QOpenGLExtraFunctions *Gl()
+{
+    return QOpenGLContext::currentContext()->extraFunctions();
+}
+
+const void *Offset(size_t bytes)
+{
+    return reinterpret_cast<const void *>(bytes);
+}
+
+// a × b of two column-major 4 × 4 matrices.
+void Multiply(const GLfloat *a, const GLfloat *b, GLfloat *out)
+{
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row) {
+            GLfloat sum = 0.0f;
+            for (int k = 0; k < 4; ++k)
+                sum += a[k * 4 + row] * b[column * 4 + k];
+            out[column * 4 + row] = sum;
+        }
+}
+
+} // namespace
+
+Meshes::Meshes(Scene &scene) : scene(scene) {}
+
+Meshes::~Meshes()
+{
+    // The buffers go with the context when there is none to delete them in.
+    if (!QOpenGLContext::currentContext())
+        return;
+    for (auto &entry : meshes)
+        release(entry.second);
+    for (auto &entry : models)
+        for (Gpu &mesh : entry.second.meshes)
+            release(mesh);
+    if (copyBuffer)
+        buffersToDelete.push_back(copyBuffer);
+    if (!buffersToDelete.empty())
+        Gl()->glDeleteBuffers(static_cast<GLsizei>(buffersToDelete.size()), buffersToDelete.data());
+    copiesProgram.reset();
+}
+
+Meshes::Gpu Meshes::Prepare(MeshData data)
+{
+    Gpu mesh;
+    mesh.vertices = data.vertices.size();
+    mesh.indices = data.indices.size();
+    mesh.attributes = data.attributes;
+    mesh.mode = data.mode;
+    mesh.data = std::move(data);
+    return mesh;
+}
+
+int Meshes::create(MeshData data)
+{
+    const int id = nextMesh++;
+    meshes[id] = Prepare(std::move(data));
+    return id;
+}
+
+bool Meshes::setVertices(int id, size_t first, std::vector<MeshVertex> vertices, std::string &error)
+{
+    const auto found = meshes.find(id);
+    if (found == meshes.end()) {
+        error = "setMeshVertices: there is no mesh " + std::to_string(id);
+        return false;
+    }
+    Gpu &mesh = found->second;
+    if (first > mesh.vertices || vertices.size() > mesh.vertices - first) {
+        error = "setMeshVertices: vertices " + std::to_string(first + 1) + " to " + std::to_string(first + vertices.size()) +
+                " are beyond the mesh's " + std::to_string(mesh.vertices);
+        return false;
+    }
+    if (!mesh.data.vertices.empty())
+        std::copy(vertices.begin(), vertices.end(), mesh.data.vertices.begin() + static_cast<std::ptrdiff_t>(first));
+    else if (!vertices.empty())
+        mesh.changes.push_back({first, std::move(vertices)});
+    return true;
+}
+
+void Meshes::release(Gpu &mesh)
+{
+    for (GLuint buffer : {mesh.vertexBuffer, mesh.indexBuffer})
+        if (buffer)
+            buffersToDelete.push_back(buffer);
+    mesh.vertexBuffer = mesh.indexBuffer = 0;
+}
+
+void Meshes::free(int id)
+{
+    const auto found = meshes.find(id);
+    if (found == meshes.end())
+        return;
+    release(found->second);
+    meshes.erase(found);
+}
+
+long Meshes::vertexCount(int id) const
+{
+    const auto found = meshes.find(id);
+    return found == meshes.end() ? -1 : static_cast<long>(found->second.vertices);
+}
+
+void Meshes::beginFrame()
+{
+    refusal.clear();
+    if (!buffersToDelete.empty() && QOpenGLContext::currentContext()) {
+        Gl()->glDeleteBuffers(static_cast<GLsizei>(buffersToDelete.size()), buffersToDelete.data());
+        buffersToDelete.clear();
+    }
+}
+
+bool Meshes::mayDraw(const char *function)
+{
+    if (!scene.rendering() || !QOpenGLContext::currentContext())
+        return false;   // outside render() GL calls do nothing, as everywhere
+    if (scene.canDraw())
+        return true;
+    if (refusal.empty())
+        refusal = std::string(function) + ": not between a begin function and endGL (drawn outside brackets)";
+    return false;
+}
+
+bool Meshes::ready(Gpu &mesh)
+{
+    if (mesh.vertices == 0)
+        return false;
+    QOpenGLExtraFunctions *gl = Gl();
+    if (!mesh.vertexBuffer) {
+        gl->glGenBuffers(1, &mesh.vertexBuffer);
+        gl->glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
+        gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(mesh.vertices * sizeof(MeshVertex)), mesh.data.vertices.data(), GL_STATIC_DRAW);
+        if (mesh.indices) {
+            gl->glGenBuffers(1, &mesh.indexBuffer);
+            gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBuffer);
+            gl->glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(mesh.indices * sizeof(std::uint32_t)), mesh.data.indices.data(),
+                             GL_STATIC_DRAW);
+            gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+        }
+        gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+        mesh.data = MeshData();   // from now on the buffer holds them
+    }
+    if (!mesh.changes.empty()) {
+        gl->glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
+        for (const Gpu::Change &change : mesh.changes)
+            gl->glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(change.first * sizeof(MeshVertex)),
+                                static_cast<GLsizeiptr>(change.vertices.size() * sizeof(MeshVertex)), change.vertices.data());
+        gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+        mesh.changes.clear();
+    }
+    return true;
+}
+
+void Meshes::bindArrays(const Gpu &mesh)
+{
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    Gl()->glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
+    const GLsizei stride = sizeof(MeshVertex);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, stride, Offset(offsetof(MeshVertex, position)));
+    if (mesh.attributes & kMeshColour) {
+        glEnableClientState(GL_COLOR_ARRAY);
+        glColorPointer(4, GL_UNSIGNED_BYTE, stride, Offset(offsetof(MeshVertex, colour)));
+    }
+    if (mesh.attributes & kMeshTexCoord) {
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, stride, Offset(offsetof(MeshVertex, texCoord)));
+    }
+    if (mesh.attributes & kMeshNormal) {
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glNormalPointer(GL_FLOAT, stride, Offset(offsetof(MeshVertex, normal)));
+    }
+    if (mesh.indexBuffer)
+        Gl()->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBuffer);
+}
+
+void Meshes::unbindArrays()
+{
+    Gl()->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    Gl()->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glPopClientAttrib();
+}
+
+void Meshes::drawElements(const Gpu &mesh, int copies)
+{
+    const GLenum mode = GlMode(mesh.mode);
+    if (copies <= 0 && mesh.indexBuffer)
+        glDrawElements(mode, static_cast<GLsizei>(mesh.indices), GL_UNSIGNED_INT, nullptr);
+    else if (copies <= 0)
+        glDrawArrays(mode, 0, static_cast<GLsizei>(mesh.vertices));
+    else if (mesh.indexBuffer)
+        Gl()->glDrawElementsInstanced(mode, static_cast<GLsizei>(mesh.indices), GL_UNSIGNED_INT, nullptr, copies);
+    else
+        Gl()->glDrawArraysInstanced(mode, 0, static_cast<GLsizei>(mesh.vertices), copies);
+}
+
+void Meshes::draw(int id, const char *function)
+{
+    if (!mayDraw(function))
+        return;
+    const auto found = meshes.find(id);
+    if (found == meshes.end()) {
+        if (refusal.empty())
+            refusal = std::string(function) + ": there is no mesh " + std::to_string(id);
+        return;
+    }
+    if (!ready(found->second))
+        return;
+    // The colour array leaves the current colour undefined: it is kept.
+    glPushAttrib(GL_CURRENT_BIT);
+    bindArrays(found->second);
+    drawElements(found->second, 0);
+    unbindArrays();
+    glPopAttrib();
+}
+
+bool Meshes::instancedProgram()
+{
+    if (!copiesProgramTried) {
+        copiesProgramTried = true;
+        const QSurfaceFormat format = QOpenGLContext::currentContext()->format();
+        if (format.version() < qMakePair(3, 3))
+            return false;
+        auto program = std::make_unique<QOpenGLShaderProgram>();
+        program->bindAttributeLocation("copyPlace", kCopyPlace);
+        program->bindAttributeLocation("copyColour", kCopyColour);
+        if (program->addShaderFromSourceCode(QOpenGLShader::Vertex, kCopiesVertex) &&
+            program->addShaderFromSourceCode(QOpenGLShader::Fragment, kCopiesFragment) && program->link())
+            copiesProgram = std::move(program);
+        else
+            qDebug("meshes: copies are drawn one by one: %s", qUtf8Printable(program->log()));
+    }
+    return copiesProgram != nullptr;
+}
+
+void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool coloured)
+{
+    if (!mayDraw("drawMeshInstances"))
+        return;
+    const auto found = meshes.find(id);
+    if (found == meshes.end()) {
+        if (refusal.empty())
+            refusal = "drawMeshInstances: there is no mesh " + std::to_string(id);
+        return;
+    }
+    Gpu &mesh = found->second;
+    if (copies.empty() || !ready(mesh))
+        return;
+    GLint scriptProgram = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &scriptProgram);
+    glPushAttrib(GL_CURRENT_BIT);
+    bindArrays(mesh);
+    if (instancing && scriptProgram == 0 && instancedProgram()) {
+        QOpenGLExtraFunctions *gl = Gl();
+        if (!copyBuffer)
+            gl->glGenBuffers(1, &copyBuffer);
+        gl->glBindBuffer(GL_ARRAY_BUFFER, copyBuffer);
+        gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(copies.size() * sizeof(MeshCopy)), copies.data(), GL_STREAM_DRAW);
+        gl->glEnableVertexAttribArray(kCopyPlace);
+        gl->glVertexAttribPointer(kCopyPlace, 4, GL_FLOAT, GL_FALSE, sizeof(MeshCopy), Offset(offsetof(MeshCopy, x)));
+        gl->glVertexAttribDivisor(kCopyPlace, 1);
+        gl->glEnableVertexAttribArray(kCopyColour);
+        gl->glVertexAttribPointer(kCopyColour, 4, GL_FLOAT, GL_FALSE, sizeof(MeshCopy), Offset(offsetof(MeshCopy, colour)));
+        gl->glVertexAttribDivisor(kCopyColour, 1);
+        copiesProgram->bind();
+        copiesProgram->setUniformValue("coloured", coloured && !(mesh.attributes & kMeshColour));
+        copiesProgram->setUniformValue("lit", static_cast<bool>(glIsEnabled(GL_LIGHTING)));
+        copiesProgram->setUniformValue("textured", static_cast<bool>(glIsEnabled(GL_TEXTURE_2D)));
+        copiesProgram->setUniformValue("picture", 0);
+        drawElements(mesh, static_cast<int>(copies.size()));
+        copiesProgram->release();
+        gl->glVertexAttribDivisor(kCopyPlace, 0);
+        gl->glVertexAttribDivisor(kCopyColour, 0);
+        gl->glDisableVertexAttribArray(kCopyPlace);
+        gl->glDisableVertexAttribArray(kCopyColour);
+    } else {
+        // One draw per copy, its move and scale loaded onto the model-view
+        // matrix (no push: the script may have filled the stack).
+        GLfloat base[16], moved[16];
+        glGetFloatv(GL_MODELVIEW_MATRIX, base);
+        for (const MeshCopy &copy : copies) {
+            const GLfloat place[16] = {copy.scale, 0, 0, 0, 0, copy.scale, 0, 0, 0, 0, copy.scale, 0, copy.x, copy.y, copy.z, 1};
+            Multiply(base, place, moved);
+            glLoadMatrixf(moved);
+            if (coloured)
+                glColor4fv(copy.colour);
+            drawElements(mesh, 0);
+        }
+        glLoadMatrixf(base);
+    }
+    unbindArrays();
+    glPopAttrib();
+}
+
+// --- Models --------------------------------------------------------------------
+
+std::string Meshes::adopt(Model &model, ModelData data, int id)
+{
+    releaseTextures(model);
+    for (Gpu &mesh : model.meshes)
+        release(mesh);
+    model.meshes.clear();
+    model.meshMaterial.clear();
+    for (ModelMesh &mesh : data.meshes) {
+        model.meshMaterial.push_back(mesh.material);
+        model.meshes.push_back(Prepare(std::move(mesh.data)));
+    }
+    model.parts = std::move(data.parts);
+    model.materials.clear();
+    std::string note;
+    int unread = 0;
+    for (const ModelMaterial &from : data.materials) {
+        Model::Material material;
+        std::copy(from.colour, from.colour + 4, material.colour);
+        std::string error;
+        if (!from.textureBytes.isEmpty()) {
+            material.texture = scene.loadTextureBytes(from.textureBytes, model.shownName + QLatin1Char(' ') + from.textureName, error);
+            material.ownTexture = material.texture > 0;
+        } else if (!from.textureFile.isEmpty()) {
+            material.texture = scene.loadTexture(from.textureFile, error);
+        } else if (!from.textureName.isEmpty()) {
+            error = "cannot read " + from.textureName.toStdString() + ": its pixels are not in an image format";
+        }
+        if (!error.empty() && !material.texture && unread++ == 0)
+            note = error;
+        model.materials.push_back(material);
+    }
+    if (!note.empty()) {
+        note = model.shownName.toStdString() + " is drawn without " + (unread > 1 ? std::to_string(unread) + " of its textures: " : "a texture: ") + note;
+        qDebug("model %d: %s", id, note.c_str());
+    }
+    return note;
+}
+
+void Meshes::releaseTextures(Model &model)
+{
+    for (const Model::Material &material : model.materials)
+        if (material.ownTexture)
+            scene.freeTexture(material.texture);
+}
+
+int Meshes::loadModel(const QString &path, std::string &error, std::string &note)
+{
+    note.clear();
+    if (path.isEmpty()) {
+        error = "cannot read the model: no file name";
+        return 0;
+    }
+    const QString fileName = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    for (const auto &entry : models)
+        if (entry.second.path == fileName)
+            return entry.first;   // a changed file is read again by the tick
+    ModelData data;
+    const WatchedFile file(fileName);   // the version read below is the one taken
+    if (!ReadModel(fileName, path, data, error))
+        return 0;
+    const int id = nextModel++;
+    Model &model = models[id];
+    model.path = fileName;
+    model.shownName = path;
+    model.file = file;
+    note = adopt(model, std::move(data), id);
+    return id;
+}
+
+void Meshes::takeSavedModels(WatchedFile::Clock::time_point now)
+{
+    for (auto &entry : models) {
+        Model &model = entry.second;
+        if (!model.file.poll(now))
+            continue;
+        ModelData data;
+        std::string error;
+        if (ReadModel(model.path, model.shownName, data, error)) {
+            qDebug("model %d reloaded from %s", entry.first, qUtf8Printable(model.path));
+            adopt(model, std::move(data), entry.first);
+        } else {
+            qDebug("model %d kept: %s", entry.first, error.c_str());
+        }
+    }
+}
+
+void Meshes::drawModel(int id)
+{
+    if (!mayDraw("drawModel"))
+        return;
+    const auto found = models.find(id);
+    if (found == models.end()) {
+        if (refusal.empty())
+            refusal = "drawModel: there is no model " + std::to_string(id);
+        return;
+    }
+    Model &model = found->second;
+    GLfloat base[16], placed[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, base);
+    glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT);
+    for (const ModelPart &part : model.parts) {
+        Gpu &mesh = model.meshes[part.mesh];
+        if (!ready(mesh))
+            continue;
+        const Model::Material &material = model.materials[model.meshMaterial[part.mesh]];
+        Multiply(base, part.transform, placed);
+        glLoadMatrixf(placed);
+        glColor4fv(material.colour);
+        scene.bindTexture(mesh.attributes & kMeshTexCoord ? material.texture : 0);
+        bindArrays(mesh);
+        drawElements(mesh, 0);
+        unbindArrays();
+    }
+    glLoadMatrixf(base);
+    glPopAttrib();
+}
