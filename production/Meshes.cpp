@@ -323,7 +323,7 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
         gl->glVertexAttribPointer(kCopyColour, 4, GL_FLOAT, GL_FALSE, sizeof(MeshCopy), Offset(offsetof(MeshCopy, colour)));
         gl->glVertexAttribDivisor(kCopyColour, 1);
         copiesProgram->bind();
-        copiesProgram->setUniformValue("coloured", coloured && !(mesh.attributes & kMeshColour));
+        copiesProgram->setUniformValue("coloured", coloured);
         copiesProgram->setUniformValue("lit", static_cast<bool>(glIsEnabled(GL_LIGHTING)));
         copiesProgram->setUniformValue("textured", static_cast<bool>(glIsEnabled(GL_TEXTURE_2D)));
         copiesProgram->setUniformValue("picture", 0);
@@ -338,6 +338,8 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
         // matrix (no push: the script may have filled the stack).
         GLfloat base[16], moved[16];
         glGetFloatv(GL_MODELVIEW_MATRIX, base);
+        if (coloured)
+            glDisableClientState(GL_COLOR_ARRAY);
         for (const MeshCopy &copy : copies) {
             const GLfloat place[16] = {copy.scale, 0, 0, 0, 0, copy.scale, 0, 0, 0, 0, copy.scale, 0, copy.x, copy.y, copy.z, 1};
             Multiply(base, place, moved);

@@ -58,7 +58,7 @@ public:
     // Draws mesh `id`; `function` names the caller in a refusal.
     void draw(int id, const char *function = "drawMesh");
     // Draws mesh `id` once per copy, moved by its offset and scaled, in
-    // its colour when `coloured`; one instanced draw where the context has
+    // its colour when `coloured` (in place of the vertices' own); one instanced draw where the context has
     // them and no program of the script is bound, else a draw per copy.
     void drawCopies(int id, const std::vector<MeshCopy> &copies, bool coloured);
     // Whether instanced draws may be used (tests and benchmarks compare
