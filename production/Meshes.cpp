@@ -183,10 +183,21 @@ bool Meshes::mayDraw(const char *function)
 
 bool Meshes::ready(Gpu &mesh)
 {
-    if (mesh.vertices == 0)
+    if (mesh.vertices == 0 || (mesh.mode == MeshMode::Quads && mesh.vertices < 4))
         return false;
     QOpenGLExtraFunctions *gl = Gl();
     if (!mesh.vertexBuffer) {
+        // Quads go to the driver as indexed triangles: drivers that draw no
+        // quads of their own otherwise convert them again at every draw.
+        if (mesh.mode == MeshMode::Quads && mesh.data.indices.empty()) {
+            const std::uint32_t corners[6] = {0, 1, 2, 0, 2, 3};
+            mesh.data.indices.reserve(mesh.vertices / 4 * 6);
+            for (std::uint32_t quad = 0; quad + 4 <= mesh.vertices; quad += 4)
+                for (const std::uint32_t corner : corners)
+                    mesh.data.indices.push_back(quad + corner);
+            mesh.indices = mesh.data.indices.size();
+            mesh.mode = MeshMode::Triangles;
+        }
         gl->glGenBuffers(1, &mesh.vertexBuffer);
         gl->glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
         gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(mesh.vertices * sizeof(MeshVertex)), mesh.data.vertices.data(), GL_STATIC_DRAW);

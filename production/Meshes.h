@@ -3,7 +3,8 @@
 // the Production, so they outlive reloads of the production's script.
 //
 // Vertices are held in memory only until the first paint uploads them;
-// after that a mesh's memory is its buffer (36 bytes a vertex). Changes to
+// after that a mesh's memory is its buffer (36 bytes a vertex, and for
+// quads 6 more: the indices of their triangles). Changes to
 // a range wait for the next draw. Drawing happens inside render() with no
 // begin/end bracket open; a draw inside a bracket is refused with a
 // message for the view's band. Models are files read through the model

@@ -1,7 +1,8 @@
 // ErrorBoard: the latest error of each place that runs production code
 // (update, render, the mouse callbacks, loading prod.lua, reading
-// sync.txt, shaders), with how often it came in a row, and the note about a
-// texture drawn from a scaled-down copy. The runs report into it;
+// sync.txt, shaders), with how often it came in a row, the note about a
+// texture drawn from a scaled-down copy, and the mesh a frame could not
+// draw. The runs report into it;
 // the view reads it to show the errors. Plain data: no Qt, no GL.
 #pragma once
 

@@ -105,6 +105,7 @@ TEST(ModelFile, DamagedAndHostileFilesAreRefusedWithAReason)
         {"garbage.obj", QByteArray(3000, '\x07'), "cannot read garbage.obj: "},
         {"picture.stl", QByteArray::fromHex("89504e470d0a1a0a0000000d49484452"), "cannot read picture.stl: "},
         {"empty.ply", "", "cannot read empty.ply: "},
+        {"faces.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 99999999\n", "cannot read faces.obj: "},
         {"billions.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 3000000000\nproperty float x\nend_header\n\x01\x02",
          "the PLY header claims 3000000000 vertex elements"},
         {"wrapped.stl", wrapped, "the STL claims 2147483649 triangles"},
