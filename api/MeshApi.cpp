@@ -16,6 +16,8 @@ namespace {
 const int kColourFrom = 4, kTexCoordFrom = 8, kNormalFrom = 10, kVertexFields = 12;
 // drawMeshInstances: x, y, z [, s [, r, g, b, a]] per copy.
 const int kCopyFieldChoices[] = {3, 4, 8};
+// Room made before reading a table; more as its entries come.
+const size_t kReserveAtOnce = 65536;
 
 Meshes *RunMeshes(lua_State *L)
 {
@@ -51,7 +53,10 @@ bool ReadVertices(lua_State *L, int index, const char *function, std::vector<Mes
         error = std::string(function) + ": " + std::to_string(count) + " vertices (a mesh holds 1 to " + std::to_string(kMaxMeshVertices) + ")";
         return false;
     }
-    vertices.resize(count);   // bounded by the table itself: each vertex is a table
+    // Grown vertex by vertex: a sparse table may claim a length its entries
+    // do not hold, and memory stays bounded by what the table holds.
+    vertices.clear();
+    vertices.reserve(std::min<size_t>(count, kReserveAtOnce));
     attributes = 0;
     for (size_t i = 0; i < count; ++i) {
         lua_rawgeti(L, index, static_cast<int>(i + 1));
@@ -63,7 +68,7 @@ bool ReadVertices(lua_State *L, int index, const char *function, std::vector<Mes
         const int table = lua_gettop(L);
         const size_t length = std::min<size_t>(lua_objlen(L, table), kVertexFields);
         attributes |= AttributesOf(length);
-        MeshVertex &v = vertices[i];
+        MeshVertex &v = vertices.emplace_back();
         for (int k = 0; k < 3; ++k) {
             v.position[k] = static_cast<float>(FieldNumber(L, table, 1 + k));
             v.normal[k] = static_cast<float>(FieldNumber(L, table, kNormalFrom + k));
@@ -133,11 +138,19 @@ int DrawMeshInstances(lua_State *L)
     const int fields = lua_isnoneornil(L, 3) ? 8 : ArgInt32(L, 3);
     if (std::find(std::begin(kCopyFieldChoices), std::end(kCopyFieldChoices), fields) == std::end(kCopyFieldChoices))
         return 0;
+    // The copies end at the first whose x is missing (a sparse table may
+    // claim a length its entries do not hold).
     const size_t count = lua_objlen(L, 2) / static_cast<size_t>(fields);
-    std::vector<MeshCopy> copies(count);   // bounded by the table: a number per field
+    std::vector<MeshCopy> copies;
+    copies.reserve(std::min<size_t>(count, kReserveAtOnce));
     for (size_t i = 0; i < count; ++i) {
-        MeshCopy &copy = copies[i];
         const int at = static_cast<int>(i * static_cast<size_t>(fields));
+        lua_rawgeti(L, 2, at + 1);
+        const bool present = !lua_isnil(L, -1);
+        lua_pop(L, 1);
+        if (!present)
+            break;
+        MeshCopy &copy = copies.emplace_back();
         copy.x = static_cast<float>(FieldNumber(L, 2, at + 1));
         copy.y = static_cast<float>(FieldNumber(L, 2, at + 2));
         copy.z = static_cast<float>(FieldNumber(L, 2, at + 3));

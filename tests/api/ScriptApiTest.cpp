@@ -635,9 +635,11 @@ TEST_F(ScriptApiTest, MeshesDrawAtTheirPlaceLitTexturedAndChangedAndAreRefusedIn
         EXPECT_EQ(Frame(render).substr(0, std::strlen(message)), message);
     }
     // Non-numbers and NaN read as 0; what cannot make a mesh is refused.
-    Run("W = newMesh({{990, 'x', 0/0, 1/0}, {1010, 990, 0}, {1010, 1010}}) assert(W)");
+    Run("W = newMesh({{990, 'x', 0/0, 1/0}, {1010, 990, 0}, {1010, 1010}}) assert(W)"
+        "sparse = {} for k = 0, 23 do sparse[2 ^ k] = {1, 2, 3} end");   // its length reads 2^23 or more
     for (const auto &[call, message] : {std::pair{"newMesh({})", "newMesh: 0 vertices"}, {"newMesh(5)", "newMesh: the vertices are not a table"},
                                         {"newMesh({{1, 2, 3}, 7})", "newMesh: vertex 2 is not a table"},
+                                        {"newMesh(sparse)", "newMesh: vertex 3 is not a table"},
                                         {"newMesh({{1, 2, 3}}, 'hexagons')", "the mode is \"triangles\", \"quads\", \"lines\" or \"points\""},
                                         {"setMeshVertices(Q, {{1, 2, 3}}, 5)", "vertices 5 to 5 are beyond the mesh"},
                                         {"setMeshVertices(77, {{1, 2, 3}})", "there is no mesh 77"}})
