@@ -9,26 +9,42 @@
 #include <QOpenGLExtraFunctions>
 #include <QOpenGLShaderProgram>
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
 
-// Generic attribute slots of the copies' program (0 is the position's).
-const GLuint kCopyPlace = 1, kCopyColour = 2;
+// The generic attribute of the copies' program: a vertex's place in its
+// batch (0 is the position's slot).
+const GLuint kCopySlot = 1;
+// A small mesh is drawn in batches: its vertices repeated this many times
+// in a buffer of their own, one instance a batch, since a driver that draws
+// each instance apart pays per instance, not per vertex.
+const size_t kBatchVertices = 4096;
+const int kMaxBatchCopies = 256;
+// The texture unit the copies' numbers are read from (unit 0 is the script's).
+const GLenum kCopyUnit = GL_TEXTURE1;
 
 // The copies' program: each copy moved and scaled, coloured, lit by the
 // one light with the current material as the fixed pipeline lights it
 // (ambient of the light model and the light, plus diffuse), textured when
-// the texture unit is on; the same picture as a draw per copy.
+// the texture unit is on; the same picture as a draw per copy. The copies'
+// numbers come from a buffer texture, two texels a copy (x, y, z, scale;
+// colour); a batch slot past the last copy is clipped away.
 const char kCopiesVertex[] =
-    "#version 120\n"
-    "attribute vec4 copyPlace;\n"
-    "attribute vec4 copyColour;\n"
+    "#version 150 compatibility\n"
+    "in float copySlot;\n"
+    "uniform samplerBuffer copies;\n"
+    "uniform int perInstance;\n"
+    "uniform int count;\n"
     "uniform bool coloured;\n"
     "uniform bool lit;\n"
     "void main() {\n"
-    "  gl_Position = gl_ModelViewProjectionMatrix * vec4(gl_Vertex.xyz * copyPlace.w + copyPlace.xyz, 1.0);\n"
-    "  vec4 base = coloured ? copyColour : gl_Color;\n"
+    "  int copy = gl_InstanceID * perInstance + int(copySlot);\n"
+    "  if (copy >= count) { gl_Position = vec4(0.0, 0.0, -2.0, 1.0); return; }\n"
+    "  vec4 place = texelFetch(copies, 2 * copy);\n"
+    "  gl_Position = gl_ModelViewProjectionMatrix * vec4(gl_Vertex.xyz * place.w + place.xyz, 1.0);\n"
+    "  vec4 base = coloured ? texelFetch(copies, 2 * copy + 1) : gl_Color;\n"
     "  if (lit) {\n"
     "    vec3 n = normalize(gl_NormalMatrix * gl_Normal);\n"
     "    float d = max(dot(n, normalize(gl_LightSource[0].position.xyz)), 0.0);\n"
@@ -40,7 +56,7 @@ const char kCopiesVertex[] =
     "  gl_TexCoord[0] = gl_MultiTexCoord0;\n"
     "}\n";
 const char kCopiesFragment[] =
-    "#version 120\n"
+    "#version 150 compatibility\n"
     "uniform bool textured;\n"
     "uniform sampler2D picture;\n"
     "void main() {\n"
@@ -95,6 +111,8 @@ Meshes::~Meshes()
             release(mesh);
     if (copyBuffer)
         buffersToDelete.push_back(copyBuffer);
+    if (copyTexture)
+        glDeleteTextures(1, &copyTexture);
     if (!buffersToDelete.empty())
         Gl()->glDeleteBuffers(static_cast<GLsizei>(buffersToDelete.size()), buffersToDelete.data());
     copiesProgram.reset();
@@ -140,10 +158,19 @@ bool Meshes::setVertices(int id, size_t first, std::vector<MeshVertex> vertices,
 
 void Meshes::release(Gpu &mesh)
 {
+    releaseBatch(mesh);
     for (GLuint buffer : {mesh.vertexBuffer, mesh.indexBuffer})
         if (buffer)
             buffersToDelete.push_back(buffer);
     mesh.vertexBuffer = mesh.indexBuffer = 0;
+}
+
+void Meshes::releaseBatch(Gpu &mesh)
+{
+    for (GLuint buffer : {mesh.batch.vertexBuffer, mesh.batch.slotBuffer, mesh.batch.indexBuffer})
+        if (buffer)
+            buffersToDelete.push_back(buffer);
+    mesh.batch = Gpu::Batch();
 }
 
 void Meshes::free(int id)
@@ -218,14 +245,73 @@ bool Meshes::ready(Gpu &mesh)
                                 static_cast<GLsizeiptr>(change.vertices.size() * sizeof(MeshVertex)), change.vertices.data());
         gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
         mesh.changes.clear();
+        releaseBatch(mesh);   // made again from the changed vertices
     }
     return true;
 }
 
-void Meshes::bindArrays(const Gpu &mesh)
+namespace {
+
+// The first `bytes` of `buffer` bound at `target`, read back.
+template <typename T> std::vector<T> ReadBack(GLenum target, GLuint buffer, size_t count)
+{
+    QOpenGLExtraFunctions *gl = Gl();
+    std::vector<T> values;
+    gl->glBindBuffer(target, buffer);
+    const void *mapped = gl->glMapBufferRange(target, 0, static_cast<GLsizeiptr>(count * sizeof(T)), GL_MAP_READ_BIT);
+    if (mapped) {
+        const T *first = static_cast<const T *>(mapped);
+        values.assign(first, first + count);
+        gl->glUnmapBuffer(target);
+    }
+    gl->glBindBuffer(target, 0);
+    return values;
+}
+
+} // namespace
+
+bool Meshes::batch(Gpu &mesh)
+{
+    if (mesh.batch.copies)
+        return true;
+    const size_t copies = std::min<size_t>(kMaxBatchCopies, kBatchVertices / std::max<size_t>(mesh.vertices, 1));
+    if (copies < 2)
+        return false;
+    const std::vector<MeshVertex> vertices = ReadBack<MeshVertex>(GL_ARRAY_BUFFER, mesh.vertexBuffer, mesh.vertices);
+    const std::vector<std::uint32_t> indices =
+        mesh.indexBuffer ? ReadBack<std::uint32_t>(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBuffer, mesh.indices) : std::vector<std::uint32_t>();
+    if (vertices.size() != mesh.vertices || indices.size() != mesh.indices)
+        return false;
+    std::vector<MeshVertex> batchVertices;
+    std::vector<float> batchSlots;
+    std::vector<std::uint32_t> batchIndices;
+    batchVertices.reserve(copies * mesh.vertices);
+    batchSlots.reserve(copies * mesh.vertices);
+    for (size_t copy = 0; copy < copies; ++copy) {
+        batchVertices.insert(batchVertices.end(), vertices.begin(), vertices.end());
+        batchSlots.insert(batchSlots.end(), mesh.vertices, static_cast<float>(copy));
+        for (const std::uint32_t index : indices)
+            batchIndices.push_back(index + static_cast<std::uint32_t>(copy * mesh.vertices));
+    }
+    QOpenGLExtraFunctions *gl = Gl();
+    const auto upload = [&](GLenum target, GLuint &buffer, const void *data, size_t bytes) {
+        gl->glGenBuffers(1, &buffer);
+        gl->glBindBuffer(target, buffer);
+        gl->glBufferData(target, static_cast<GLsizeiptr>(bytes), data, GL_STATIC_DRAW);
+        gl->glBindBuffer(target, 0);
+    };
+    upload(GL_ARRAY_BUFFER, mesh.batch.vertexBuffer, batchVertices.data(), batchVertices.size() * sizeof(MeshVertex));
+    upload(GL_ARRAY_BUFFER, mesh.batch.slotBuffer, batchSlots.data(), batchSlots.size() * sizeof(float));
+    if (!batchIndices.empty())
+        upload(GL_ELEMENT_ARRAY_BUFFER, mesh.batch.indexBuffer, batchIndices.data(), batchIndices.size() * sizeof(std::uint32_t));
+    mesh.batch.copies = static_cast<int>(copies);
+    return true;
+}
+
+void Meshes::bindArrays(const Gpu &mesh, bool batched)
 {
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-    Gl()->glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
+    Gl()->glBindBuffer(GL_ARRAY_BUFFER, batched ? mesh.batch.vertexBuffer : mesh.vertexBuffer);
     const GLsizei stride = sizeof(MeshVertex);
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_FLOAT, stride, Offset(offsetof(MeshVertex, position)));
@@ -242,7 +328,7 @@ void Meshes::bindArrays(const Gpu &mesh)
         glNormalPointer(GL_FLOAT, stride, Offset(offsetof(MeshVertex, normal)));
     }
     if (mesh.indexBuffer)
-        Gl()->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBuffer);
+        Gl()->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, batched ? mesh.batch.indexBuffer : mesh.indexBuffer);
 }
 
 void Meshes::unbindArrays()
@@ -252,17 +338,18 @@ void Meshes::unbindArrays()
     glPopClientAttrib();
 }
 
-void Meshes::drawElements(const Gpu &mesh, int copies)
+void Meshes::drawElements(const Gpu &mesh, int instances, size_t repeats)
 {
     const GLenum mode = GlMode(mesh.mode);
-    if (copies <= 0 && mesh.indexBuffer)
-        glDrawElements(mode, static_cast<GLsizei>(mesh.indices), GL_UNSIGNED_INT, nullptr);
-    else if (copies <= 0)
-        glDrawArrays(mode, 0, static_cast<GLsizei>(mesh.vertices));
+    const GLsizei indices = static_cast<GLsizei>(mesh.indices * repeats), vertices = static_cast<GLsizei>(mesh.vertices * repeats);
+    if (instances <= 0 && mesh.indexBuffer)
+        glDrawElements(mode, indices, GL_UNSIGNED_INT, nullptr);
+    else if (instances <= 0)
+        glDrawArrays(mode, 0, vertices);
     else if (mesh.indexBuffer)
-        Gl()->glDrawElementsInstanced(mode, static_cast<GLsizei>(mesh.indices), GL_UNSIGNED_INT, nullptr, copies);
+        Gl()->glDrawElementsInstanced(mode, indices, GL_UNSIGNED_INT, nullptr, instances);
     else
-        Gl()->glDrawArraysInstanced(mode, 0, static_cast<GLsizei>(mesh.vertices), copies);
+        Gl()->glDrawArraysInstanced(mode, 0, vertices, instances);
 }
 
 void Meshes::draw(int id, const char *function)
@@ -279,8 +366,8 @@ void Meshes::draw(int id, const char *function)
         return;
     // The colour array leaves the current colour undefined: it is kept.
     glPushAttrib(GL_CURRENT_BIT);
-    bindArrays(found->second);
-    drawElements(found->second, 0);
+    bindArrays(found->second, false);
+    drawElements(found->second, 0, 1);
     unbindArrays();
     glPopAttrib();
 }
@@ -293,8 +380,7 @@ bool Meshes::instancedProgram()
         if (format.version() < qMakePair(3, 3))
             return false;
         auto program = std::make_unique<QOpenGLShaderProgram>();
-        program->bindAttributeLocation("copyPlace", kCopyPlace);
-        program->bindAttributeLocation("copyColour", kCopyColour);
+        program->bindAttributeLocation("copySlot", kCopySlot);
         if (program->addShaderFromSourceCode(QOpenGLShader::Vertex, kCopiesVertex) &&
             program->addShaderFromSourceCode(QOpenGLShader::Fragment, kCopiesFragment) && program->link())
             copiesProgram = std::move(program);
@@ -320,30 +406,49 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
     GLint scriptProgram = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &scriptProgram);
     glPushAttrib(GL_CURRENT_BIT);
-    bindArrays(mesh);
+    bindArrays(mesh, false);
     if (instancing && scriptProgram == 0 && instancedProgram()) {
         QOpenGLExtraFunctions *gl = Gl();
-        if (!copyBuffer)
+        const bool batched = batch(mesh);
+        const int perInstance = batched ? mesh.batch.copies : 1;
+        if (batched) {
+            unbindArrays();
+            bindArrays(mesh, true);
+            if (coloured)
+                glDisableClientState(GL_COLOR_ARRAY);
+            gl->glBindBuffer(GL_ARRAY_BUFFER, mesh.batch.slotBuffer);
+            gl->glEnableVertexAttribArray(kCopySlot);
+            gl->glVertexAttribPointer(kCopySlot, 1, GL_FLOAT, GL_FALSE, sizeof(float), nullptr);
+        } else {
+            gl->glVertexAttrib1f(kCopySlot, 0.0f);
+        }
+        if (!copyBuffer) {
             gl->glGenBuffers(1, &copyBuffer);
-        gl->glBindBuffer(GL_ARRAY_BUFFER, copyBuffer);
-        gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(copies.size() * sizeof(MeshCopy)), copies.data(), GL_STREAM_DRAW);
-        gl->glEnableVertexAttribArray(kCopyPlace);
-        gl->glVertexAttribPointer(kCopyPlace, 4, GL_FLOAT, GL_FALSE, sizeof(MeshCopy), Offset(offsetof(MeshCopy, x)));
-        gl->glVertexAttribDivisor(kCopyPlace, 1);
-        gl->glEnableVertexAttribArray(kCopyColour);
-        gl->glVertexAttribPointer(kCopyColour, 4, GL_FLOAT, GL_FALSE, sizeof(MeshCopy), Offset(offsetof(MeshCopy, colour)));
-        gl->glVertexAttribDivisor(kCopyColour, 1);
+            glGenTextures(1, &copyTexture);
+        }
+        gl->glBindBuffer(GL_TEXTURE_BUFFER, copyBuffer);
+        gl->glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(copies.size() * sizeof(MeshCopy)), copies.data(), GL_STREAM_DRAW);
+        gl->glBindBuffer(GL_TEXTURE_BUFFER, 0);
+        gl->glActiveTexture(kCopyUnit);
+        glBindTexture(GL_TEXTURE_BUFFER, copyTexture);
+        gl->glTexBuffer(GL_TEXTURE_BUFFER, GL_RGBA32F, copyBuffer);
+        gl->glActiveTexture(GL_TEXTURE0);
         copiesProgram->bind();
+        copiesProgram->setUniformValue("copies", 1);
+        copiesProgram->setUniformValue("perInstance", perInstance);
+        copiesProgram->setUniformValue("count", static_cast<int>(copies.size()));
         copiesProgram->setUniformValue("coloured", coloured);
         copiesProgram->setUniformValue("lit", static_cast<bool>(glIsEnabled(GL_LIGHTING)));
         copiesProgram->setUniformValue("textured", static_cast<bool>(glIsEnabled(GL_TEXTURE_2D)));
         copiesProgram->setUniformValue("picture", 0);
-        drawElements(mesh, static_cast<int>(copies.size()));
+        const int instances = static_cast<int>((copies.size() + static_cast<size_t>(perInstance) - 1) / static_cast<size_t>(perInstance));
+        drawElements(mesh, instances, static_cast<size_t>(perInstance));
         copiesProgram->release();
-        gl->glVertexAttribDivisor(kCopyPlace, 0);
-        gl->glVertexAttribDivisor(kCopyColour, 0);
-        gl->glDisableVertexAttribArray(kCopyPlace);
-        gl->glDisableVertexAttribArray(kCopyColour);
+        gl->glActiveTexture(kCopyUnit);
+        glBindTexture(GL_TEXTURE_BUFFER, 0);
+        gl->glActiveTexture(GL_TEXTURE0);
+        if (batched)
+            gl->glDisableVertexAttribArray(kCopySlot);
     } else {
         // One draw per copy, its move and scale loaded onto the model-view
         // matrix (no push: the script may have filled the stack).
@@ -357,7 +462,7 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
             glLoadMatrixf(moved);
             if (coloured)
                 glColor4fv(copy.colour);
-            drawElements(mesh, 0);
+            drawElements(mesh, 0, 1);
         }
         glLoadMatrixf(base);
     }
@@ -476,8 +581,8 @@ void Meshes::drawModel(int id)
         glLoadMatrixf(placed);
         glColor4fv(material.colour);
         scene.bindTexture(mesh.attributes & kMeshTexCoord ? material.texture : 0);
-        bindArrays(mesh);
-        drawElements(mesh, 0);
+        bindArrays(mesh, false);
+        drawElements(mesh, 0, 1);
         unbindArrays();
     }
     glLoadMatrixf(base);

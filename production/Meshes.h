@@ -94,6 +94,13 @@ private:
         size_t vertices = 0, indices = 0;
         unsigned attributes = 0;
         MeshMode mode = MeshMode::Triangles;
+        // A small mesh repeated for batches of copies, with each vertex's
+        // place in its batch; made at its first drawMeshInstances.
+        struct Batch
+        {
+            GLuint vertexBuffer = 0, slotBuffer = 0, indexBuffer = 0;
+            int copies = 0;   // 0: none made
+        } batch;
     };
     struct Model
     {
@@ -121,9 +128,15 @@ private:
     bool mayDraw(const char *function);
     // Uploads what waits (vertices, changes); false when there is nothing.
     bool ready(Gpu &mesh);
-    void bindArrays(const Gpu &mesh);
+    void releaseBatch(Gpu &mesh);
+    // Makes the mesh's batch when it is small enough to have one.
+    bool batch(Gpu &mesh);
+    // The mesh's arrays (or its batch's) on the fixed pipeline's inputs.
+    void bindArrays(const Gpu &mesh, bool batched);
     void unbindArrays();
-    void drawElements(const Gpu &mesh, int copies);
+    // `instances` > 0: that many instances of the mesh (`repeats` times over
+    // when batched); else one plain draw.
+    void drawElements(const Gpu &mesh, int instances, size_t repeats);
     bool instancedProgram();
 
     Scene &scene;
@@ -135,5 +148,5 @@ private:
     bool instancing = true;
     std::unique_ptr<QOpenGLShaderProgram> copiesProgram;
     bool copiesProgramTried = false;
-    GLuint copyBuffer = 0;
+    GLuint copyBuffer = 0, copyTexture = 0;   // the copies' numbers, as a buffer texture
 };
