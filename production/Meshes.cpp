@@ -30,15 +30,14 @@ const GLenum kCopyUnit = GL_TEXTURE1;
 // (ambient of the light model and the light, plus diffuse), textured when
 // the texture unit is on; the same picture as a draw per copy. The copies'
 // numbers come from a buffer texture, two texels a copy (x, y, z, scale;
-// colour); a batch slot past the last copy is clipped away.
+// colour); a batch slot past the last copy is clipped away. Whether the
+// copies are coloured, lit and textured is fixed in each of the program's
+// variants, so none of them pays for what it does not draw.
 const char kCopiesVertex[] =
-    "#version 150 compatibility\n"
     "in float copySlot;\n"
     "uniform samplerBuffer copies;\n"
     "uniform int perInstance;\n"
     "uniform int count;\n"
-    "uniform bool coloured;\n"
-    "uniform bool lit;\n"
     "void main() {\n"
     "  int copy = gl_InstanceID * perInstance + int(copySlot);\n"
     "  if (copy >= count) { gl_Position = vec4(0.0, 0.0, -2.0, 1.0); return; }\n"
@@ -56,8 +55,6 @@ const char kCopiesVertex[] =
     "  gl_TexCoord[0] = gl_MultiTexCoord0;\n"
     "}\n";
 const char kCopiesFragment[] =
-    "#version 150 compatibility\n"
-    "uniform bool textured;\n"
     "uniform sampler2D picture;\n"
     "void main() {\n"
     "  gl_FragColor = textured ? gl_Color * texture2D(picture, gl_TexCoord[0].st) : gl_Color;\n"
@@ -109,13 +106,11 @@ Meshes::~Meshes()
     for (auto &entry : models)
         for (Gpu &mesh : entry.second.meshes)
             release(mesh);
-    if (copyBuffer)
-        buffersToDelete.push_back(copyBuffer);
-    if (copyTexture)
-        glDeleteTextures(1, &copyTexture);
+    if (!texturesToDelete.empty())
+        glDeleteTextures(static_cast<GLsizei>(texturesToDelete.size()), texturesToDelete.data());
     if (!buffersToDelete.empty())
         Gl()->glDeleteBuffers(static_cast<GLsizei>(buffersToDelete.size()), buffersToDelete.data());
-    copiesProgram.reset();
+    copiesPrograms.clear();
 }
 
 Meshes::Gpu Meshes::Prepare(MeshData data)
@@ -191,10 +186,14 @@ long Meshes::vertexCount(int id) const
 void Meshes::beginFrame()
 {
     refusal.clear();
-    if (!buffersToDelete.empty() && QOpenGLContext::currentContext()) {
+    if (!QOpenGLContext::currentContext())
+        return;
+    if (!buffersToDelete.empty())
         Gl()->glDeleteBuffers(static_cast<GLsizei>(buffersToDelete.size()), buffersToDelete.data());
-        buffersToDelete.clear();
-    }
+    if (!texturesToDelete.empty())
+        glDeleteTextures(static_cast<GLsizei>(texturesToDelete.size()), texturesToDelete.data());
+    buffersToDelete.clear();
+    texturesToDelete.clear();
 }
 
 bool Meshes::mayDraw(const char *function)
@@ -372,22 +371,25 @@ void Meshes::draw(int id, const char *function)
     glPopAttrib();
 }
 
-bool Meshes::instancedProgram()
+QOpenGLShaderProgram *Meshes::copiesProgram(bool coloured, bool lit, bool textured)
 {
-    if (!copiesProgramTried) {
-        copiesProgramTried = true;
-        const QSurfaceFormat format = QOpenGLContext::currentContext()->format();
-        if (format.version() < qMakePair(3, 3))
-            return false;
-        auto program = std::make_unique<QOpenGLShaderProgram>();
-        program->bindAttributeLocation("copySlot", kCopySlot);
-        if (program->addShaderFromSourceCode(QOpenGLShader::Vertex, kCopiesVertex) &&
-            program->addShaderFromSourceCode(QOpenGLShader::Fragment, kCopiesFragment) && program->link())
-            copiesProgram = std::move(program);
-        else
-            qDebug("meshes: copies are drawn one by one: %s", qUtf8Printable(program->log()));
-    }
-    return copiesProgram != nullptr;
+    const int variant = (coloured ? 1 : 0) | (lit ? 2 : 0) | (textured ? 4 : 0);
+    const auto found = copiesPrograms.find(variant);
+    if (found != copiesPrograms.end())
+        return found->second.get();
+    std::unique_ptr<QOpenGLShaderProgram> &kept = copiesPrograms[variant];
+    if (QOpenGLContext::currentContext()->format().version() < qMakePair(3, 3))
+        return nullptr;
+    const QByteArray settings = QByteArray("#version 150 compatibility\nconst bool coloured = ") + (coloured ? "true" : "false") +
+                                ";\nconst bool lit = " + (lit ? "true" : "false") + ";\nconst bool textured = " + (textured ? "true" : "false") + ";\n";
+    auto program = std::make_unique<QOpenGLShaderProgram>();
+    program->bindAttributeLocation("copySlot", kCopySlot);
+    if (program->addShaderFromSourceCode(QOpenGLShader::Vertex, settings + kCopiesVertex) &&
+        program->addShaderFromSourceCode(QOpenGLShader::Fragment, settings + kCopiesFragment) && program->link())
+        kept = std::move(program);
+    else
+        qDebug("meshes: copies are drawn one by one: %s", qUtf8Printable(program->log()));
+    return kept.get();
 }
 
 void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool coloured)
@@ -407,7 +409,9 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
     glGetIntegerv(GL_CURRENT_PROGRAM, &scriptProgram);
     glPushAttrib(GL_CURRENT_BIT);
     bindArrays(mesh, false);
-    if (instancing && scriptProgram == 0 && instancedProgram()) {
+    QOpenGLShaderProgram *program =
+        instancing && scriptProgram == 0 ? copiesProgram(coloured, glIsEnabled(GL_LIGHTING), glIsEnabled(GL_TEXTURE_2D)) : nullptr;
+    if (program) {
         QOpenGLExtraFunctions *gl = Gl();
         const bool batched = batch(mesh);
         const int perInstance = batched ? mesh.batch.copies : 1;
@@ -422,10 +426,14 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
         } else {
             gl->glVertexAttrib1f(kCopySlot, 0.0f);
         }
-        if (!copyBuffer) {
-            gl->glGenBuffers(1, &copyBuffer);
-            glGenTextures(1, &copyTexture);
-        }
+        // A fresh buffer and texture for every call, let go at the next
+        // paint: writing into one that a draw still queued reads would wait
+        // for that draw to finish.
+        GLuint copyBuffer = 0, copyTexture = 0;
+        gl->glGenBuffers(1, &copyBuffer);
+        glGenTextures(1, &copyTexture);
+        buffersToDelete.push_back(copyBuffer);
+        texturesToDelete.push_back(copyTexture);
         gl->glBindBuffer(GL_TEXTURE_BUFFER, copyBuffer);
         gl->glBufferData(GL_TEXTURE_BUFFER, static_cast<GLsizeiptr>(copies.size() * sizeof(MeshCopy)), copies.data(), GL_STREAM_DRAW);
         gl->glBindBuffer(GL_TEXTURE_BUFFER, 0);
@@ -433,17 +441,14 @@ void Meshes::drawCopies(int id, const std::vector<MeshCopy> &copies, bool colour
         glBindTexture(GL_TEXTURE_BUFFER, copyTexture);
         gl->glTexBuffer(GL_TEXTURE_BUFFER, GL_RGBA32F, copyBuffer);
         gl->glActiveTexture(GL_TEXTURE0);
-        copiesProgram->bind();
-        copiesProgram->setUniformValue("copies", 1);
-        copiesProgram->setUniformValue("perInstance", perInstance);
-        copiesProgram->setUniformValue("count", static_cast<int>(copies.size()));
-        copiesProgram->setUniformValue("coloured", coloured);
-        copiesProgram->setUniformValue("lit", static_cast<bool>(glIsEnabled(GL_LIGHTING)));
-        copiesProgram->setUniformValue("textured", static_cast<bool>(glIsEnabled(GL_TEXTURE_2D)));
-        copiesProgram->setUniformValue("picture", 0);
+        program->bind();
+        program->setUniformValue("copies", 1);
+        program->setUniformValue("perInstance", perInstance);
+        program->setUniformValue("count", static_cast<int>(copies.size()));
+        program->setUniformValue("picture", 0);
         const int instances = static_cast<int>((copies.size() + static_cast<size_t>(perInstance) - 1) / static_cast<size_t>(perInstance));
         drawElements(mesh, instances, static_cast<size_t>(perInstance));
-        copiesProgram->release();
+        program->release();
         gl->glActiveTexture(kCopyUnit);
         glBindTexture(GL_TEXTURE_BUFFER, 0);
         gl->glActiveTexture(GL_TEXTURE0);

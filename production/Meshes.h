@@ -137,7 +137,9 @@ private:
     // `instances` > 0: that many instances of the mesh (`repeats` times over
     // when batched); else one plain draw.
     void drawElements(const Gpu &mesh, int instances, size_t repeats);
-    bool instancedProgram();
+    // The copies' program for what they draw; null where the context has
+    // no instancing (or it does not build).
+    QOpenGLShaderProgram *copiesProgram(bool coloured, bool lit, bool textured);
 
     Scene &scene;
     std::map<int, Gpu> meshes;
@@ -146,7 +148,6 @@ private:
     std::vector<GLuint> buffersToDelete;
     std::string refusal;
     bool instancing = true;
-    std::unique_ptr<QOpenGLShaderProgram> copiesProgram;
-    bool copiesProgramTried = false;
-    GLuint copyBuffer = 0, copyTexture = 0;   // the copies' numbers, as a buffer texture
+    std::map<int, std::unique_ptr<QOpenGLShaderProgram>> copiesPrograms;   // null: does not build
+    std::vector<GLuint> texturesToDelete;   // the copies' numbers of the last frame
 };
