@@ -27,6 +27,23 @@ inline int TruncateInto(double value, int lo, int hi, int ifNaN)
     return static_cast<int>(value);
 }
 
+// A colour channel as colorGL takes it: truncated to a 32-bit integer, then
+// its low 8 bits (255.9 -> 255, 256 -> 0, -1 -> 255).
+inline unsigned char ColourByte(double value)
+{
+    return static_cast<unsigned char>(TruncateInto(value, INT_MIN, INT_MAX, 0) & 0xff);
+}
+
+// Entry `n` of the table at `table` as a number: missing, non-numeric, NaN
+// and infinite entries read as 0.
+inline double FieldNumber(lua_State *L, int table, int n)
+{
+    lua_rawgeti(L, table, n);
+    const double value = lua_tonumber(L, -1);
+    lua_pop(L, 1);
+    return std::isfinite(value) ? value : 0.0;
+}
+
 // Argument `index` truncated toward zero to a 32-bit integer: NaN gives 0,
 // +inf and anything above INT_MAX give INT_MAX, -inf and anything below
 // INT_MIN give INT_MIN.

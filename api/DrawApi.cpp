@@ -68,10 +68,9 @@ int ScriptVectorGL(lua_State *L)
 
 int ScriptColorGL(lua_State *L)
 {
-    // Truncated to 32-bit integers, then their low 8 bits: 255.9 -> 255,
-    // 256 -> 0, -1 -> 255. A missing alpha is 0 (invisible when blended).
-    glColor4ub(static_cast<GLubyte>(ArgInt32(L, 1) & 0xff), static_cast<GLubyte>(ArgInt32(L, 2) & 0xff),
-               static_cast<GLubyte>(ArgInt32(L, 3) & 0xff), static_cast<GLubyte>(ArgInt32(L, 4) & 0xff));
+    // A missing alpha is 0 (invisible when blended).
+    glColor4ub(ColourByte(lua_tonumber(L, 1)), ColourByte(lua_tonumber(L, 2)), ColourByte(lua_tonumber(L, 3)),
+               ColourByte(lua_tonumber(L, 4)));
     return 0;
 }
 

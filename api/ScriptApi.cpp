@@ -6,6 +6,7 @@
 #include "ControlApi.h"
 #include "CanvasApi.h"
 #include "DrawApi.h"
+#include "MeshApi.h"
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
 #include "SceneApi.h"
@@ -45,6 +46,7 @@ const TableRun kRegistrationOrder[] = {
     {kPictureFunctions, 0, -1},
     {kControlFunctions, 0, -1},
     {kCanvasFunctions, 0, -1},
+    {kMeshFunctions, 0, -1},
 };
 
 } // namespace

@@ -123,6 +123,7 @@ void Production::takeSavedFiles()
         syncChanged();
     shaderSet.takeSavedFiles(now);
     sceneState.takeSavedTextures(now);
+    meshSet.takeSavedModels(now);
 }
 
 void Production::followMusic()
@@ -406,7 +407,12 @@ void Production::paint()
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
     timing.partDone(FramePart::Clear);
+    meshSet.beginFrame();
     demoWorld.renderFrame();
+    // A mesh drawn where it cannot be (inside a bracket, an unknown id)
+    // is told in the band; a frame without one clears it.
+    if (demoWorld.errors().report(ErrorBoard::Mesh, meshSet.frameRefusal()))
+        qDebug("mesh: %s", meshSet.frameRefusal().c_str());
 }
 
 void Production::drawVoxelBlock(const VoxelBlock &block)

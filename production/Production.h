@@ -11,6 +11,7 @@
 #include "FrameInputs.h"
 #include "Canvases.h"
 #include "FrameTiming.h"
+#include "Meshes.h"
 #include "SyncFile.h"
 #include "Timeline.h"
 #include "Scene.h"
@@ -102,6 +103,8 @@ public:
     // The canvases render() draws into; kept, with their pictures, across
     // reloads of the production.
     Canvases &canvases() { return canvasSet; }
+    // The run's meshes and models; they stay for the whole run.
+    Meshes &meshes() { return meshSet; }
     // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
     FrameTiming &frameTiming() { return timing; }
 
@@ -218,6 +221,7 @@ private:
     QString productionFile = QStringLiteral("prod.lua");
     std::vector<WatchedFile> productionFiles;   // prod.lua first, then what it read
     Scene sceneState;   // made before the world that points at it
+    Meshes meshSet{sceneState};
     DemoWorld demoWorld;
     bool scriptHostOpen = false;
     Timeline clock;

@@ -3,6 +3,7 @@
 
 #include "ErrorBoard.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -78,6 +79,8 @@ private:
 // wider or taller is scaled to at most `maxSide` on each side (the texture
 // coordinates cover the picture whatever its pixels' shape), and `note`
 // says so (else it is cleared).
+bool ReadImageFrom(QImageReader &reader, const QString &shownName, int maxSide, QImage &image, std::string &error, std::string &note);
+
 bool ReadImage(const QString &fileName, const QString &shownName, int maxSide, QImage &image, std::string &error,
                std::string &note)
 {
@@ -93,6 +96,13 @@ bool ReadImage(const QString &fileName, const QString &shownName, int maxSide, Q
         return false;
     }
     QImageReader reader(fileName);
+    return ReadImageFrom(reader, shownName, maxSide, image, error, note);
+}
+
+// The checks and the read of ReadImage, from a reader of a file or of bytes.
+bool ReadImageFrom(QImageReader &reader, const QString &shownName, int maxSide, QImage &image, std::string &error, std::string &note)
+{
+    const QString prefix = QStringLiteral("cannot read %1: ").arg(shownName);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
     if (format != "png" && format != "jpeg" && format != "jpg") {
@@ -456,6 +466,24 @@ int Scene::loadTexture(const QString &path, std::string &error)
         qDebug("texture %d: %s", id, kept.note.c_str());
         showTextureNote();
     }
+    if (canDraw())
+        upload(kept);
+    return id;
+}
+
+int Scene::loadTextureBytes(const QByteArray &bytes, const QString &name, std::string &error)
+{
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer);
+    Texture texture;
+    texture.shownName = name;
+    if (!ReadImageFrom(reader, name, textureLimit(), texture.pending, error, texture.note))
+        return 0;
+    const int id = nextTextureId++;
+    Texture &kept = textures[id] = std::move(texture);
+    if (!kept.note.empty())
+        showTextureNote();
     if (canDraw())
         upload(kept);
     return id;

@@ -50,6 +50,8 @@ public:
     // text images this render() did not draw.
     void endRender();
     bool rendering() const { return inRender; }
+    // GL calls are allowed: inside render() and no bracket open.
+    bool canDraw() const;
 
     // --- Transforms of what render() draws next. Non-finite arguments, a
     // push beyond the stack, a pop below render()'s own start are ignored.
@@ -86,6 +88,9 @@ public:
     // texture is scaled down to fit, and while such a texture is loaded the
     // board (when set) shows a note about the latest one.
     int loadTexture(const QString &path, std::string &error);
+    // The same for a PNG or JPEG image held in memory (a picture inside a
+    // model file); `name` names it in messages. Each call makes a new id.
+    int loadTextureBytes(const QByteArray &bytes, const QString &name, std::string &error);
     // Makes the texture current for what render() draws next; 0 or an
     // unknown id turns texturing off.
     void bindTexture(int id);
@@ -119,8 +124,6 @@ private:
         bool used = false;
     };
 
-    // GL calls are allowed: inside render() and no bracket open.
-    bool canDraw() const;
     void applyLight();
     // Uploads the images read since the last paint.
     void uploadPendingTextures();

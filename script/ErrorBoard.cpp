@@ -5,7 +5,7 @@
 namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
-    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture", "canvas",
+    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture", "canvas", "mesh",
     "sound input",
     "OnMidi()/OnOsc()", "controllers",
 };
@@ -75,6 +75,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(ControlCall);
     add(Controls);
     add(Canvas);
+    add(Mesh);
     return result;
 }
 

@@ -1,7 +1,7 @@
 -- Velkaro example production: the whole block of voxels, with a tunnel
--- that the music carves into it, a ring of cubes that pulses with the music's loudness, and
--- the music's spectrum as bars on top of the cube, all through a post
--- shader (post.frag) that pulses with the bass.
+-- that the music carves into it, a ring of cubes that pulses with the music's loudness,
+-- the music's spectrum as bars on top of the cube and a lit golden gem (the model
+-- gem.gltf) turning above it, all through a post shader (post.frag) that pulses with the bass.
 --
 -- The top level runs once at start-up (and again each time you save this
 -- file: values written as `x = x or ...` survive that); update() and
@@ -21,6 +21,10 @@ end
 -- The whole picture goes through post.frag; edit it while the demo runs.
 local post, log = setPostShader("post.frag")
 if not post then print(log) end
+
+-- A model file: save gem.gltf while the demo runs and the new gem shows.
+local gem, note = loadModel("gem.gltf")
+if not gem or note then print(note) end
 
 local beat = 0.5                   -- seconds per beat of the example music
 depth = depth or 0                 -- how deep the tunnel goes, in cells
@@ -72,6 +76,19 @@ function render()
     drawCube(x - size / 2, 1100, z - size / 2, size, true, true, true, true, true, true)
   end
   endGL()
+
+  -- the gem, lit, turning above the middle of the block (drawn outside brackets)
+  if gem then
+    setLighting(true)
+    setLightDir(-1, -2, 1)
+    pushMatrixGL()
+    translateGL(500, 1350, 500)
+    rotateGL(t * 60, 0, 1, 0)
+    scaleGL(90, 90, 90)
+    drawModel(gem)
+    popMatrixGL()
+    setLighting(false)
+  end
 end
 
 -- Carve the cube under the mouse, and the cubes around it within 2 cells.

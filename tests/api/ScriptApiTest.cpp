@@ -3,6 +3,7 @@
 #include "Files.h"
 #include "GLTestSupport.h"
 #include "Media.h"
+#include "ModelFiles.h"
 #include "MusicAnalysis.h"
 #include "MusicApi.h"
 #include "Pixels.h"
@@ -16,7 +17,9 @@
 #include <QImage>
 #include <QTest>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <iterator>
 #include <new>
 #include <sstream>
@@ -764,3 +767,148 @@ TEST_F(CanvasGLTest, BadArgumentsGiveNilAndWhy)
 }
 
 } // namespace
+
+// A mesh quad x, y 990..1010 at z 0 in the plane the camera faces; `extra`
+// follows each corner's position (colour, texture coordinate, normal).
+std::string MeshQuad(const std::string &extra, double right = 1010)
+{
+    const std::string r = std::to_string(right);
+    return "{{990, 990, 0, " + extra + "}, {" + r + ", 990, 0, " + extra + "}, {" + r + ", 1010, 0, " + extra + "}, {990, 1010, 0, " + extra + "}}";
+}
+
+// The texture's two texels (blue, green) land under u 0.25 and 0.75.
+TEST_F(ScriptApiTest, MeshesDrawAtTheirPlaceLitTexturedAndChangedAndAreRefusedInBrackets)
+{
+    Run(std::string(kFaceThePlane) + " Q = newMesh(" + MeshQuad("255, 0, 0, 255") + ", 'quads')");
+    const Vector3 centre(1000, 1000, 0), right(1020, 1000, 0);
+    EXPECT_EQ(Frame("drawMesh(Q)"), "");
+    EXPECT_EQ(PixelAt(centre), kRed);
+    EXPECT_EQ(PixelAt(right), kBlack);
+    EXPECT_EQ(Eval("setMeshVertices(Q, {{1030, 990, 0, 255, 0, 0, 255}, {1030, 1010, 0, 255, 0, 0, 255}}, 2)"), "true");
+    Frame("drawMesh(Q)");
+    EXPECT_EQ(PixelAt(Vector3(1028, 1000, 0)), kRed);
+    EXPECT_EQ(PixelAt(Vector3(991, 991, 0)), kRed) << "the first vertex kept";
+
+    // Normals facing the light and facing away; the same white unlit.
+    Run("F = newMesh(" + MeshQuad("255, 255, 255, 255, 0, 0, 0, 0, 1", 1000) + ", 'quads')"
+        "B = newMesh(" + MeshQuad("255, 255, 255, 255, 0, 0, 0, 0, -1", 1000) + ", 'quads') setLightDir(0, 0, -1)");
+    const std::string both = "drawMesh(F) translateGL(15, 0, 0) drawMesh(B)";
+    Frame("setLighting(true) " + both);
+    EXPECT_EQ(PixelAt(Vector3(995, 1000, 0)), kWhite);
+    EXPECT_EQ(PixelAt(Vector3(1010, 1000, 0)), QColor(51, 51, 51)) << "lit by the ambient light alone";
+    Frame("setLighting(false) " + both);
+    EXPECT_EQ(PixelAt(Vector3(1010, 1000, 0)), kWhite);
+
+    QImage texels(2, 1, QImage::Format_RGB32);
+    texels.setPixelColor(0, 0, kBlue);
+    texels.setPixelColor(1, 0, kGreen);
+    ASSERT_TRUE(texels.save("texels.png"));
+    Run("T = loadTexture('texels.png') freeMesh(Q) Q = newMesh({{990, 990, 0, 255, 255, 255, 255, 0, 0}, {1010, 990, 0, 255, 255, 255, 255, 1, 0},"
+        "{1010, 1010, 0, 255, 255, 255, 255, 1, 1}, {990, 1010, 0, 255, 255, 255, 255, 0, 1}}, 'quads')");
+    Frame("bindTexture(T) drawMesh(Q) bindTexture(0)");
+    const auto near = [](QColor a, QColor b) { return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 24; };
+    EXPECT_TRUE(near(PixelAt(Vector3(995, 1000, 0)), kBlue));
+    EXPECT_TRUE(near(PixelAt(Vector3(1005, 1000, 0)), kGreen));
+
+    for (const auto &[render, message] : {std::pair{"beginQuadGL() drawMesh(Q) endGL()", "drawMesh: not between a begin function and endGL"},
+                                          {"drawMesh(99)", "drawMesh: there is no mesh 99"}, {"drawModel(0)", "drawModel: there is no model 0"},
+                                          {"drawMeshInstances(99, {1, 2, 3})", "drawMeshInstances: there is no mesh 99"}, {"drawMesh(Q)", ""}}) {
+        EXPECT_EQ(Frame(render).substr(0, std::strlen(message)), message);
+    }
+    // Non-numbers and NaN read as 0; what cannot make a mesh is refused.
+    Run("W = newMesh({{990, 'x', 0/0, 1/0}, {1010, 990, 0}, {1010, 1010}}) assert(W)"
+        "sparse = {} for k = 0, 23 do sparse[2 ^ k] = {1, 2, 3} end");   // its length reads 2^23 or more
+    for (const auto &[call, message] : {std::pair{"newMesh({})", "newMesh: 0 vertices"}, {"newMesh(5)", "newMesh: the vertices are not a table"},
+                                        {"newMesh({{1, 2, 3}, 7})", "newMesh: vertex 2 is not a table"},
+                                        {"newMesh(sparse)", "newMesh: vertex 3 is not a table"},
+                                        {"newMesh({{1, 2, 3}}, 'hexagons')", "the mode is \"triangles\", \"quads\", \"lines\" or \"points\""},
+                                        {"setMeshVertices(Q, {{1, 2, 3}}, 5)", "vertices 5 to 5 are beyond the mesh"},
+                                        {"setMeshVertices(77, {{1, 2, 3}})", "there is no mesh 77"}})
+        Run(std::string("local id, m = ") + call + " assert(id == nil and m:find('" + message + "', 1, true), m)");
+}
+
+// Three copies of a 4-unit square, the last twice the size; the same
+// picture from one instanced draw and from a draw per copy.
+TEST_F(ScriptApiTest, CopiesOfAMeshLandAtTheirOffsetsTheSameWithOrWithoutInstancing)
+{
+    Run(std::string(kFaceThePlane) + " local function v(x, y) return {x, y, 0, 255, 255, 255, 255, 0, 0, 0, 0, 1} end "
+        "S = newMesh({v(-2, -2), v(2, -2), v(2, 2), v(-2, 2)}, 'quads')"
+        "C = {990, 1000, 0, 1, 255, 0, 0, 255,  1000, 1000, 0, 1, 0, 255, 0, 255,  1010, 1000, 0, 2, 0, 0, 255, 255}");
+    QImage pictures[2];
+    for (const bool instanced : {true, false}) {
+        run->meshes().setInstancing(instanced);
+        Frame("drawMeshInstances(S, C)");
+        EXPECT_EQ(PixelAt(Vector3(990, 1000, 0)), kRed) << instanced;
+        EXPECT_EQ(PixelAt(Vector3(1000, 1000, 0)), kGreen) << instanced;
+        EXPECT_EQ(PixelAt(Vector3(1013, 1000, 0)), kBlue) << instanced;
+        EXPECT_EQ(PixelAt(Vector3(995, 1000, 0)), kBlack) << instanced;
+        const QRect view(340, 270, 140, 60);   // around the copies, away from the marker
+        const int red = Count(view, Is(kRed));
+        EXPECT_GT(red, 100);
+        EXPECT_EQ(Count(view, Is(kGreen)), red) << instanced;
+        EXPECT_EQ(Count(view, Is(kBlue)), 4 * red) << "twice the size: " << instanced;
+        Frame("colorGL(255, 255, 0, 255) drawMeshInstances(S, {1000, 1000, 0}, 3) setLighting(true) setLightDir(0.3, 0.5, -1) drawMeshInstances(S, C)");
+        pictures[instanced] = Picture();
+    }
+    EXPECT_EQ(pictures[0], pictures[1]);
+}
+
+// Written by the test: a red glTF cube of edge 10 placed at (1000, 1000, 0)
+// by its node, and a blue OBJ cube; each drawn, then saved in another colour.
+TEST_F(ScriptApiTest, ModelsAreDrawnWhereTheirNodesPlaceThemAndReloadedUnderTheirIdOnSave)
+{
+    const float at[3] = {1000, 1000, 0};
+    ASSERT_TRUE(WriteFile("cube.gltf", CubeGltf(kRed, at, 5.0f)));
+    ASSERT_TRUE(WriteFile("cube.obj", CubeObj("cube.mtl")) && WriteFile("cube.mtl", Mtl(kBlue)));
+    Run(std::string(kFaceThePlane) + " G = assert(loadModel('cube.gltf')) O = assert(loadModel('cube.obj'))");
+    const std::string draw = "drawModel(G) translateGL(1015, 1000, 0) scaleGL(3, 3, 3) drawModel(O)";
+    EXPECT_EQ(Frame(draw), "");
+    EXPECT_EQ(PixelAt(Vector3(1004, 1000, 5)), kRed);
+    EXPECT_EQ(PixelAt(Vector3(1007, 1000, 0)), kBlack);
+    EXPECT_EQ(PixelAt(Vector3(1015, 1000, 3)), kBlue);
+    ASSERT_TRUE(WriteFile("cube.gltf", CubeGltf(kGreen, at, 5.0f)));
+    std::filesystem::last_write_time("cube.gltf", std::filesystem::last_write_time("cube.gltf") + std::chrono::seconds(5));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        run->tick();
+        Frame(draw);
+        return PixelAt(Vector3(1004, 1000, 5)) == kGreen;
+    }));
+    Run("assert(loadModel('cube.gltf') == G, 'one id per file')");
+    // A save that does not read keeps the last version.
+    ASSERT_TRUE(WriteFile("cube.gltf", "{"));
+    std::filesystem::last_write_time("cube.gltf", std::filesystem::last_write_time("cube.gltf") + std::chrono::seconds(10));
+    QTest::qWait(WatchedFile::kSettleMs + 20);
+    run->tick();
+    Frame(draw);
+    EXPECT_EQ(PixelAt(Vector3(1004, 1000, 5)), kGreen);
+}
+
+// Debian's test models, 20 units across: textured, and without the texture file.
+TEST_F(ScriptApiTest, RealModelsAreDrawnWithTheirTexturesAndAMissingTextureIsOneNote)
+{
+    const std::string box = "/usr/share/assimp/models/glTF2/BoxTextured-glTF/";
+    Run(std::string(kFaceThePlane) + " rotateCam(0)");
+    const auto colours = [&] {
+        std::set<QRgb> seen;
+        const QImage picture = Picture();
+        for (int y = 250; y < 350; ++y)
+            for (int x = 350; x < 450; ++x)
+                seen.insert(picture.pixel(x, y));
+        return seen.size();
+    };
+    for (const std::string &file : {box + "BoxTextured.gltf", std::string("/usr/share/assimp/models/glTF2/BoxTextured-glTF-Binary/BoxTextured.glb")}) {
+        Run("M = assert(loadModel('" + file + "'))");
+        EXPECT_EQ(Frame("colorGL(255, 255, 255, 255) translateGL(1000, 1000, 0) scaleGL(20, 20, 20) rotateGL(30, 1, 1, 0) drawModel(M)"), "");
+        EXPECT_GT(colours(), 50u) << file;
+    }
+    for (const char *file : {"OBJ/box.obj", "PLY/cube.ply", "STL/Spider_binary.stl"}) {
+        Run(std::string("M = assert(loadModel('/usr/share/assimp/models/") + file + "'))");
+        Frame("translateGL(1000, 1000, 0) scaleGL(5, 5, 5) drawModel(M)");
+        EXPECT_GT(Count(QRect(0, 0, kViewWidth, kViewHeight), [](QColor c) { return c != kBlack; }), 200) << file;
+    }
+    ASSERT_TRUE(std::filesystem::copy_file(box + "BoxTextured.gltf", "box.gltf") && std::filesystem::copy_file(box + "BoxTextured0.bin", "BoxTextured0.bin"));
+    EXPECT_EQ(Run("local id, note = loadModel('box.gltf') M = id print(note)"),
+              "box.gltf is drawn without a texture: cannot read " + std::filesystem::current_path().string() + "/CesiumLogoFlat.png: no such file");
+    Frame("translateGL(1000, 1000, 0) scaleGL(20, 20, 20) rotateGL(30, 1, 1, 0) drawModel(M)");
+    EXPECT_LT(colours(), 4u) << "one colour, untextured";
+}
