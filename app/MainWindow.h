@@ -39,6 +39,11 @@ public:
     // Opens the controllers of the command line (--midi, --osc).
     void OpenControllers(const ControlOptions &options) { production.openControllers(options); }
 
+    // Opens the output screen on `screen` (--output; "": the first besides
+    // the window's) with its picture at `size` (--output-size; invalid:
+    // the screen's). Returns "" or why not.
+    std::string OpenOutput(const std::string &screen, const QSize &size);
+
 public slots:
     // Runs a console command and appends its output, then its error text,
     // then a fresh prompt to the console. A command "=expr" runs as

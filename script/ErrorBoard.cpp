@@ -7,7 +7,7 @@ namespace {
 const char *const kLabels[ErrorBoard::SourceCount] = {
     "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture",
     "sound input",
-    "OnMidi()/OnOsc()", "controllers",
+    "OnMidi()/OnOsc()", "controllers", "output",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -74,6 +74,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(SoundInput);
     add(ControlCall);
     add(Controls);
+    add(Output);
     return result;
 }
 
