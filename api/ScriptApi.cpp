@@ -4,6 +4,7 @@
 
 #include "CameraApi.h"
 #include "ControlApi.h"
+#include "CanvasApi.h"
 #include "DrawApi.h"
 #include "MusicAnalysisApi.h"
 #include "MusicApi.h"
@@ -43,6 +44,7 @@ const TableRun kRegistrationOrder[] = {
     {kShaderFunctions, 0, -1},
     {kPictureFunctions, 0, -1},
     {kControlFunctions, 0, -1},
+    {kCanvasFunctions, 0, -1},
 };
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "ShaderApi.h"
 
 #include "ApiArgs.h"
+#include "CanvasTable.h"
 #include "Production.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -93,7 +95,8 @@ int ScriptUseShader(lua_State *L)
 int ScriptSetUniform(lua_State *L)
 {
     Shaders *shaders = RunShaders(L);
-    if (!shaders || lua_type(L, 2) != LUA_TSTRING)
+    // GL takes no uniform or texture between a begin function and endGL.
+    if (!shaders || lua_type(L, 2) != LUA_TSTRING || BracketOpen(L))
         return 0;
     float values[4];
     int count = 0;
@@ -110,15 +113,57 @@ int ScriptSetPostShader(lua_State *L)
 {
     Shaders *shaders = RunShaders(L);
     std::string why = Refusal(L, "setPostShader", shaders);
-    std::string text;
-    const std::string *stage = nullptr;
-    if (why.empty() && !StageArgument(L, 1, text, stage))
-        why = "setPostShader: the fragment stage is GLSL text, a file name or nil";
+    const int count = lua_isnoneornil(L, 1) && lua_gettop(L) <= 1 ? 0 : lua_gettop(L);
+    if (why.empty())
+        why = CanvasTable::CheckChainLength(count);
+    // Each pass: a fragment stage made into a pass, or a pass's id.
+    std::vector<int> ids;
+    for (int index = 1; index <= count && why.empty(); ++index) {
+        if (lua_type(L, index) == LUA_TNUMBER) {
+            ids.push_back(ArgInt32(L, index));
+            continue;
+        }
+        if (lua_type(L, index) != LUA_TSTRING) {
+            why = "setPostShader: each pass is GLSL text, a file name or a pass's id";
+            break;
+        }
+        size_t length = 0;
+        const char *text = lua_tolstring(L, index, &length);
+        const int id = shaders->loadPass(std::string(text, length), why);
+        if (!id)
+            break;
+        ids.push_back(id);
+    }
+    if (why.empty())
+        why = shaders->setChain(ids);
     if (!why.empty())
         return PushFailure(L, why);
-    std::string log;
-    const int id = shaders->setPost(stage, log);
-    return stage ? PushOutcome(L, id, log) : 0;
+    for (int id : ids)
+        lua_pushnumber(L, id);
+    return count;
+}
+
+int ScriptSetPassScale(lua_State *L)
+{
+    Shaders *shaders = RunShaders(L);
+    const std::string why = shaders ? shaders->setPassScale(ArgInt32(L, 1), lua_tonumber(L, 2))
+                                    : "setPassScale: no production is running";
+    if (!why.empty())
+        return PushFailure(L, why);
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+int ScriptFreeShader(lua_State *L)
+{
+    Shaders *shaders = RunShaders(L);
+    std::string why = Refusal(L, "freeShader", shaders);
+    if (why.empty())
+        why = shaders->free(ArgInt32(L, 1));
+    if (!why.empty())
+        return PushFailure(L, why);
+    lua_pushboolean(L, 1);
+    return 1;
 }
 
 const luaL_Reg kShaderFunctions[] = {
@@ -126,5 +171,7 @@ const luaL_Reg kShaderFunctions[] = {
     {"useShader", ScriptUseShader},
     {"setUniform", ScriptSetUniform},
     {"setPostShader", ScriptSetPostShader},
+    {"setPassScale", ScriptSetPassScale},
+    {"freeShader", ScriptFreeShader},
     {nullptr, nullptr},
 };

@@ -2,6 +2,7 @@
 // global callbacks, through the script host.
 #include "DemoWorld.h"
 
+#include "Canvases.h"
 #include "Scene.h"
 #include "ScriptHost.h"
 #include "Shaders.h"
@@ -65,11 +66,16 @@ void DemoWorld::render()
 {
     if (scene)
         scene->beginRender();
+    if (canvases)
+        canvases->beginRender();
     frameCallDone(ErrorBoard::Render, RunFrameCall("render()", "Lua render() output: ", "Lua render() error: "));
     // A render() stopped between a begin function and endGL (an error, the
     // runaway guard) must not leave the primitive open for the floor, the
-    // pick and the marker that follow; nor its matrices, light or texture.
+    // pick and the marker that follow; nor its matrices, light, texture or
+    // canvas.
     primitive().close();
+    if (canvases)
+        canvases->endRender();
     if (scene)
         scene->endRender();
     if (shaders)

@@ -6,6 +6,7 @@
 #include "ErrorBoard.h"
 #include "World.h"
 
+class Canvases;
 class Scene;
 class Shaders;
 
@@ -33,6 +34,9 @@ public:
     void setScene(Scene *state) { scene = state; }
     // The run's shaders: reset after render(), and the post pass.
     void setShaders(Shaders *set) { shaders = set; }
+    // The run's canvases: render() starts in the frame and is back in it
+    // after, whatever canvas it left set.
+    void setCanvases(Canvases *set) { canvases = set; }
 
 protected:
     // Runs "update()"; its output and error go to the debug output, its
@@ -70,6 +74,7 @@ private:
     std::string runawayError;
     Scene *scene = nullptr;
     Shaders *shaders = nullptr;
+    Canvases *canvases = nullptr;
 };
 
 // The one DemoWorld while it exists, null otherwise; the camera, input and

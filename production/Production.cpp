@@ -24,6 +24,10 @@ Production::Production()
     sceneState.setBracket(&demoWorld.primitive());
     sceneState.setErrorBoard(&demoWorld.errors());
     demoWorld.setShaders(&shaderSet);
+    demoWorld.setCanvases(&canvasSet);
+    canvasSet.setBracket(&demoWorld.primitive());
+    canvasSet.setErrorBoard(&demoWorld.errors());
+    shaderSet.setCanvases(&canvasSet);
     shaderSet.setInputs(&frameInputs);
     if (timing.isOn())
         demoWorld.setFrameProbe(&timing);
@@ -125,6 +129,9 @@ void Production::takeSavedFiles()
 void Production::followMusic()
 {
     clock.followMusic();
+    // A move of the music is a cut: the picture of the frame before is not
+    // the one before the new time.
+    shaderSet.forgetPrevious();
 }
 
 std::string Production::listenTo(const std::string &name)
@@ -221,7 +228,9 @@ std::string Production::run(const QString &fileName)
     }
     ForgetLoadedFiles(gLuaState);
     UnloadLocalModules(gLuaState);
+    canvasSet.table().beginLoad();
     RunScriptCaptured(chunk.toStdString(), output, error);
+    canvasSet.table().endLoad();
     otherFiles.clear();
     const QString self = info.absoluteFilePath();
     for (const std::string &name : LoadedFiles(gLuaState))

@@ -9,6 +9,7 @@
 #include "Controllers.h"
 #include "DemoWorld.h"
 #include "FrameInputs.h"
+#include "Canvases.h"
 #include "FrameTiming.h"
 #include "SyncFile.h"
 #include "Timeline.h"
@@ -98,6 +99,9 @@ public:
     // A line about the controllers for the performer: the debug output,
     // and, with `shown`, the error band.
     void controlNote(const std::string &note, bool shown);
+    // The canvases render() draws into; kept, with their pictures, across
+    // reloads of the production.
+    Canvases &canvases() { return canvasSet; }
     // The split of the window's frame cost (on with VELKARO_FRAME_TIMING).
     FrameTiming &frameTiming() { return timing; }
 
@@ -153,7 +157,8 @@ public:
     // ("" when it ran). Printed output goes to the debug output only. A file
     // that is a pipe, socket or device is refused with "cannot read <name>:
     // not a regular file": dofile would block on it where the runaway guard
-    // cannot reach.
+    // cannot reach. The canvases it asks for are those of the run before
+    // (CanvasTable's reload rule).
     std::string run(const QString &fileName = QStringLiteral("prod.lua"));
     // Reads "sync.txt" (before the production runs, so its top level can
     // use the tracks). With `live`, every tick reads it again when it
@@ -226,6 +231,7 @@ private:
     SyncFile syncFile;
     bool syncLive = false;
     std::vector<std::string> otherFiles;
+    Canvases canvasSet;
     Shaders shaderSet;
     unsigned char clearColour[3] = {0, 0, 0};
     long tickCount = 0;

@@ -95,6 +95,9 @@ public:
     void takeSavedTextures(WatchedFile::Clock::time_point now);
     // Number of textures loaded and not freed.
     size_t textureCount() const { return textures.size(); }
+    // The driver's largest texture side, read once (from a context made for
+    // the question when none is current, as at the production's start-up).
+    GLint textureLimit();
     // Where the note about a scaled-down texture goes (null: nowhere).
     void setErrorBoard(ErrorBoard *board) { errorBoard = board; }
 
@@ -121,9 +124,6 @@ private:
     void applyLight();
     // Uploads the images read since the last paint.
     void uploadPendingTextures();
-    // Reads the driver's largest texture side once (from a context made for
-    // the question when none is current, as at the production's start-up).
-    GLint textureLimit();
     // Shows the note of the latest loaded texture that has one (none: clears it).
     void showTextureNote();
     // Uploads a read image into the texture's GL name (made when needed).

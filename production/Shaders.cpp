@@ -2,6 +2,7 @@
 // and the post pass's target.
 #include "Shaders.h"
 
+#include "Canvases.h"
 #include "FrameInputs.h"
 #include "MusicAnalysis.h"
 
@@ -18,9 +19,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 
 const int kSpectrumUnit = 7;         // texture unit of `spectrum`, away from the script's
+const int kPreviousUnit = 6;         // texture unit of `previous`
 const GLuint kCornerAttribute = 0;   // the post pass's one vertex input
 
 QOpenGLExtraFunctions *Gl()
@@ -188,28 +192,81 @@ int Shaders::load(const std::string *vertex, const std::string *fragment, std::s
     return add(std::move(program), log);
 }
 
-int Shaders::setPost(const std::string *fragment, std::string &log)
+int Shaders::loadPass(const std::string &fragment, std::string &log)
 {
-    if (!fragment) {
-        postId = 0;
-        return 0;
-    }
     Program program;
     program.post = true;
     program.fragment.present = true;
-    program.fragment.argument = *fragment;
-    program.fragment.isFile = IsFileName(*fragment);
-    program.fragment.text = *fragment;
-    const int id = add(std::move(program), log);
-    if (id)
-        postId = id;
-    return id;
+    program.fragment.argument = fragment;
+    program.fragment.isFile = IsFileName(fragment);
+    program.fragment.text = fragment;
+    return add(std::move(program), log);
+}
+
+std::string Shaders::setChain(const std::vector<int> &ids)
+{
+    std::string why = CanvasTable::CheckChainLength(static_cast<int>(ids.size()));
+    for (size_t n = 0; n < ids.size() && why.empty(); ++n) {
+        const auto found = programs.find(ids[n]);
+        if (found == programs.end() || !found->second.post)
+            why = "setPostShader: " + std::to_string(ids[n]) +
+                  " is not a pass (a fragment stage given to setPostShader)";
+    }
+    if (why.empty())
+        chain = ids;
+    return why;
+}
+
+std::string Shaders::setPassScale(int id, double scale)
+{
+    const auto found = programs.find(id);
+    if (found == programs.end() || !found->second.post)
+        return "setPassScale: " + std::to_string(id) + " is not a pass (a fragment stage given to setPostShader)";
+    const std::string why = CanvasTable::CheckPassScale(scale);
+    if (why.empty())
+        found->second.scale = static_cast<float>(scale);
+    return why;
+}
+
+std::string Shaders::free(int id)
+{
+    const auto found = programs.find(id);
+    if (found == programs.end())
+        return "freeShader: " + std::to_string(id) + " is not a program";
+    if (std::find(chain.begin(), chain.end(), id) != chain.end())
+        return "freeShader: program " + std::to_string(id) +
+               " is in the post chain; set the chain without it first";
+    QOpenGLContext *current = QOpenGLContext::currentContext();
+    if (bound == id && current) {
+        Gl()->glUseProgram(0);
+        bound = 0;
+    }
+    if (found->second.name) {
+        if (found->second.context == current)
+            Gl()->glDeleteProgram(found->second.name);
+        else
+            freedNames.emplace_back(found->second.name, found->second.context);
+    }
+    programs.erase(found);
+    return std::string();
 }
 
 bool Shaders::postCoversView() const
 {
-    const auto post = programs.find(postId);
-    return post != programs.end() && !post->second.discards;
+    if (chain.empty())
+        return wantsPrevious();
+    const auto last = programs.find(chain.back());
+    return last != programs.end() && !last->second.discards;
+}
+
+bool Shaders::wantsPrevious() const
+{
+    for (const auto &entry : programs) {
+        const auto uniform = entry.second.uniforms.find("previous");
+        if (uniform != entry.second.uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
+            return true;
+    }
+    return false;
 }
 
 int Shaders::add(Program program, std::string &log)
@@ -408,6 +465,13 @@ void Shaders::setUniform(int id, const std::string &name, const float *values, i
         return;
     Program &program = found->second;
     const auto uniform = program.uniforms.find(name);
+    if (uniform != program.uniforms.end() && uniform->second.type == GL_SAMPLER_2D && count == 1 &&
+        name != "previous" && name != "spectrum") {
+        program.samplers[name] = static_cast<int>(values[0]);
+        if (bound == id && program.context == QOpenGLContext::currentContext())
+            bindSamplers(program);
+        return;
+    }
     const GLenum types[] = {GL_FLOAT, GL_FLOAT_VEC2, GL_FLOAT_VEC3, GL_FLOAT_VEC4};
     if (uniform == program.uniforms.end() || uniform->second.type != types[count - 1])
         return;
@@ -430,11 +494,13 @@ void Shaders::applyUniforms(Program &program)
         const float time = inputs ? static_cast<float>(inputs->time()) : 0.0f;
         set("time", &time, 1);
     }
-    if (has("resolution")) {
+    if (has("resolution") || has("passResolution")) {
+        // The size of what is drawn into: the view, a canvas or a pass.
         GLint viewport[4];
         glGetIntegerv(GL_VIEWPORT, viewport);
         const float resolution[2] = {static_cast<float>(viewport[2]), static_cast<float>(viewport[3])};
         set("resolution", resolution, 2);
+        set("passResolution", resolution, 2);
     }
     if (has("level")) {
         const long long frame = inputs ? inputs->frame() : 0;
@@ -457,6 +523,29 @@ void Shaders::applyUniforms(Program &program)
             SetFloats(f, uniform->second.location, uniform->second.type, value.second.data(),
                       static_cast<int>(value.second.size()));
     }
+    bindSamplers(program);
+}
+
+void Shaders::bindSamplers(Program &program)
+{
+    QOpenGLExtraFunctions *f = Gl();
+    const auto previous = program.uniforms.find("previous");
+    if (previous != program.uniforms.end() && previous->second.type == GL_SAMPLER_2D) {
+        f->glActiveTexture(GL_TEXTURE0 + kPreviousUnit);
+        // Before the first frame drawn with it: texture 0, which reads black.
+        f->glBindTexture(GL_TEXTURE_2D, target.context == QOpenGLContext::currentContext() ? target.previous.colour : 0);
+        f->glUniform1i(previous->second.location, kPreviousUnit);
+    }
+    int unit = Canvases::kFirstSamplerUnit;
+    for (const auto &sampler : program.samplers) {
+        const auto uniform = program.uniforms.find(sampler.first);
+        if (uniform == program.uniforms.end() || unit == Canvases::kFirstSamplerUnit + Canvases::kSamplerUnits)
+            continue;
+        f->glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
+        f->glBindTexture(GL_TEXTURE_2D, canvases ? canvases->texture(sampler.second) : 0);
+        f->glUniform1i(uniform->second.location, unit++);
+    }
+    f->glActiveTexture(GL_TEXTURE0);
 }
 
 void Shaders::bindSpectrum(QOpenGLExtraFunctions *f)
@@ -501,6 +590,15 @@ void Shaders::takeSavedFiles(WatchedFile::Clock::time_point now)
 
 void Shaders::beginFrame()
 {
+    QOpenGLContext *current = QOpenGLContext::currentContext();
+    for (auto it = freedNames.begin(); it != freedNames.end();) {
+        if (it->second != current) {
+            ++it;
+            continue;
+        }
+        Gl()->glDeleteProgram(it->first);
+        it = freedNames.erase(it);
+    }
     if (programs.empty())
         return;
     if (bound) {
@@ -667,16 +765,66 @@ void Shaders::releaseTarget()
         f->glDeleteProgram(target.overlay);
     GLuint textures[3] = {target.colour, target.depth, target.spectrum};
     f->glDeleteTextures(3, textures);
+    for (PassPicture &picture : target.passes)
+        releasePicture(f, picture);
+    releasePicture(f, target.previous);
     const PassTarget kept = target;
     target = PassTarget();
     target.context = kept.context;
     target.viewFramebuffer = kept.viewFramebuffer;
 }
 
+bool Shaders::ensurePicture(QOpenGLExtraFunctions *f, PassPicture &picture, int width, int height)
+{
+    if (picture.framebuffer && picture.width == width && picture.height == height)
+        return true;
+    releasePicture(f, picture);
+    GLint texture = 0, framebuffer = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
+    f->glGenTextures(1, &picture.colour);
+    f->glBindTexture(GL_TEXTURE_2D, picture.colour);
+    f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    f->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    f->glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+    f->glGenFramebuffers(1, &picture.framebuffer);
+    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, picture.framebuffer);
+    f->glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, picture.colour, 0);
+    const bool complete = f->glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (complete) {
+        picture.width = width;
+        picture.height = height;
+        glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
+        glDisable(GL_SCISSOR_TEST);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        f->glClearBufferfv(GL_COLOR, 0, black);
+        glPopAttrib();
+    }
+    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(framebuffer));
+    if (!complete)
+        releasePicture(f, picture);
+    return complete;
+}
+
+void Shaders::releasePicture(QOpenGLExtraFunctions *f, PassPicture &picture)
+{
+    if (picture.framebuffer)
+        f->glDeleteFramebuffers(1, &picture.framebuffer);
+    if (picture.colour)
+        f->glDeleteTextures(1, &picture.colour);
+    picture = PassPicture();
+}
+
 bool Shaders::beginScene()
 {
     passing = false;
-    if (!postId || !QOpenGLContext::currentContext())
+    previousRoute = false;
+    const bool previous = wantsPrevious();
+    if ((chain.empty() && !previous) || !QOpenGLContext::currentContext())
         return false;
     // The paint may have left the view's colour uncleared for the pass
     // (which then covers every pixel); if the pass cannot run, clear it now.
@@ -684,21 +832,102 @@ bool Shaders::beginScene()
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         return false;
     };
-    Program *program = built(postId);
+    for (int id : chain)
+        if (!built(id))
+            return noPass();
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    if (!program || viewport[2] <= 0 || viewport[3] <= 0)
+    if (viewport[2] <= 0 || viewport[3] <= 0)
         return noPass();
     QOpenGLExtraFunctions *f = Gl();
     GLint view = 0;
     f->glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &view);
     if (!ensureTarget(f, view, viewport[0] + viewport[2], viewport[1] + viewport[3]))
         return noPass();
+    if (previous) {
+        // A new size (a resize) starts black, as does a frame after a seek.
+        const bool sameSize = target.previous.width == target.width && target.previous.height == target.height;
+        if (!sameSize || !previousValid) {
+            releasePicture(f, target.previous);
+            if (!ensurePicture(f, target.previous, target.width, target.height))
+                return noPass();
+        }
+    } else if (target.previous.framebuffer) {
+        releasePicture(f, target.previous);
+    }
+    previousValid = false;   // until this frame is kept
+    previousRoute = chain.empty();
     f->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT |
             (target.depthFormat == GL_DEPTH24_STENCIL8 ? GL_STENCIL_BUFFER_BIT : 0));
     passing = true;
     return true;
+}
+
+void Shaders::runChain(QOpenGLExtraFunctions *f)
+{
+    std::vector<float> scales;
+    for (int id : chain)
+        scales.push_back(programs[id].scale);
+    const std::vector<CanvasSize> sizes = CanvasTable::PassSizes(scales, CanvasSize{target.width, target.height});
+    if (target.passes.size() > chain.size())
+        for (size_t n = chain.size(); n < target.passes.size(); ++n)
+            releasePicture(f, target.passes[n]);
+    target.passes.resize(chain.size());
+    const GLuint view = static_cast<GLuint>(target.viewFramebuffer);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLuint input = target.colour;
+    const PassPicture *last = nullptr;   // the picture the last pass drew, when not the view
+    for (size_t n = 0; n < chain.size(); ++n) {
+        Program *program = built(chain[n]);
+        const bool full = sizes[n].width == target.width && sizes[n].height == target.height;
+        const bool intoView = n + 1 == chain.size() && full;
+        PassPicture &picture = target.passes[n];
+        if (intoView) {
+            releasePicture(f, picture);
+            f->glBindFramebuffer(GL_FRAMEBUFFER, view);
+            glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+        } else if (!program || !ensurePicture(f, picture, sizes[n].width, sizes[n].height)) {
+            continue;   // this pass cannot run: the next reads what it would have
+        } else {
+            f->glBindFramebuffer(GL_FRAMEBUFFER, picture.framebuffer);
+            glViewport(0, 0, picture.width, picture.height);
+            if (program->discards)
+                glClear(GL_COLOR_BUFFER_BIT);
+        }
+        if (!program)
+            continue;
+        f->glUseProgram(program->name);
+        bound = chain[n];
+        applyUniforms(*program);
+        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
+            const auto uniform = program->uniforms.find(name);
+            if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
+                f->glUniform1i(uniform->second.location, unit);
+        }
+        f->glActiveTexture(GL_TEXTURE1);
+        f->glBindTexture(GL_TEXTURE_2D, target.depth);
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glBindTexture(GL_TEXTURE_2D, input);
+        glBegin(GL_TRIANGLES);
+        const float corners[3][2] = {{-1.0f, -1.0f}, {3.0f, -1.0f}, {-1.0f, 3.0f}};   // one triangle over the view
+        for (const auto &corner : corners)
+            f->glVertexAttrib2f(kCornerAttribute, corner[0], corner[1]);
+        glEnd();
+        bound = 0;
+        last = intoView ? nullptr : &picture;
+        input = intoView ? input : picture.colour;
+    }
+    f->glUseProgram(0);
+    f->glBindFramebuffer(GL_FRAMEBUFFER, view);
+    // A last pass at a fraction of the size is stretched over the view.
+    if (last) {
+        f->glBindFramebuffer(GL_READ_FRAMEBUFFER, last->framebuffer);
+        f->glBlitFramebuffer(0, 0, last->width, last->height, 0, 0, target.width, target.height, GL_COLOR_BUFFER_BIT,
+                             GL_LINEAR);
+        f->glBindFramebuffer(GL_READ_FRAMEBUFFER, view);
+    }
 }
 
 void Shaders::endScene()
@@ -709,37 +938,31 @@ void Shaders::endScene()
     // with it must be one of the view's (a window's is not the pass's
     // colour attachment).
     f->glBindFramebuffer(GL_FRAMEBUFFER, view);
-    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT);
-    glDisable(GL_SCISSOR_TEST);
-
     GLint scriptTexture = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &scriptTexture);
-    Program *program = built(postId);
-    if (program) {
-        // Every pixel of the view's colour once, whatever render() left
-        // enabled; the view's depth stays as the paint cleared it.
-        for (GLenum capability : {GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST, GL_DEPTH_TEST})
-            glDisable(capability);
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-        f->glUseProgram(program->name);
-        bound = postId;
-        applyUniforms(*program);
-        for (auto [name, unit] : {std::pair{"frame", 0}, std::pair{"depth", 1}}) {
-            const auto uniform = program->uniforms.find(name);
-            if (uniform != program->uniforms.end() && uniform->second.type == GL_SAMPLER_2D)
-                f->glUniform1i(uniform->second.location, unit);
-        }
-        f->glActiveTexture(GL_TEXTURE1);
-        f->glBindTexture(GL_TEXTURE_2D, target.depth);
-        f->glActiveTexture(GL_TEXTURE0);
-        f->glBindTexture(GL_TEXTURE_2D, target.colour);
-        glBegin(GL_TRIANGLES);
-        const float corners[3][2] = {{-1.0f, -1.0f}, {3.0f, -1.0f}, {-1.0f, 3.0f}};   // one triangle over the view
-        for (const auto &corner : corners)
-            f->glVertexAttrib2f(kCornerAttribute, corner[0], corner[1]);
-        glEnd();
-        bound = 0;
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_POLYGON_BIT | GL_VIEWPORT_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    // Every pixel of the view's colour once, whatever render() left
+    // enabled; the view's depth stays as the paint cleared it.
+    for (GLenum capability : {GL_BLEND, GL_CULL_FACE, GL_ALPHA_TEST, GL_STENCIL_TEST, GL_DEPTH_TEST})
+        glDisable(capability);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    if (previousRoute) {
+        f->glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+        f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
+                             GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        f->glBindFramebuffer(GL_READ_FRAMEBUFFER, view);
+    } else {
+        runChain(f);
+    }
+    // The finished picture, before the overlays, is the next `previous`.
+    if (target.previous.framebuffer) {
+        f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.previous.framebuffer);
+        f->glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height,
+                             GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, view);
+        previousValid = true;
     }
     glPopAttrib();
     // The overlays that follow: tested against the scene's depth, on unit 1.

@@ -9,10 +9,14 @@
 // Every program that declares them gets the automatic uniforms `time`,
 // `resolution`, `level`, `spectrum` (64 x 1, red 0..1) and `mouse` each
 // time it is bound. The post pass draws the scene into a texture with its
-// depth and brings it over the view through a fragment shader that reads
-// `frame` and `depth`; the overlays drawn after it are tested against the
-// scene's depth, and the pick reads it, so both see the same depth as
-// without the pass.
+// depth and brings it over the view through a chain of fragment shaders,
+// each reading the one before as `frame` (the first, the scene) and the
+// scene's `depth`, each at its own fraction of the view's size; the
+// overlays drawn after it are tested against the scene's depth, and the
+// pick reads it, so both see the same depth as without the pass. A program
+// that declares `previous` reads the finished picture of the frame before
+// (without the overlays), kept after the chain; the scene then goes
+// through the pass's target even without a chain.
 //
 // GL calls need a current context. Programs are made in the context that
 // is current when they are first used; one loaded while none is current
@@ -28,6 +32,7 @@
 #include <string>
 #include <vector>
 
+class Canvases;
 class FrameInputs;
 class QOffscreenSurface;
 class QOpenGLContext;
@@ -50,14 +55,29 @@ public:
     // What is drawn next goes through program `id`; 0 or an unknown id:
     // fixed function again.
     void use(int id);
-    // Sets `count` (1..4) floats of uniform `name` of program `id`, kept
-    // for every later bind and relink. Ignored for an unknown program, name
-    // or a uniform of another type.
+    // Sets `count` (1..4) floats of uniform `name` of program `id`; a
+    // single number given to a sampler2D is a canvas id: the sampler reads
+    // that canvas. Kept for every later bind and relink. Ignored for an
+    // unknown program, name or a uniform of another type.
     void setUniform(int id, const std::string &name, const float *values, int count);
-    // The post pass's fragment stage (text or file); null turns the pass
-    // off. Returns the program's id (usable with setUniform) or 0 with
-    // `log`; a failure leaves the pass as it was.
-    int setPost(const std::string *fragment, std::string &log);
+    // A post pass's fragment stage (text or file) made into a program of
+    // its own (the same argument again: the same id), not yet run. Returns
+    // the id (usable with setUniform and setChain) or 0 with `log`.
+    int loadPass(const std::string &fragment, std::string &log);
+    // The post chain: the passes in order, each reading the result of the
+    // one before as `frame` (the first, the scene), the last writing the
+    // view; empty turns the post pass off. "" or why not (nothing changes).
+    std::string setChain(const std::vector<int> &ids);
+    // Pass `id` runs at `scale` (0 < scale <= 1) of the view's size. "" or
+    // why not.
+    std::string setPassScale(int id, double scale);
+    // Forgets program `id`; "" or why not (unknown, or in the chain).
+    std::string free(int id);
+    // The canvases programs' samplers read (null: none).
+    void setCanvases(Canvases *set) { canvases = set; }
+    // The next frames' `previous` is black until a frame has been drawn
+    // (after a seek).
+    void forgetPrevious() { previousValid = false; }
 
     // --- The frame (the context that draws is current).
 
@@ -72,16 +92,18 @@ public:
     void beginFrame();
     // After render(): fixed function, whatever render() left bound.
     void endRender();
-    // True when a post shader is set that writes every pixel of the view
-    // (it has no `discard`): the paint then leaves the view's clearing to
-    // beginScene.
+    // True when the post pass writes every pixel of the view (its last
+    // pass has no `discard`, or the scene only goes through for `previous`):
+    // the paint then leaves the view's clearing to beginScene.
     bool postCoversView() const;
-    // With a post pass: binds the pass's target, clears it and returns
-    // true; render() then draws into it. False without one (the view
-    // cleared when a post shader is set but cannot run).
+    // With a post chain, or a program that reads `previous`: binds the
+    // pass's target, clears it and returns true; render() then draws into
+    // it. False without one (the view cleared when a chain is set but
+    // cannot run).
     bool beginScene();
-    // Draws the scene over the framebuffer that was bound through the post
-    // shader (its colour only), then binds the overlay program: what is
+    // Runs the chain over the framebuffer that was bound (the scene alone
+    // when there is none), keeps the result as the next frame's `previous`
+    // when a program reads it, then binds the overlay program: what is
     // drawn until finishScene keeps only the fragments nearer than the
     // scene's depth, as a view holding that depth would.
     void endScene();
@@ -129,6 +151,15 @@ private:
         std::map<std::string, std::vector<float>> values;   // from setUniform
         std::string reloadError;
         bool saved = false;                // a file was saved: relink at the next paint
+        float scale = 1.0f;                // of the view's size, as a pass
+        std::map<std::string, int> samplers;   // sampler name -> canvas id
+    };
+
+    // A picture a pass draws into (all but a last pass at full size).
+    struct PassPicture
+    {
+        unsigned framebuffer = 0, colour = 0;
+        int width = 0, height = 0;
     };
 
     // The post pass's target and the spectrum texture, in one context.
@@ -141,6 +172,8 @@ private:
         int viewFramebuffer = 0;           // bound when the scene began
         unsigned overlay = 0;              // the overlays' program
         int overlayDepth = -1, overlaySize = -1;
+        std::vector<PassPicture> passes;   // by the pass's place in the chain
+        PassPicture previous;              // the last frame, before the overlays
     };
 
     // Reads a stage's file into `text` (the version read becomes the one
@@ -165,12 +198,26 @@ private:
     bool ensureTarget(QOpenGLExtraFunctions *f, int view, int width, int height);
     void releaseTarget();
     bool makeOverlayProgram(QOpenGLExtraFunctions *f);
+    // `picture` at width x height (made again at another size; colour
+    // only, cleared to black when made); false when it cannot be.
+    bool ensurePicture(QOpenGLExtraFunctions *f, PassPicture &picture, int width, int height);
+    void releasePicture(QOpenGLExtraFunctions *f, PassPicture &picture);
+    // True when a program declares `previous`.
+    bool wantsPrevious() const;
+    // Binds the canvases of the program's samplers and `previous`.
+    void bindSamplers(Program &program);
+    // Runs the chain from the scene's target; the view is bound.
+    void runChain(QOpenGLExtraFunctions *f);
     int add(Program program, std::string &log);
 
     std::map<int, Program> programs;
     int nextId = 1;
     int bound = 0;
-    int postId = 0;
+    std::vector<int> chain;
+    bool previousValid = false;   // `previous` holds the last frame
+    bool previousRoute = false;   // this frame goes through the target only for `previous`
+    Canvases *canvases = nullptr;
+    std::vector<std::pair<unsigned, QOpenGLContext *>> freedNames;   // deleted in their context
     bool passing = false;   // between beginScene and finishScene
     PassTarget target;
     // Per frame, worked out when a program first needs them.

@@ -5,7 +5,7 @@
 namespace {
 
 const char *const kLabels[ErrorBoard::SourceCount] = {
-    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture",
+    "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture", "canvas",
     "sound input",
     "OnMidi()/OnOsc()", "controllers", "output",
 };
@@ -74,6 +74,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(SoundInput);
     add(ControlCall);
     add(Controls);
+    add(Canvas);
     add(Output);
     return result;
 }

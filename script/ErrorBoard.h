@@ -1,7 +1,9 @@
 // ErrorBoard: the latest error of each place that runs production code
 // (update, render, the mouse callbacks, loading prod.lua, reading
-// sync.txt, shaders, the live sound input, the output screen), with how often it came in a
-// row, and the note about a texture drawn from a scaled-down copy. The runs report into it;
+// sync.txt, shaders, the live sound input, the controllers, the output
+// screen), with how often
+// it came in a row, the note about a texture drawn from a scaled-down copy,
+// and a canvas read while drawn into. The runs report into it;
 // the view reads it to show the errors. Plain data: no Qt, no GL.
 #pragma once
 
@@ -14,7 +16,7 @@ public:
     // The places whose errors are kept, in the order the lines are shown.
     // The three mouse callbacks are kept apart (a good mouse move must not
     // clear a failing LMBDown) and shown as one line.
-    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, SoundInput, ControlCall, Controls, Output, SourceCount };
+    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, Canvas, SoundInput, ControlCall, Controls, Output, SourceCount };
 
     // One run's outcome: an empty `error` clears the source's entry, the
     // same text as before counts once more, another text starts over at 1.

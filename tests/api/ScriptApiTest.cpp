@@ -637,4 +637,130 @@ TEST_F(ScriptApiTest, ControllersReachTheScriptInArrivalOrder)
     EXPECT_EQ(ErrorBoard::format(lines.back()).rfind("OnMidi()/OnOsc(): ", 0), 0u) << ErrorBoard::format(lines.back());
 }
 
+// tquad: quad() with the whole of the bound texture on it. C: a 64 x 64 canvas.
+class CanvasGLTest : public ShaderGLTest
+{
+protected:
+    void SetUp() override
+    {
+        ShaderGLTest::SetUp();
+        Run("function tquad(x0, x1) beginQuadGL() texCoordGL(0, 0) vectorGL(x0, 40, 0) texCoordGL(1, 0) vectorGL(x1, 40, 0)\n"
+            "  texCoordGL(1, 1) vectorGL(x1, 80, 0) texCoordGL(0, 1) vectorGL(x0, 80, 0) endGL() end\n"
+            "C = newCanvas(64, 64)");
+    }
+    // The frame of `render` with canvas C shown on quad A, its error or "".
+    std::string Shown(const std::string &render)
+    {
+        return Frame(render + " setCanvas() colorGL(255, 255, 255, 255) bindCanvas(C) tquad(150, 190) bindCanvas(0)");
+    }
+    QColor A() { return PixelAt(Vector3(170, 60, 0)); }
+};
+
+// Into C: a red quad and a blue one behind it, which C's own depth hides.
+const std::string kRedBeforeBlue = "setCanvas(C) colorGL(255, 0, 0, 255) quad(100, 300) pushMatrixGL() translateGL(0, 0, 50) "
+                                   "colorGL(0, 0, 255, 255) quad(100, 300) popMatrixGL() ";
+
+TEST_F(CanvasGLTest, ACanvasKeepsWhatRenderDrewWithItsOwnDepthAcrossAReloadAndAStopInside)
+{
+    ASSERT_TRUE(WriteFile("prod.lua", "C = newCanvas(64, 64)\n"));
+    EXPECT_EQ(run->run("prod.lua"), "");
+    const std::string canvas = Eval("C");
+    EXPECT_EQ(Shown(kRedBeforeBlue), "");
+    EXPECT_EQ(A(), kRed);
+    EXPECT_EQ(PixelAt(Vector3(230, 60, 0)), kBlack) << "drawn into C, not into the frame";
+    EXPECT_EQ(run->run("prod.lua"), "");
+    EXPECT_EQ(Eval("C"), canvas) << "the same canvas after a reload";
+    EXPECT_EQ(Shown("setCanvas(C, false)"), "");
+    EXPECT_EQ(A(), kRed) << "and its picture";
+    // Stopped while drawing into C: the rest of the frame and the next draw into the view.
+    GLint framebuffer = 0, viewport[4] = {};
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
+    SetRunTimeLimit(100);
+    for (const char *stop : {"error('stop')", "while true do end"}) {
+        Frame("setCanvas(C) bindCanvas(C) " + std::string(stop));
+        EXPECT_EQ(Frame("colorGL(0, 255, 0, 255) quad(150, 190)"), "") << stop;
+        EXPECT_EQ(A(), kGreen) << stop;
+        GLint now = 0;
+        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &now);
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        EXPECT_EQ(std::vector<GLint>({now, viewport[2], viewport[3]}), std::vector<GLint>({framebuffer, kViewWidth, kViewHeight})) << stop;
+    }
+    // C read while drawn into reads black, with one message and no GL error.
+    Shown(kRedBeforeBlue);
+    Shown("setCanvas(C, false) colorGL(255, 255, 255, 255) bindCanvas(C) translateGL(0, 0, -10) quad(100, 300)");
+    EXPECT_EQ(A(), kBlack);
+    const std::vector<ErrorBoard::Line> lines = run->world().errors().lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(ErrorBoard::format(lines[0]), "canvas: canvas " + canvas + " is read while it is drawn into: it reads as black");
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(CanvasGLTest, PassesRunInOrderAtTheirScaleAndProgramsSampleCanvases)
+{
+    const std::string invert = "'uniform sampler2D frame; varying vec2 uv; void main() { gl_FragColor = vec4(1.0 - texture2D(frame, uv).rgb, 1.0); }'";
+    Run("a, b = setPostShader('void main() { gl_FragColor = vec4(1.0, 0.0, 0.0, 1.0); }', " + invert + ")");
+    run->paint();
+    EXPECT_EQ(Pixel(400, 580), QColor(Qt::cyan));
+    EXPECT_EQ(Eval("setPassScale(b, 0.25)"), "true");
+    run->paint();
+    EXPECT_EQ(Count(QRect(0, 300, 600, 300), Is(QColor(Qt::cyan))), 600 * 300) << "the last pass stretched over the view, away from the marker";
+    // The first pass at half size sees half the view as its passResolution.
+    Run("h = setPostShader('uniform vec2 passResolution; void main() { gl_FragColor = vec4(passResolution / vec2(1600.0, 1200.0), 0.0, 1.0); }', b) "
+        "setPassScale(h, 0.5)");
+    run->paint();
+    EXPECT_EQ(Pixel(400, 580), QColor(191, 191, 255));
+    // A sampler given a canvas reads it; a program in the chain stays.
+    Run("setPostShader(" + invert + ") p = loadShader(nil, 'uniform sampler2D picture; void main() { gl_FragColor = texture2D(picture, vec2(0.5)); }') "
+        "setUniform(p, 'picture', C)");
+    EXPECT_EQ(Shown(kRedBeforeBlue + "setCanvas() useShader(p) quad(210, 250)"), "");
+    EXPECT_EQ(PixelAt(Vector3(230, 60, 0)), QColor(Qt::cyan)) << "red, inverted";
+    Run("b = setPostShader(" + invert + ")");
+    EXPECT_EQ(Eval("select(2, freeShader(b))"), "freeShader: program " + Eval("b") + " is in the post chain; set the chain without it first");
+    EXPECT_EQ(Eval("freeShader(p)"), "true");
+}
+
+// Each frame adds 0.25 red to `previous`: the finished picture of the frame
+// before, without the overlays, black again after a resize or a seek.
+TEST_F(CanvasGLTest, PreviousIsTheFrameBeforeWithoutItsOverlays)
+{
+    Run("setPostShader('uniform sampler2D previous; varying vec2 uv; "
+        "void main() { gl_FragColor = vec4(texture2D(previous, uv).r + 0.25, 0.0, 0.0, 1.0); }')");
+    for (int frame = 1; frame <= 2; ++frame) {
+        run->paint();
+        EXPECT_NEAR(Pixel(400, 580).red(), 64 * frame, 1) << frame;
+        Run("rotateCam(0.3)"); // the grid moves: one left in `previous` would show
+    }
+    EXPECT_EQ(Count(kLowerHalf, [](QColor c) { return c.red() > 140 && c.blue() < 20; }), 0);
+    run->world().setViewport(0, 0, 400, 300);
+    run->paint();
+    EXPECT_NEAR(Pixel(200, 290).red(), 64, 1) << "after a resize";
+    run->paint();
+    run->followMusic();
+    run->paint();
+    EXPECT_NEAR(Pixel(200, 290).red(), 64, 1) << "after a seek";
+}
+
+TEST_F(CanvasGLTest, BadArgumentsGiveNilAndWhy)
+{
+    GLint limit = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
+    Run("p = loadShader(nil, 'void main() { gl_FragColor = vec4(1.0); }') many = {} for n = 1, 64 do many[n] = p end");
+    for (const auto &[call, why] : std::vector<std::pair<std::string, std::string>>{{"newCanvas(-1, 8)", "newCanvas: a side is a whole number of pixels, 0 (the view's) or more"},
+                                    {"newCanvas(8, " + std::to_string(limit + 1) + ")", "newCanvas: a side is at most " + std::to_string(limit) + " pixels here"},
+                                    {"newCanvas(8, 8, 'rgb')", "newCanvas: unknown format \"rgb\" (\"rgba8\" or \"rgba16f\")"},
+                                    {"newCanvas('x')", "newCanvas: give a width and a height in pixels (0: the view's)"},
+                                    {"bindCanvas(7)", "bindCanvas: 7 is not a canvas"},
+                                    {"freeCanvas({})", "freeCanvas: table is not a canvas"},
+                                    {"setCanvas(C)", "setCanvas: only inside render(), outside a begin function and endGL"},
+                                    {"setPostShader(unpack(many))", "setPostShader: at most 16 passes in a chain (64 given)"},
+                                    {"setPostShader(p)", "setPostShader: " + Eval("p") + " is not a pass (a fragment stage given to setPostShader)"},
+                                    {"setPassScale(p, 0.5)", "setPassScale: " + Eval("p") + " is not a pass (a fragment stage given to setPostShader)"},
+                                    {"setPassScale(setPostShader('void main() { gl_FragColor = vec4(1.0); }'), 0/0)",
+                                     "setPassScale: the scale is above 0 and at most 1 (a fraction of the view's size)"}})
+        EXPECT_EQ(Run("local r, m = " + call + " print(tostring(r) .. ' ' .. m)"), "nil " + why);
+    EXPECT_EQ(Eval("freeCanvas(C)"), "true");
+    EXPECT_EQ(Frame("bindCanvas(C) setCanvas(C)"), "");
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
 } // namespace

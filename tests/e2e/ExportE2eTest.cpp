@@ -184,6 +184,30 @@ TEST_F(ExportEndToEnd, AShadersTimeRunsWithoutMusic)
     }
 }
 
+// Each frame adds 8 to the red of `previous`: frame k holds k + 1 steps, the
+// same in two exports, and one again after frame 3 seeks. A canvas of size
+// 0 is the export's size (its green and blue, from its `resolution`).
+TEST_F(ExportEndToEnd, FeedbackFromThePreviousFrameIsFrameExact)
+{
+    ASSERT_TRUE(MakeToneMp3(path("music.mp3"), 2.5));
+    ASSERT_TRUE(WriteFile(path("prod.lua"), R"(C = newCanvas(0, 0) local frame = -1
+S = loadShader('void main() { gl_Position = vec4(gl_Vertex.xy, 0.0, 1.0); }',
+  'uniform vec2 resolution; void main() { gl_FragColor = vec4(0.0, resolution / 255.0, 1.0); }')
+P = setPostShader([[uniform sampler2D previous, canvas; varying vec2 uv;
+  void main() { gl_FragColor = vec4(texture2D(previous, uv).r + 8.0 / 255.0, texture2D(canvas, uv).gb, 1.0); }]])
+setUniform(P, 'canvas', C)
+function update() frame = frame + 1 if frame == 3 then setMp3Time(1) end end
+function render() setCanvas(C) useShader(S) beginQuadGL() vectorGL(-1, -1, 0) vectorGL(1, -1, 0) vectorGL(1, 1, 0) vectorGL(-1, 1, 0) endGL() end
+)"));
+    for (const QString folder : {"a", "b"})
+        ASSERT_EQ(RunToEnd({"--export", folder + "/%d.png", "--fps", "10", "--size", "32x18", "--to", "0.5"}).status, 0);
+    for (int k = 0; k < 5; ++k) {
+        const QString frame = QString::asprintf("/%d.png", k);
+        EXPECT_EQ(QImage(path("a" + frame)).pixelColor(16, 9), QColor(8 * (k < 3 ? k + 1 : k - 2), 32, 18)) << k;
+        EXPECT_EQ(ReadFile(path("a" + frame)), ReadFile(path("b" + frame))) << k;
+    }
+}
+
 // A failing top level is refused before any frame (2); failed frames are
 // counted and named (3, the video kept); a runaway ends the export at once (3).
 TEST_F(ExportEndToEnd, ABrokenProductionCannotExportAsASuccess)
