@@ -217,10 +217,8 @@ void WorldWidget::UpdateFrame()
     const bool ready = prepareContext();
     production->tick();
     // Painted only while the window shows: a hidden view's ticks go on.
-    if (ready && surface->isExposed()) {
-        paintGL();
-        context->swapBuffers(surface);
-    }
+    if (ready && surface->isExposed())
+        showFrame();
     timing.partDone(FramePart::Composition);
     timing.endFrame();
     frameTimer->start(kFramePeriodMs);
@@ -290,10 +288,8 @@ bool WorldWidget::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonDblClick:
         return true;   // a window gets the press as well: it went on above
     case QEvent::Expose:
-        if (surface->isExposed() && prepareContext()) {
-            paintGL();
-            context->swapBuffers(surface);
-        }
+        if (surface->isExposed() && prepareContext())
+            showFrame();
         return false;
     default:
         return false;
@@ -538,7 +534,17 @@ void WorldWidget::paintThroughPicture()
                          GL_COLOR_BUFFER_BIT, GL_LINEAR);
     f->glBindFramebuffer(GL_READ_FRAMEBUFFER, view);
     glPopAttrib();
-    // The output: the same frame before the overlays.
+}
+
+void WorldWidget::showFrame()
+{
+    paintGL();
+    context->swapBuffers(surface);
+    if (!output)
+        return;
+    // The output: the same frame before the overlays. After the view's
+    // swap: making the context current on another window first would lose
+    // the view's back buffer on some drivers (Mesa's software one).
     int pictureWidth = 0, pictureHeight = 0;
     const unsigned finished = production->shaders().keptPicture(pictureWidth, pictureHeight);
     output->present(context.get(), finished, pictureWidth, pictureHeight);

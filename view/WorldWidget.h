@@ -104,6 +104,8 @@ private:
     // The frame at the output's size into the view's picture, shown
     // letterboxed in the view and given to the output window.
     void paintThroughPicture();
+    // The frame painted and swapped to the view, then shown on the output.
+    void showFrame();
     // The output's screen went away: the output closes, the band says so.
     void screenGone(QScreen *screen);
 

@@ -27,7 +27,8 @@ protected:
         xorg.setProcessChannelMode(QProcess::MergedChannels);
         xorg.start("Xorg", {display, "-noreset", "-nolisten", "tcp", "-config", xorgFiles.filePath("xorg.conf"),
                             "-logfile", xorgFiles.filePath("xorg.log")});
-        const bool answers = WaitUntil([&] { return xorg.state() == QProcess::Running && XrandrOk({"--current"}); }, 20000);
+        const bool answers = xorg.waitForStarted(10000) &&
+                             WaitUntil([&] { return !xorg.waitForFinished(0) && XrandrOk({"--current"}); }, 20000);
         ASSERT_TRUE(answers) << "Xorg with the dummy driver did not start on " << display.toStdString()
                              << " (it needs root): " << xorg.readAll().toStdString()
                              << QString::fromUtf8(ReadFile(xorgFiles.filePath("xorg.log"))).right(2000).toStdString();
@@ -58,7 +59,7 @@ protected:
     }
     QString OutputWindow() const
     {
-        return Xdotool({"search", "--onlyvisible", "--pid", QString::number(process.processId()), "--name", "^Velkaro output$"})
+        return Xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()), "--name", "^Velkaro output$"})
             .section('\n', 0, 0);
     }
 
