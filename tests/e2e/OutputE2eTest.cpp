@@ -73,13 +73,16 @@ bool Blue(QColor c) { return c.blue() > 200 && c.red() < 40 && c.green() < 40; }
 bool GridPurple(QColor c) { return c.red() > 80 && c.blue() > 150 && c.green() < 80; }
 
 // The output lies on the second screen's geometry and shows the picture
-// alone: the production's blue, no grid, no band when render() fails, while
+// alone, drawn once a frame: the production's blue, no grid, no band when render() fails, while
 // the authoring window shows grid and band; F3 closes it and the run goes
 // on. A screen that does not exist is refused with the screens' names.
 TEST_F(OutputEndToEnd, ThePictureAloneOnTheSecondScreenWhileTheWindowKeepsItsOverlays)
 {
-    Start("setClearColor(0, 0, 255)\n"
-          "function render() local f = io.open('fail') if f then f:close() error('render failed on purpose') end end\n",
+    // render() runs once per update(): the frame is drawn once for both windows.
+    Start("setClearColor(0, 0, 255) drawn = 0\n"
+          "function update() drawn = 0 end\n"
+          "function render() drawn = drawn + 1 if drawn > 1 then error('render() ran twice in a frame') end\n"
+          "  local f = io.open('fail') if f then f:close() error('render failed on purpose') end end\n",
           {"--output", "--size", "640x360"});
     QString output;
     ASSERT_TRUE(WaitUntil([&] { return !(output = OutputWindow()).isEmpty(); })) << Debug().toStdString();
@@ -97,6 +100,7 @@ TEST_F(OutputEndToEnd, ThePictureAloneOnTheSecondScreenWhileTheWindowKeepsItsOve
     EXPECT_GT(CountPixels(view, inside, Blue), 10000);
     EXPECT_GT(CountPixels(view, inside, GridPurple), 100) << "no grid in the window";
 
+    EXPECT_EQ(BandPixels(window, false), 0) << Debug().toStdString();
     ASSERT_TRUE(WriteFile(path("fail"), "x"));
     EXPECT_GT(BandPixels(window, true), 20);
     EXPECT_EQ(others(Screenshot(output, [&](const QImage &s) { return others(s) == 0; })), 0) << "the band reached the output";
