@@ -1,6 +1,5 @@
-// End to end: the output screen on an X server with two screens that Qt
-// sees: Xorg with the dummy driver, its second output placed right of the
-// first, started by the test on a free display and stopped at its end.
+// End to end: the output screen on an X server with two screens that Qt sees: Xorg with the dummy driver, its second
+// output placed right of the first, started by the test on a free display and stopped at its end.
 #include "Program.h"
 
 #include <QFileInfo>
@@ -19,26 +18,21 @@ protected:
     void SetUp() override
     {
         int number = 40;
-        while (number < 100 && (QFileInfo::exists(QString("/tmp/.X%1-lock").arg(number)) ||
-                                QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(number))))
+        while (number < 100 && (QFileInfo::exists(QString("/tmp/.X%1-lock").arg(number)) || QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(number))))
             ++number;
         display = QString(":%1").arg(number);
         ASSERT_TRUE(WriteFile(xorgFiles.filePath("xorg.conf"), kXorgConfig));
         xorg.setProcessChannelMode(QProcess::MergedChannels);
-        xorg.start("Xorg", {display, "-noreset", "-nolisten", "tcp", "-config", xorgFiles.filePath("xorg.conf"),
-                            "-logfile", xorgFiles.filePath("xorg.log")});
+        xorg.start("Xorg", {display, "-noreset", "-nolisten", "tcp", "-config", xorgFiles.filePath("xorg.conf"), "-logfile", xorgFiles.filePath("xorg.log")});
         const bool answers = xorg.waitForStarted(10000) &&
                              WaitUntil([&] { return !xorg.waitForFinished(0) && XrandrOk({"--current"}); }, 20000);
-        ASSERT_TRUE(answers) << "Xorg with the dummy driver did not start on " << display.toStdString()
-                             << " (it needs root): " << xorg.readAll().toStdString()
-                             << QString::fromUtf8(ReadFile(xorgFiles.filePath("xorg.log"))).right(2000).toStdString();
-        ASSERT_TRUE(XrandrOk({"--output", "DUMMY0", "--mode", "1280x720"}));
-        XrandrOk({"--newmode", "1024x600_60", "49.00", "1024", "1072", "1168", "1312", "600", "603", "613", "624",
-                  "-hsync", "+vsync"});
-        ASSERT_TRUE(XrandrOk({"--addmode", "DUMMY1", "1024x600_60"}));
-        ASSERT_TRUE(XrandrOk({"--output", "DUMMY1", "--mode", "1024x600_60", "--right-of", "DUMMY0"}));
-        // xdotool and import in this process talk to that server too.
-        previousDisplay = qgetenv("DISPLAY");
+        ASSERT_TRUE(answers) << "Xorg with the dummy driver did not start on " << display.toStdString() << " (it needs root): "
+                             << (xorg.readAll() + ReadFile(xorgFiles.filePath("xorg.log")).right(2000)).toStdString();
+        XrandrOk({"--newmode", "1024x600_60", "49.00", "1024", "1072", "1168", "1312", "600", "603", "613", "624", "-hsync", "+vsync"});
+        for (const QStringList &step : {QStringList{"--output", "DUMMY0", "--mode", "1280x720"}, {"--addmode", "DUMMY1", "1024x600_60"},
+                                        {"--output", "DUMMY1", "--mode", "1024x600_60", "--right-of", "DUMMY0"}})
+            ASSERT_TRUE(XrandrOk(step)) << step.join(' ').toStdString();
+        previousDisplay = qgetenv("DISPLAY");   // xdotool and import in this process talk to that server too
         qputenv("DISPLAY", display.toUtf8());
         environment.insert("DISPLAY", display);
     }
@@ -48,20 +42,10 @@ protected:
         qputenv("DISPLAY", previousDisplay);
         xorg.terminate();
         if (!xorg.waitForFinished(10000))
-            xorg.kill();
-        xorg.waitForFinished(5000);
+            xorg.kill(), xorg.waitForFinished(5000);
     }
-    bool XrandrOk(const QStringList &arguments)
-    {
-        QProcess xrandr;
-        xrandr.start("xrandr", QStringList{"-display", display} + arguments);
-        return xrandr.waitForFinished(10000) && xrandr.exitStatus() == QProcess::NormalExit && xrandr.exitCode() == 0;
-    }
-    QString OutputWindow() const
-    {
-        return Xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()), "--name", "^Velkaro output$"})
-            .section('\n', 0, 0);
-    }
+    bool XrandrOk(const QStringList &arguments) { return QProcess::execute("xrandr", QStringList{"-display", display} + arguments) == 0; }
+    QString OutputWindow() const { return Xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()), "--name", "^Velkaro output$"}); }
 
     QTemporaryDir xorgFiles;
     QProcess xorg;
@@ -72,10 +56,9 @@ protected:
 bool Blue(QColor c) { return c.blue() > 200 && c.red() < 40 && c.green() < 40; }
 bool GridPurple(QColor c) { return c.red() > 80 && c.blue() > 150 && c.green() < 80; }
 
-// The output lies on the second screen's geometry and shows the picture
-// alone, drawn once a frame: the production's blue, no grid, no band when render() fails, while
-// the authoring window shows grid and band; F3 closes it and the run goes
-// on. A screen that does not exist is refused with the screens' names.
+// The output lies on the second screen's geometry and shows the picture alone, drawn once a frame: the production's
+// blue, no grid, no band when render() fails, while the authoring window shows grid and band; F3 closes it and the
+// run goes on. A screen that does not exist is refused with the screens' names.
 TEST_F(OutputEndToEnd, ThePictureAloneOnTheSecondScreenWhileTheWindowKeepsItsOverlays)
 {
     // render() runs once per update(): the frame is drawn once for both windows.
@@ -91,14 +74,12 @@ TEST_F(OutputEndToEnd, ThePictureAloneOnTheSecondScreenWhileTheWindowKeepsItsOve
         EXPECT_TRUE(geometry.contains(line)) << line << geometry.toStdString();
 
     const auto others = [](const QImage &shot) { return shot.isNull() ? -1 : CountPixels(shot, shot.rect(), [](QColor c) { return !Blue(c); }); };
-    QImage shot = Screenshot(output, [&](const QImage &s) { return others(s) == 0; });
-    EXPECT_EQ(shot.size(), QSize(1024, 600));
-    EXPECT_EQ(others(shot), 0) << "the output shows more than the production's picture";
+    const QImage shot = Screenshot(output, [&](const QImage &s) { return others(s) == 0; });
+    EXPECT_TRUE(shot.size() == QSize(1024, 600) && others(shot) == 0) << "the output shows more than the production's picture";
     // The window: the same blue, letterboxed, with the grid's lines on it.
     const QRect inside(40, 20, 560, 300);
     QImage view = Screenshot(window, [&](const QImage &s) { return !s.isNull() && CountPixels(s, inside, GridPurple) > 100; });
-    EXPECT_GT(CountPixels(view, inside, Blue), 10000);
-    EXPECT_GT(CountPixels(view, inside, GridPurple), 100) << "no grid in the window";
+    EXPECT_TRUE(CountPixels(view, inside, Blue) > 10000 && CountPixels(view, inside, GridPurple) > 100) << "no grid in the window";
 
     EXPECT_EQ(BandPixels(window, false), 0) << Debug().toStdString();
     ASSERT_TRUE(WriteFile(path("fail"), "x"));
@@ -108,12 +89,10 @@ TEST_F(OutputEndToEnd, ThePictureAloneOnTheSecondScreenWhileTheWindowKeepsItsOve
     Keys({"key", "F3"});
     EXPECT_TRUE(WaitUntil([&] { return OutputWindow().isEmpty(); }));
     ASSERT_TRUE(QFile::remove(path("fail")));
-    EXPECT_EQ(BandPixels(window, false), 0) << "the window stopped drawing after the output closed";
-    EXPECT_TRUE(running());
+    EXPECT_TRUE(BandPixels(window, false) == 0 && running()) << "the window stopped drawing after the output closed";
 
     const Outcome refused = RunToEnd({"--output", "3"}, QString(), 60000);
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_TRUE(refused.err.contains("no screen '3' (screens: 1 DUMMY0, 2 DUMMY1)")) << refused.err.toStdString();
+    EXPECT_TRUE(refused.status == 2 && refused.err.contains("no screen '3' (screens: 1 DUMMY0, 2 DUMMY1)")) << refused.err.toStdString();
 }
 
 } // namespace
