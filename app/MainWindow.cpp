@@ -151,6 +151,12 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    form->world->closeOutput();
+    QMainWindow::closeEvent(event);
+}
+
 std::string MainWindow::OpenOutput(const std::string &screen, const QSize &size)
 {
     form->world->setOutputSize(size);

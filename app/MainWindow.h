@@ -13,6 +13,7 @@
 
 class QDockWidget;
 class RocketClient;
+class QCloseEvent;
 class QKeyEvent;
 struct MainWindowForm;
 
@@ -52,6 +53,9 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // The output screen goes with the window: a window of its own left
+    // open would keep the program running.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // F2: shows the sync pane beside the view (with the focus) or hides it.

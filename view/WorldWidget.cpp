@@ -29,6 +29,8 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
+
 namespace {
 
 const int kFramePeriodMs = 10;
@@ -503,8 +505,11 @@ void WorldWidget::closeOutput(const std::string &why)
 
 void WorldWidget::screenGone(QScreen *screen)
 {
-    if (output && output->screen() == screen)
-        closeOutput("its screen " + screen->name().toStdString() + " went away; setOutput opens it again");
+    if (!output || output->screen() != screen)
+        return;
+    const std::string why = "its screen " + screen->name().toStdString() + " went away; setOutput opens it again";
+    std::fprintf(stderr, "velkaro: output: %s\n", why.c_str());
+    closeOutput(why);
 }
 
 void WorldWidget::paintThroughPicture()

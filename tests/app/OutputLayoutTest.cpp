@@ -11,8 +11,7 @@ TEST(OutputLayout, TheScreenByDefaultNumberOrNameAndTheRefusals)
     const struct { int authoring; const char *argument; int chosen; const char *error; } cases[] = {
         {0, "", 1, ""}, {1, "", 0, ""}, {0, "3", 2, ""}, {0, "HDMI-1", 2, ""}, {0, "1", 0, ""},
         {0, "4", -1, "no screen '4' (screens: 1 DUMMY0, 2 DUMMY1, 3 HDMI-1)"}, {0, "0", -1, "no screen '0'"},
-        {0, "-1", -1, "no screen '-1'"}, {0, "2x", -1, "no screen '2x'"}, {0, "hdmi", -1, "no screen 'hdmi'"},
-    };
+        {0, "-1", -1, "no screen '-1'"}, {0, "2x", -1, "no screen '2x'"}, {0, "hdmi", -1, "no screen 'hdmi'"}};
     for (const auto &c : cases) {
         std::string error;
         EXPECT_EQ(ChooseOutputScreen(screens, c.authoring, c.argument, error), c.chosen) << c.argument;

@@ -91,6 +91,10 @@ TEST_F(OutputEndToEnd, ThePictureAloneOnTheSecondScreenWhileTheWindowKeepsItsOve
     ASSERT_TRUE(QFile::remove(path("fail")));
     EXPECT_TRUE(BandPixels(window, false) == 0 && running()) << "the window stopped drawing after the output closed";
 
+    Keys({"key", "F3"});   // open again; closing the window ends the program with it
+    EXPECT_TRUE(WaitUntil([&] { return !OutputWindow().isEmpty(); }));
+    RequestClose();
+    EXPECT_EQ(ExitCode(), 0);
     const Outcome refused = RunToEnd({"--output", "3"}, QString(), 60000);
     EXPECT_TRUE(refused.status == 2 && refused.err.contains("no screen '3' (screens: 1 DUMMY0, 2 DUMMY1)")) << refused.err.toStdString();
 }
