@@ -8,6 +8,7 @@
 
 #include "ApiArgs.h"
 #include "DemoWorld.h"
+#include "Production.h"
 
 #include <QMainWindow>
 
@@ -102,6 +103,28 @@ int ScriptWindowedMode(lua_State *)
     return 0;
 }
 
+// setOutput(screen) opens the output screen on a screen (its number from 1
+// or its name; none: the first besides the window's), setOutput(false)
+// closes it. True, or false and why not.
+int ScriptSetOutput(lua_State *L)
+{
+    Production *run = Production::Of(L);
+    if (!run)
+        return 0;
+    const bool open = !(lua_isboolean(L, 1) && !lua_toboolean(L, 1));
+    std::string screen;
+    if (open && lua_isnumber(L, 1))
+        screen = std::to_string(static_cast<long long>(lua_tonumber(L, 1)));
+    else if (open && lua_isstring(L, 1))
+        screen = lua_tostring(L, 1);
+    const std::string why = run->switchOutput(open, screen);
+    lua_pushboolean(L, why.empty());
+    if (why.empty())
+        return 1;
+    lua_pushstring(L, why.c_str());
+    return 2;
+}
+
 int ScriptEnableStdMouseCam(lua_State *)
 {
     if (gDemoWorld)
@@ -128,6 +151,7 @@ const luaL_Reg kCameraFunctions[] = {
     {"lookAt", ScriptLookAt},
     {"fullscreenMode", ScriptFullscreenMode},
     {"windowedMode", ScriptWindowedMode},
+    {"setOutput", ScriptSetOutput},
     {"enableStdMouseCam", ScriptEnableStdMouseCam},
     {"disableStdMouseCam", ScriptDisableStdMouseCam},
     {"getMouseCursorPos", ScriptGetMouseCursorPos},

@@ -200,7 +200,8 @@ bool IsFlag(const std::string &name)
 // The options of the window and the player (--size also goes with the export).
 bool IsViewOption(const std::string &name)
 {
-    return name == "--size" || name == "--play" || name == "--window" || name == "--input";
+    return name == "--size" || name == "--play" || name == "--window" || name == "--input" || name == "--output" ||
+           name == "--output-size";
 }
 
 std::string OptionName(const std::string &argument)
@@ -214,6 +215,8 @@ std::string NotAllowed(CommandLineAction action, const std::string &name)
 {
     if (name == "--window" && action != CommandLineAction::Play)
         return "--window goes with --play (velkaro --play --window)";
+    if ((name == "--output" || name == "--output-size") && action != CommandLineAction::Window)
+        return name + " goes with the window (velkaro --output [SCREEN])";
     if (name == "--input" && action == CommandLineAction::Export)
         return "--input goes with the window or --play; the export follows the music";
     if (action == CommandLineAction::Play && name == "--export")
@@ -298,6 +301,12 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         if (IsFlag(name)) {
             if (name.size() < argument.size())
                 return refuse(name + " takes no value");
+        } else if (name == "--output") {
+            // The screen is optional: the next argument is it unless it is an option.
+            if (name.size() < argument.size())
+                value = argument.substr(name.size() + 1);
+            else if (i + 1 < arguments.size() && arguments[i + 1].rfind('-', 0) != 0)
+                value = arguments[++i];
         } else if (name.size() < argument.size()) {
             value = argument.substr(name.size() + 1);
         } else if (i + 1 < arguments.size()) {
@@ -316,6 +325,18 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         } else if (name == "--fps") {
             if (!ReadNumber(value, o.fps) || o.fps <= 0.0 || o.fps > kMaxFps)
                 return refuse("--fps must be a number above 0 and at most 1000, not '" + value + "'");
+        } else if (name == "--output") {
+            line.view.output = true;
+            line.view.outputScreen = value;
+        } else if (name == "--output-size") {
+            ViewOptions &v = line.view;
+            const size_t x = value.find_first_of("xX");
+            if (x == std::string::npos || !ReadSide(value.substr(0, x), v.outputWidth) ||
+                !ReadSide(value.substr(x + 1), v.outputHeight) || v.outputWidth < 1 || v.outputHeight < 1 ||
+                v.outputWidth > kMaxWindowSide || v.outputHeight > kMaxWindowSide)
+                return refuse("--output-size must be WIDTHxHEIGHT in pixels, at most " +
+                              std::to_string(kMaxWindowSide) + "x" + std::to_string(kMaxWindowSide) +
+                              ", e.g. 1920x1080, not '" + value + "'");
         } else if (name == "--size") {
             const size_t x = value.find_first_of("xX");
             if (x == std::string::npos || !ReadSide(value.substr(0, x), o.width) ||
@@ -416,7 +437,8 @@ int MaxCrf(ExportFormat format)
 
 const char *ExportUsage()
 {
-    return "Usage: velkaro [--size WxH] [--input NAME]   open the production in this folder in a window\n"
+    return "Usage: velkaro [--size WxH] [--input NAME] [--output [SCREEN]] [--output-size WxH]\n"
+           "                                   open the production in this folder in a window\n"
            "       velkaro --play [--window] [--size WxH] [--input NAME]\n"
            "       velkaro --export OUT [--fps N] [--size WxH] [--from SECONDS] [--to SECONDS]\n"
            "               [--crf N] [--preset NAME] [--audio-bitrate N] [--overlays] [--no-preroll]\n"
@@ -427,6 +449,10 @@ const char *ExportUsage()
            "own options (-platform, -style, -geometry, -display, ...).\n"
            "--input NAME makes the spectrum, the level and the onsets follow the live\n"
            "sound input whose name contains NAME (any case) instead of the music.\n"
+           "--output [SCREEN] shows the picture alone, borderless, on another screen (by\n"
+           "number or name; the first one besides the window's by default); the window\n"
+           "keeps its view with the grid. --output-size WxH fixes the picture's size\n"
+           "(default: the output screen's). F3 opens and closes the output.\n"
            "\n"
            "--midi [NAME] opens the MIDI inputs whose name contains NAME (all of them\n"
            "without NAME), and those that appear later; --osc PORT listens for OSC on\n"

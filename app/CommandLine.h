@@ -41,6 +41,10 @@ struct ViewOptions
     int height = 0;
     bool windowed = false;               // --window: the player in a window, not full screen
     std::string soundInput;              // --input NAME: follow this live input (a part of its name)
+    bool output = false;                 // --output [SCREEN]: the picture alone on a screen of its own
+    std::string outputScreen;            // its number or name; "": the first besides the window's
+    int outputWidth = 0;                 // --output-size WxH: the picture's size; 0: the screen's
+    int outputHeight = 0;
 };
 
 // Which way through main: the window, the usage, the version, an export,
@@ -62,7 +66,8 @@ struct CommandLine
 // --play makes a player command line (--play, --window, --size, --input); any of
 // --export, --fps, --from, --to, --crf, --preset, --audio-bitrate,
 // --overlays, --no-preroll an export command line (those and --size); in both every other
-// argument is refused. Otherwise the window starts, with --size and --input if given,
+// argument is refused. Otherwise the window starts, with --size, --input, --output [SCREEN]
+// (SCREEN is the next argument unless it starts with "-") and --output-size if given,
 // and the other arguments go to Qt (`forQt`), which takes its own options
 // out; what it leaves is refused with RefuseUnknown.
 CommandLine ParseCommandLine(const std::vector<std::string> &arguments);

@@ -52,6 +52,13 @@ MainWindow::MainWindow(const std::string &soundInput, QWidget *parent)
         setStyleSheet("QSplitter::handle { background: black }");
         form->splitter->setSizes({500, 0});
         form->world->setFocus(Qt::OtherFocusReason);
+        production.setOutputSwitch([this](bool open, const std::string &screen) {
+            if (!open) {
+                form->world->closeOutput();
+                return std::string();
+            }
+            return form->world->openOutput(screen);
+        });
         // The sync pane, beside the view and hidden: the form stays as it is.
         syncDock = new QDockWidget(QStringLiteral("Sync"), this);
         syncDock->setObjectName("syncDock");
@@ -134,10 +141,26 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
         toggleSyncPane();
         return;
     }
+    if (event->key() == Qt::Key_F3 && event->modifiers() == Qt::NoModifier) {
+        production.switchOutput(!form->world->outputOpen(), std::string());
+        return;
+    }
     // The view's keys come here unaccepted; the console's never do.
     if (focusWidget() == form->world && SyncPane::TransportKey(production.timeline(), event))
         return;
     QWidget::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    form->world->closeOutput();
+    QMainWindow::closeEvent(event);
+}
+
+std::string MainWindow::OpenOutput(const std::string &screen, const QSize &size)
+{
+    form->world->setOutputSize(size);
+    return production.switchOutput(true, screen);
 }
 
 void MainWindow::toggleSyncPane()

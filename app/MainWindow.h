@@ -13,6 +13,7 @@
 
 class QDockWidget;
 class RocketClient;
+class QCloseEvent;
 class QKeyEvent;
 struct MainWindowForm;
 
@@ -39,6 +40,11 @@ public:
     // Opens the controllers of the command line (--midi, --osc).
     void OpenControllers(const ControlOptions &options) { production.openControllers(options); }
 
+    // Opens the output screen on `screen` (--output; "": the first besides
+    // the window's) with its picture at `size` (--output-size; invalid:
+    // the screen's). Returns "" or why not.
+    std::string OpenOutput(const std::string &screen, const QSize &size);
+
 public slots:
     // Runs a console command and appends its output, then its error text,
     // then a fresh prompt to the console. A command "=expr" runs as
@@ -47,6 +53,9 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // The output screen goes with the window: a window of its own left
+    // open would keep the program running.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // F2: shows the sync pane beside the view (with the focus) or hides it.

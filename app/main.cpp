@@ -135,5 +135,8 @@ int main(int argc, char **argv)
     if (rocket.rocket)
         window.ConnectToSyncEditor(rocketHost, rocketPort);
     window.show();
+    if (line.view.output &&
+        !window.OpenOutput(line.view.outputScreen, QSize(line.view.outputWidth, line.view.outputHeight)).empty())
+        return 2;   // said why on stderr
     return application.exec();
 }

@@ -16,6 +16,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cstdio>
 
 Production::Production()
 {
@@ -387,6 +388,15 @@ void Production::tick()
     demoWorld.beginFrameCalls();
     demoWorld.stepFrame();
     timing.partDone(FramePart::Update);
+}
+
+std::string Production::switchOutput(bool open, const std::string &screen)
+{
+    const std::string why = outputSwitch ? outputSwitch(open, screen)
+                                         : std::string("the output screen goes with the authoring window");
+    if (!why.empty())
+        std::fprintf(stderr, "velkaro: output: %s\n", why.c_str());
+    return why;
 }
 
 void Production::paint()

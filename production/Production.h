@@ -132,6 +132,13 @@ public:
     std::string listenTo(const std::string &name);
     // The frames follow the music again.
     void listenToMusic();
+    // The output screen, where the front end has one (the authoring
+    // window): `open` it on `screen` (a number from 1 or a name; "": the
+    // first screen besides the window's), or close it. Returns "" or why
+    // not, which also goes to stderr.
+    using OutputSwitch = std::function<std::string(bool open, const std::string &screen)>;
+    void setOutputSwitch(OutputSwitch handler) { outputSwitch = std::move(handler); }
+    std::string switchOutput(bool open, const std::string &screen);
     // After the script or a transport key moved the music itself (seek,
     // stop, play): the frame's time and inputs follow it at once.
     void followMusic();
@@ -241,4 +248,5 @@ private:
     SyncControl trackControl;
     std::vector<ControlBinding> moved;       // the controls this frame's messages moved
     std::vector<std::string> notes;          // the controllers' lines of this tick
+    OutputSwitch outputSwitch;               // null: this front end has no output screen
 };

@@ -259,8 +259,19 @@ bool Shaders::postCoversView() const
     return last != programs.end() && !last->second.discards;
 }
 
+unsigned Shaders::keptPicture(int &width, int &height) const
+{
+    if (!pictureKept || !previousValid || target.context != QOpenGLContext::currentContext())
+        return 0;
+    width = target.previous.width;
+    height = target.previous.height;
+    return target.previous.framebuffer;
+}
+
 bool Shaders::wantsPrevious() const
 {
+    if (pictureKept)
+        return true;
     for (const auto &entry : programs) {
         const auto uniform = entry.second.uniforms.find("previous");
         if (uniform != entry.second.uniforms.end() && uniform->second.type == GL_SAMPLER_2D)

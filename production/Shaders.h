@@ -78,6 +78,13 @@ public:
     // The next frames' `previous` is black until a frame has been drawn
     // (after a seek).
     void forgetPrevious() { previousValid = false; }
+    // Keeps the finished picture of every frame, before the overlays, as
+    // `previous` is kept (the scene goes through the pass's target even
+    // without a chain): the output screen shows it. Off again with false.
+    void keepPicture(bool on) { pictureKept = on; }
+    // That picture of the latest frame, in the current context: its
+    // framebuffer and size; 0 when none is kept.
+    unsigned keptPicture(int &width, int &height) const;
 
     // --- The frame (the context that draws is current).
 
@@ -202,7 +209,7 @@ private:
     // only, cleared to black when made); false when it cannot be.
     bool ensurePicture(QOpenGLExtraFunctions *f, PassPicture &picture, int width, int height);
     void releasePicture(QOpenGLExtraFunctions *f, PassPicture &picture);
-    // True when a program declares `previous`.
+    // True when a program declares `previous`, or the picture is kept.
     bool wantsPrevious() const;
     // Binds the canvases of the program's samplers and `previous`.
     void bindSamplers(Program &program);
@@ -215,6 +222,7 @@ private:
     int bound = 0;
     std::vector<int> chain;
     bool previousValid = false;   // `previous` holds the last frame
+    bool pictureKept = false;     // keepPicture
     bool previousRoute = false;   // this frame goes through the target only for `previous`
     Canvases *canvases = nullptr;
     std::vector<std::pair<unsigned, QOpenGLContext *>> freedNames;   // deleted in their context

@@ -7,7 +7,7 @@ namespace {
 const char *const kLabels[ErrorBoard::SourceCount] = {
     "update()", "render()", "OnMouseMove()", "LMBDown()", "LMBUp()", "prod.lua", "sync.txt", "shader", "texture", "canvas", "mesh",
     "sound input",
-    "OnMidi()/OnOsc()", "controllers",
+    "OnMidi()/OnOsc()", "controllers", "output",
 };
 
 // `text` without trailing line ends, on one line: \r, \n and \t become spaces.
@@ -76,6 +76,7 @@ std::vector<ErrorBoard::Line> ErrorBoard::lines() const
     add(Controls);
     add(Canvas);
     add(Mesh);
+    add(Output);
     return result;
 }
 

@@ -1,6 +1,7 @@
 // ErrorBoard: the latest error of each place that runs production code
 // (update, render, the mouse callbacks, loading prod.lua, reading
-// sync.txt, shaders, the live sound input, the controllers), with how often
+// sync.txt, shaders, the live sound input, the controllers, the output
+// screen), with how often
 // it came in a row, the note about a texture drawn from a scaled-down copy,
 // a canvas read while drawn into, and the mesh a frame could not draw. The
 // runs report into it;
@@ -16,7 +17,7 @@ public:
     // The places whose errors are kept, in the order the lines are shown.
     // The three mouse callbacks are kept apart (a good mouse move must not
     // clear a failing LMBDown) and shown as one line.
-    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, Canvas, Mesh, SoundInput, ControlCall, Controls, SourceCount };
+    enum Source { Update, Render, MouseMove, LeftButtonDown, LeftButtonUp, Production, Sync, Shader, Texture, Canvas, Mesh, SoundInput, ControlCall, Controls, Output, SourceCount };
 
     // One run's outcome: an empty `error` clears the source's entry, the
     // same text as before counts once more, another text starts over at 1.
@@ -34,7 +35,7 @@ public:
     // shown.
     struct Line
     {
-        std::string label;     // "update()", "render()", "OnMouseMove()", ..., "prod.lua", "sync.txt", "shader", "texture", "canvas", "mesh", "sound input", "OnMidi()/OnOsc()", "controllers"
+        std::string label;     // "update()", "render()", "OnMouseMove()", ..., "prod.lua", "sync.txt", "shader", "texture", "canvas", "mesh", "sound input", "OnMidi()/OnOsc()", "controllers", "output"
         std::string message;   // on one line
         long long count = 0;   // how many runs in a row gave this message
     };

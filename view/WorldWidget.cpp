@@ -4,12 +4,17 @@
 // reads the viewport and the matrices) makes it current first.
 #include "WorldWidget.h"
 
+#include "OutputLayout.h"
+#include "OutputWindow.h"
 #include "Production.h"
 
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QOpenGLFramebufferObject>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -23,6 +28,8 @@
 #include <QWindow>
 
 #include <GL/gl.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -146,6 +153,9 @@ WorldWidget::WorldWidget(Production *production, QWidget *parent)
 WorldWidget::~WorldWidget()
 {
     surface->removeEventFilter(this);
+    output.reset();
+    if (picture && context && context->makeCurrent(surface))
+        picture.reset();   // its GL names go in their context
     if (context && context->makeCurrent(surface))
         context->doneCurrent();
 }
@@ -188,9 +198,10 @@ bool WorldWidget::prepareContext()
         stateSet = true;
     }
     if (viewportStale) {
-        // The viewport covers the window's pixels (logical size times ratio).
-        const qreal ratio = devicePixelRatioF();
-        world()->setViewport(0, 0, qRound(width() * ratio), qRound(height() * ratio));
+        // The viewport covers the picture's pixels: the window's (logical
+        // size times ratio), or the output's while it is open.
+        const QSize size = pictureSize();
+        world()->setViewport(0, 0, size.width(), size.height());
         viewportStale = false;
     }
     return true;
@@ -208,10 +219,8 @@ void WorldWidget::UpdateFrame()
     const bool ready = prepareContext();
     production->tick();
     // Painted only while the window shows: a hidden view's ticks go on.
-    if (ready && surface->isExposed()) {
-        paintGL();
-        context->swapBuffers(surface);
-    }
+    if (ready && surface->isExposed())
+        showFrame();
     timing.partDone(FramePart::Composition);
     timing.endFrame();
     frameTimer->start(kFramePeriodMs);
@@ -241,6 +250,21 @@ void WorldWidget::resizeEvent(QResizeEvent *event)
 
 bool WorldWidget::eventFilter(QObject *watched, QEvent *event)
 {
+    if (output && watched == output.get()) {
+        // Keys that reach the output go where the focus is; closing it
+        // (a window manager's close) closes the output, not the run.
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+            QWidget *focus = window()->focusWidget();
+            QCoreApplication::sendEvent(focus ? focus : this, event);
+            return true;
+        }
+        if (event->type() == QEvent::Close) {
+            QTimer::singleShot(0, this, [this] { closeOutput(); });
+            event->ignore();
+            return true;
+        }
+        return false;
+    }
     if (watched != surface)
         return false;
     switch (event->type()) {
@@ -266,10 +290,8 @@ bool WorldWidget::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonDblClick:
         return true;   // a window gets the press as well: it went on above
     case QEvent::Expose:
-        if (surface->isExposed() && prepareContext()) {
-            paintGL();
-            context->swapBuffers(surface);
-        }
+        if (surface->isExposed() && prepareContext())
+            showFrame();
         return false;
     default:
         return false;
@@ -281,7 +303,15 @@ bool WorldWidget::eventFilter(QObject *watched, QEvent *event)
 QPoint WorldWidget::toPixels(const QPointF &position) const
 {
     const qreal ratio = devicePixelRatioF();
-    return QPoint(qRound(position.x() * ratio), qRound(position.y() * ratio));
+    const QPoint view(qRound(position.x() * ratio), qRound(position.y() * ratio));
+    if (!output)
+        return view;
+    // Into the picture shown letterboxed, where the world's camera and pick are.
+    const QSize size = pictureSize();
+    double x = 0.0, y = 0.0;
+    ViewToPicture(Letterbox(qRound(width() * ratio), qRound(height() * ratio), size.width(), size.height()),
+                  size.width(), size.height(), view.x(), view.y(), x, y);
+    return QPoint(qRound(x), qRound(y));
 }
 
 char WorldWidget::keyCode(const QKeyEvent *event)
@@ -355,7 +385,10 @@ void WorldWidget::keyReleaseEvent(QKeyEvent *event)
 
 void WorldWidget::paintGL()
 {
-    production->paint();
+    if (output)
+        paintThroughPicture();
+    else
+        production->paint();
     // After the pick inside renderFrame, so the band never changes it.
     if (!world()->errors().empty())
         paintErrorBand();
@@ -416,4 +449,109 @@ void WorldWidget::paintErrorBand()
     glPopAttrib();
     glMatrixMode(static_cast<GLenum>(matrixMode));
     bindings.restore(f);
+}
+
+// --- The output screen ---------------------------------------------------------
+
+QSize WorldWidget::pictureSize() const
+{
+    if (output)
+        return fixedOutputSize.isEmpty() ? output->pixelSize() : fixedOutputSize;
+    const qreal ratio = devicePixelRatioF();
+    return QSize(qRound(width() * ratio), qRound(height() * ratio));
+}
+
+std::string WorldWidget::openOutput(const std::string &screenName)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (output) {
+        return "the output is open already on " + output->screen()->name().toStdString() +
+               "; setOutput(false) or F3 closes it";
+    }
+    std::vector<std::string> names;
+    for (QScreen *screen : screens)
+        names.push_back(screen->name().toStdString());
+    QScreen *own = window()->screen();
+    std::string error;
+    const int chosen = ChooseOutputScreen(names, int(screens.indexOf(own)), screenName, error);
+    if (chosen < 0) {
+        production->world().errors().report(ErrorBoard::Output, error);
+        return error;
+    }
+    output = std::make_unique<OutputWindow>(screens[chosen]);
+    output->installEventFilter(this);
+    output->show();
+    // Show may have let a window manager move it: the screen's geometry holds.
+    output->setGeometry(screens[chosen]->geometry());
+    connect(qApp, &QGuiApplication::screenRemoved, this, &WorldWidget::screenGone, Qt::UniqueConnection);
+    production->shaders().keepPicture(true);
+    production->world().errors().report(ErrorBoard::Output, std::string());
+    viewportStale = true;
+    return std::string();
+}
+
+void WorldWidget::closeOutput(const std::string &why)
+{
+    if (output) {
+        output->removeEventFilter(this);
+        output.reset();
+        production->shaders().keepPicture(false);
+        viewportStale = true;
+    }
+    if (prepareContext())
+        picture.reset();
+    production->world().errors().report(ErrorBoard::Output, why);
+}
+
+void WorldWidget::screenGone(QScreen *screen)
+{
+    if (!output || output->screen() != screen)
+        return;
+    const std::string why = "its screen " + screen->name().toStdString() + " went away; setOutput opens it again";
+    std::fprintf(stderr, "velkaro: output: %s\n", why.c_str());
+    closeOutput(why);
+}
+
+void WorldWidget::paintThroughPicture()
+{
+    const QSize size = pictureSize();
+    if (!picture || picture->size() != size) {
+        picture = std::make_unique<QOpenGLFramebufferObject>(size, QOpenGLFramebufferObject::CombinedDepthStencil);
+        world()->setViewport(0, 0, size.width(), size.height());
+    }
+    picture->bind();
+    production->paint();
+    // The view: the picture with its overlays, scaled to fit, black bars.
+    QOpenGLExtraFunctions *f = context->extraFunctions();
+    const GLuint view = context->defaultFramebufferObject();
+    f->glBindFramebuffer(GL_FRAMEBUFFER, view);
+    const qreal ratio = devicePixelRatioF();
+    const int w = qRound(width() * ratio), h = qRound(height() * ratio);
+    const PixelRect box = Letterbox(w, h, size.width(), size.height());
+    const int bottom = h - box.y - box.height;   // GL counts rows from the bottom
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    f->glBindFramebuffer(GL_READ_FRAMEBUFFER, picture->handle());
+    f->glBlitFramebuffer(0, 0, size.width(), size.height(), box.x, bottom, box.x + box.width, bottom + box.height,
+                         GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    f->glBindFramebuffer(GL_READ_FRAMEBUFFER, view);
+    glPopAttrib();
+}
+
+void WorldWidget::showFrame()
+{
+    paintGL();
+    context->swapBuffers(surface);
+    if (!output)
+        return;
+    // The output: the same frame before the overlays. After the view's
+    // swap: making the context current on another window first would lose
+    // the view's back buffer on some drivers (Mesa's software one).
+    int pictureWidth = 0, pictureHeight = 0;
+    const unsigned finished = production->shaders().keptPicture(pictureWidth, pictureHeight);
+    output->present(context.get(), finished, pictureWidth, pictureHeight);
+    context->makeCurrent(surface);
 }

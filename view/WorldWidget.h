@@ -11,6 +11,12 @@
 // widget layer to compose on every frame. Input that reaches that window
 // is handed to this widget, so the widget is where every event arrives,
 // from the window system or from QTest alike.
+//
+// With the output screen open, each frame is drawn once, at the output's
+// size, into a picture of the view's own: the output window shows that
+// picture as it was before the overlays, and the view shows it scaled and
+// letterboxed, with the grid, floor outline and marker drawn on it and
+// the error band over all.
 #pragma once
 
 #include <QImage>
@@ -19,8 +25,11 @@
 #include <memory>
 
 class DemoWorld;
+class OutputWindow;
 class Production;
 class QOpenGLContext;
+class QOpenGLFramebufferObject;
+class QScreen;
 class QTimer;
 class QWindow;
 
@@ -45,6 +54,23 @@ public:
     void makeCurrent();
     // A frame drawn now and read back (the screen is not changed).
     QImage grabFramebuffer();
+
+    // --- The output screen.
+
+    // Opens the output on `screen` (its number from 1 or its name; "": the
+    // first screen besides this view's). Returns "" or why not: no such
+    // screen, or the output is open already.
+    std::string openOutput(const std::string &screen);
+    // Closes the output (the run goes on); a non-empty `why` is shown in
+    // the error band (empty clears what the band said of the output).
+    void closeOutput(const std::string &why = std::string());
+    bool outputOpen() const { return output != nullptr; }
+    // The picture's size while the output is open: `size` when valid, else
+    // the output screen's (the default): an empty size.
+    void setOutputSize(const QSize &size) { fixedOutputSize = size; }
+    // The size the frames are drawn at now: the output's picture, or the
+    // view's pixels while the output is closed.
+    QSize pictureSize() const;
 
 public slots:
     // One frame: the production's tick, a synchronous repaint, then the
@@ -75,6 +101,14 @@ private:
     // The key's first character as a Latin-1 code (0 when it has none).
     static char keyCode(const QKeyEvent *event);
 
+    // The frame at the output's size into the view's picture, shown
+    // letterboxed in the view and given to the output window.
+    void paintThroughPicture();
+    // The frame painted and swapped to the view, then shown on the output.
+    void showFrame();
+    // The output's screen went away: the output closes, the band says so.
+    void screenGone(QScreen *screen);
+
     // The context made (and the fixed GL state set) on first use; false
     // when the window cannot take a context yet.
     bool prepareContext();
@@ -85,4 +119,7 @@ private:
     std::unique_ptr<QOpenGLContext> context;
     bool stateSet = false;
     bool viewportStale = true;   // the size changed since the viewport was set
+    std::unique_ptr<OutputWindow> output;                // the output screen, while open
+    std::unique_ptr<QOpenGLFramebufferObject> picture;   // the frame at the output's size, with the overlays
+    QSize fixedOutputSize;                               // --output-size; invalid: the screen's
 };

@@ -21,6 +21,12 @@ TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
     EXPECT_EQ(std::vector<int>({sized.view.sizeGiven, sized.view.width, sized.view.height}), std::vector<int>({1, 320, 200}));
     EXPECT_EQ(ParseCommandLine({"--input", "usb", "-style", "fusion"}).view.soundInput, "usb");
     EXPECT_EQ(ParseCommandLine({"--play", "--input=USB mic"}).view.soundInput, "USB mic");
+    const CommandLine output = ParseCommandLine({"--output", "-style", "fusion", "--output-size=1920x1080"});
+    EXPECT_EQ(std::vector<int>({output.view.output, output.view.outputWidth, output.view.outputHeight}), std::vector<int>({1, 1920, 1080}));
+    EXPECT_EQ(output.view.outputScreen, "");
+    EXPECT_EQ(output.forQt, std::vector<std::string>({"-style", "fusion"}));
+    EXPECT_EQ(ParseCommandLine({"--output", "HDMI-1"}).view.outputScreen, "HDMI-1");
+    EXPECT_EQ(ParseCommandLine({"--output=2"}).view.outputScreen, "2");
     EXPECT_EQ(ParseCommandLine({"--export", "a.avi", "--help"}).action, CommandLineAction::Help);
     EXPECT_EQ(ParseCommandLine({"--export", "a.avi", "--version"}).action, CommandLineAction::Version);
     EXPECT_EQ(ParseCommandLine({"--version", "--help"}).action, CommandLineAction::Help);
@@ -43,7 +49,9 @@ TEST(CommandLine, TheActionAndEveryKindOfBadArgument)
         {{"--export", "a.webm", "--crf", "64"}, "--crf for VP9 (.webm) must be a whole number from 0 to 63"},
         {{"--export", "a.mp4", "--crf", "high"}, "from 0 to 51, not 'high'"}, {{"--export", "%d.png", "--crf", "1"}, "PNG frames are lossless"},
         {{"--export", "a.mp4", "--overlays=no"}, "takes no value"}, {{"--export", "a.mp4", "--input", "usb"}, "--input goes with the window or --play"},
-        {{"--play", "--input"}, "--input needs a value"}, {{"--input="}, "--input needs a part of an input's name"},
+        {{"--play", "--input"}, "--input needs a value"}, {{"--output", "--output", "2"}, "--output is given twice"},
+        {{"--play", "--output"}, "--output goes with the window"}, {{"--output-size", "1920"}, "--output-size must be WIDTHxHEIGHT"},
+        {{"--output-size", "20000x10"}, "at most 16384x16384"}, {{"--input="}, "--input needs a part of an input's name"},
         {{"--export", "a.mp4", "--preset", "placebo"}, "--preset must be one of ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow, not 'placebo'"},
         {{"--export", "a.mp4", "--preset", "Slow"}, "not 'Slow'"}, {{"--export", "a.webm", "--preset", "slow"}, "a .webm is VP9"},
         {{"--export", "%d.png", "--preset", "slow"}, "PNG frames have none"}, {{"--play", "--preset", "slow"}, "goes with --export"},
