@@ -52,7 +52,7 @@ int FrameInputs::musicMs() const
     return static_cast<int>(std::lround(clock.time() * 1000.0));
 }
 
-const SpectrumFollower &FrameInputs::musicFollowed() const
+const SoundFollower &FrameInputs::musicFollowed() const
 {
     musicUsed = true;
     const int ms = musicMs();
@@ -63,7 +63,7 @@ const SpectrumFollower &FrameInputs::musicFollowed() const
     return music;
 }
 
-const SpectrumFollower &FrameInputs::inputFollowed() const
+const SoundFollower &FrameInputs::inputFollowed() const
 {
     liveUsed = true;
     if (live.frame() != frameNumber) {
@@ -80,7 +80,7 @@ const SpectrumFollower &FrameInputs::inputFollowed() const
     return live;
 }
 
-const SpectrumFollower &FrameInputs::followed() const
+const SoundFollower &FrameInputs::followed() const
 {
     return input ? inputFollowed() : musicFollowed();
 }
@@ -112,14 +112,14 @@ void FrameInputs::musicSpectrum(int bands, float *values) const
 
 void FrameInputs::setSmoothing(float smoothing)
 {
-    smoothingFactor = std::isnan(smoothing) ? 0.0f : std::clamp(smoothing, 0.0f, SpectrumFollower::kMaxSmoothing);
+    smoothingFactor = std::isnan(smoothing) ? 0.0f : std::clamp(smoothing, 0.0f, SoundFollower::kMaxSmoothing);
 }
 
 bool FrameInputs::useInput(const std::string &name)
 {
     if (!input)
         input = std::make_unique<SoundInput>();
-    live = SpectrumFollower(); // a new device starts from silence
+    live = SoundFollower(); // a new device starts from silence
     return input->follow(name);
 }
 

@@ -21,7 +21,7 @@
 #pragma once
 
 #include "ControlValues.h"
-#include "SpectrumFollower.h"
+#include "SoundFollower.h"
 
 #include <memory>
 #include <string>
@@ -93,9 +93,9 @@ public:
 
 private:
     // The source's follower, brought up to this frame.
-    const SpectrumFollower &musicFollowed() const;
-    const SpectrumFollower &inputFollowed() const;
-    const SpectrumFollower &followed() const;
+    const SoundFollower &musicFollowed() const;
+    const SoundFollower &inputFollowed() const;
+    const SoundFollower &followed() const;
 
     const Timeline &clock;
     long long frameNumber = 0;
@@ -104,8 +104,8 @@ private:
     std::unique_ptr<SoundInput> input;
     // Analysed lazily by the const readers; `musicAt` is the music time of
     // the music's last take (the script may move the music within a frame).
-    mutable SpectrumFollower music;
-    mutable SpectrumFollower live;
+    mutable SoundFollower music;
+    mutable SoundFollower live;
     mutable int musicAt = -2;
     mutable bool musicUsed = false;
     mutable bool liveUsed = false;

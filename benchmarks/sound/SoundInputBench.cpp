@@ -6,7 +6,7 @@
 // its own thread as a sound card would. Goal: at most 50 us a frame.
 //   BM_InputFrame   wall time a frame; cpu_us the calling thread's CPU time
 #include "SoundInput.h"
-#include "SpectrumFollower.h"
+#include "SoundFollower.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,7 +37,7 @@ void BM_InputFrame(benchmark::State &state)
         state.SkipWithError(input.problem().c_str());
         return;
     }
-    SpectrumFollower follower;
+    SoundFollower follower;
     SpectrumWindow window;
     float samples[kSpectrumWindow];
     float bands[64];

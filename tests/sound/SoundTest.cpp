@@ -5,7 +5,7 @@
 #include "Media.h"
 #include "MusicAnalysis.h"
 #include "ScratchDir.h"
-#include "SpectrumFollower.h"
+#include "SoundFollower.h"
 
 #include <gtest/gtest.h>
 
@@ -201,7 +201,7 @@ constexpr int kFrameFrames = 735; // one 60 fps frame at 44.1 kHz
 // ending at its time. Returns the ms of the frames with an onset.
 std::vector<double> OnsetsAt60Fps(const std::vector<float> &samples)
 {
-    SpectrumFollower follower;
+    SoundFollower follower;
     SpectrumWindow window;
     std::vector<double> onsets;
     for (long frame = 1; frame * kFrameFrames <= static_cast<long>(samples.size()); ++frame) {
@@ -222,7 +222,7 @@ std::vector<double> OnsetsAt60Fps(const std::vector<float> &samples)
 // second apart: one onset each, within three frames of its start (the
 // window's taper hears a sound fully some 20 ms after it began); none for
 // the noise. Then rain: one onset as it starts, none within it.
-TEST(SpectrumFollower, AClickTrackGivesOneOnsetPerClick)
+TEST(SoundFollower, AClickTrackGivesOneOnsetPerClick)
 {
     std::mt19937 noise(7);
     std::uniform_real_distribution<float> hiss(-0.01f, 0.01f);
@@ -249,7 +249,7 @@ TEST(SpectrumFollower, AClickTrackGivesOneOnsetPerClick)
 
 // Each frame moves every bin (1 - s) of the way; a second take in a frame
 // replaces the first instead of smoothing again. A band scales with its bins.
-TEST(SpectrumFollower, SmoothsOncePerFrame)
+TEST(SoundFollower, SmoothsOncePerFrame)
 {
     std::vector<float> tone(kSpectrumWindow);
     for (int i = 0; i < kSpectrumWindow; ++i)
@@ -257,7 +257,7 @@ TEST(SpectrumFollower, SmoothsOncePerFrame)
     SpectrumWindow window;
     AnalyseWindow(tone.data(), 44100.0, window);
     float raw[16], smoothed[16];
-    SpectrumFollower follower;
+    SoundFollower follower;
     const auto band = [&](long long frame, const SpectrumWindow *heard, float s) {
         follower.take(frame, heard, 0.0, s);
         follower.spectrum(16, smoothed);

@@ -1,4 +1,4 @@
-// SpectrumFollower: one source's spectrum frame by frame, for productions
+// SoundFollower: one source's spectrum frame by frame, for productions
 // that react to sound: the exponential smoothing of the bins and the
 // onsets (a sharp rise of the spectral flux: the kick, the clap). The same
 // for the music and for a live input. Pure logic on analysed windows: no
@@ -7,7 +7,7 @@
 
 #include "MusicAnalysis.h"
 
-class SpectrumFollower
+class SoundFollower
 {
 public:
     static constexpr float kMaxSmoothing = 0.99f;

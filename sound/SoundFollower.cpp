@@ -1,10 +1,10 @@
-// SpectrumFollower: smoothing of the bins and onsets from the flux.
-#include "SpectrumFollower.h"
+// SoundFollower: smoothing of the bins and onsets from the flux.
+#include "SoundFollower.h"
 
 #include <algorithm>
 #include <cmath>
 
-void SpectrumFollower::take(long long frame, const SpectrumWindow *window, double ms, float smoothing)
+void SoundFollower::take(long long frame, const SpectrumWindow *window, double ms, float smoothing)
 {
     if (frame != frameTaken) {
         if (frameTaken >= 0)
@@ -34,7 +34,7 @@ void SpectrumFollower::take(long long frame, const SpectrumWindow *window, doubl
     now.lastOnsetMs = now.onset ? ms : before.lastOnsetMs;
 }
 
-void SpectrumFollower::spectrum(int bands, float *values) const
+void SoundFollower::spectrum(int bands, float *values) const
 {
     GatherSpectrumBands(now.smoothed.magnitudes, kSpectrumBins, now.smoothed.binHz, bands, values);
 }
