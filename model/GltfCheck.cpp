@@ -12,7 +12,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -23,8 +22,11 @@ const quint32 kBinChunk = 0x004e4942;   // "BIN\0"
 
 quint32 Word(const QByteArray &bytes, qsizetype at)
 {
+    // glTF's words are little-endian, whatever this machine's order; the
+    // callers checked that the four bytes are there.
     quint32 value = 0;
-    std::memcpy(&value, bytes.constData() + at, 4);   // glTF is little-endian, as this machine
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
     return value;
 }
 
