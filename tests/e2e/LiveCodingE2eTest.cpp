@@ -2,6 +2,7 @@
 #include "Program.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <cmath>
 
@@ -40,12 +41,20 @@ TEST_F(LiveCoding, EverySaveReloadsOnceKeepingTheStateAndBadFilesAreReportedAndS
         EXPECT_TRUE(WaitForOut(QString("v%1 loads=%1 ").arg(loads))) << Text("out.txt").toStdString();
     }
     // A burst in about 50 ms: one reload, of the last write (the good
-    // version the bad files below fall back to).
+    // version the bad files below fall back to). Only a burst that took less
+    // than the 100 ms a file must sit still is sure to give one reload: on a
+    // machine that stalled the writer longer, a file may rightly be read in
+    // between, and the test goes on from the count the production reached.
+    const QElapsedTimer burst = [] { QElapsedTimer t; t.start(); return t; }();
     for (int k = 0; k < 10; ++k, QThread::msleep(5))
         inPlace(Version(k < 9 ? QString("burst%1").arg(k) : QString("good")));
-    EXPECT_TRUE(WaitForOut(QString("good loads=%1 ").arg(++loads))) << Text("out.txt").toStdString();
+    const bool quick = burst.elapsed() < 100;
+    EXPECT_TRUE(WaitForOut(quick ? QString("good loads=%1 ").arg(++loads) : QString("good loads="))) << Text("out.txt").toStdString();
     QThread::msleep(500);
-    EXPECT_EQ(Debug().count("prod.lua reloaded"), loads - 1);
+    if (quick)
+        EXPECT_EQ(Debug().count("prod.lua reloaded"), loads - 1);
+    else
+        loads = Text("out.txt").section("loads=", 1).section(' ', 0, 0).toInt();
 
     const auto clear = [prod] { QFile::remove(prod); QDir().rmdir(prod); };
     const struct { std::function<void()> make; const char *debug; bool shown; } cases[] = {
